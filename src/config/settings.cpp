@@ -1,0 +1,198 @@
+#include "config/settings.h"
+
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+
+#include "platform/ini_file.h"
+#include "platform/paths.h"
+
+namespace kuv {
+
+Settings settings{};
+Settings SettingsSnapshot{};
+std::string settingsFilePath;
+std::string programFolder;
+
+namespace {
+
+constexpr const char* kSection = "kuv";
+
+enum class Kind { Int, UInt, Text };
+enum class TextDefault { Literal, ProgramFolder, DownloadFolder, PreviousFolder };
+
+using NumberField = int32_t Settings::*;
+using TextField = char (Settings::*)[kSettingsStringBytes];
+
+// One key of kuv.ini and the field it fills.
+struct KeyInfo {
+  const char* name;  // nullptr for an equalizer band: "EqBand%d"
+  Kind kind;
+  NumberField number;
+  int band;  // >= 0: element of EqBand
+  TextField text;
+  int32_t numberDefault;
+  TextDefault textDefault;
+  const char* literal;
+};
+
+constexpr KeyInfo number(const char* name, NumberField field, int32_t def) {
+  return {name, Kind::Int, field, -1, nullptr, def, TextDefault::Literal, ""};
+}
+// Stored with "%u": -1 sits in the file as 4294967295.
+constexpr KeyInfo unsignedNumber(const char* name, NumberField field, int32_t def) {
+  return {name, Kind::UInt, field, -1, nullptr, def, TextDefault::Literal, ""};
+}
+constexpr KeyInfo band(int n) { return {nullptr, Kind::Int, nullptr, n, nullptr, 1000, TextDefault::Literal, ""}; }
+constexpr KeyInfo text(const char* name, TextField field, TextDefault def, const char* literal = "") {
+  return {name, Kind::Text, nullptr, -1, field, 0, def, literal};
+}
+
+// Read and write order; a new file lists the keys this way.
+constexpr KeyInfo kKeys[] = {
+    number("AudioOutputSystem", &Settings::AudioOutputSystem, 0),
+    number("AudioOutput8Bit", &Settings::AudioOutput8Bit, 0),
+    number("AudioBypassACM", &Settings::AudioBypassACM, 0),
+    number("AudioAllowSyncDev", &Settings::AudioAllowSyncDev, 0),
+    number("WinMMCallback", &Settings::WinMMCallback, 0),
+    unsignedNumber("WinMMOutputDev", &Settings::WinMMOutputDev, -1),
+    number("EqVolume", &Settings::EqVolume, 32),
+    number("EqActive", &Settings::EqActive, 0),
+    band(0), band(1), band(2), band(3), band(4), band(5), band(6), band(7),
+    band(8), band(9), band(10), band(11), band(12), band(13), band(14),
+    number("DownSample", &Settings::DownSample, 0),
+    number("Channels", &Settings::Channels, -1),
+    number("DecoderPriority", &Settings::DecoderPriority, 3),
+    number("MappingMode", &Settings::MappingMode, 2),
+    number("ShufflePlay", &Settings::ShufflePlay, 0),
+    number("RepeatPlay", &Settings::RepeatPlay, 0),
+    number("AutoPlayOnOpen", &Settings::AutoPlayOnOpen, 1),
+    number("MultipleInstances", &Settings::MultipleInstances, 0),
+    number("DownloadOption", &Settings::DownloadOption, 0),
+    text("InternetDLDir", &Settings::InternetDLDir, TextDefault::DownloadFolder),
+    number("DownloadPlayAfterSave", &Settings::DownloadPlayAfterSave, 0),
+    text("PreviousDir", &Settings::PreviousDir, TextDefault::PreviousFolder),
+    number("ShowSplashScreen", &Settings::ShowSplashScreen, 1),
+    number("ReadFileInfo", &Settings::ReadFileInfo, 1),
+    number("AddOnDragAndDrop", &Settings::AddOnDragAndDrop, 0),
+    number("TimeMode", &Settings::TimeMode, 0),
+    text("OutputPluginDir", &Settings::OutputPluginDir, TextDefault::ProgramFolder),
+    text("OutputPluginName", &Settings::OutputPluginName, TextDefault::Literal, "default.kos"),
+    number("LEDOverlay", &Settings::LEDOverlay, 1),
+    number("LEDBrightness", &Settings::LEDBrightness, 127),
+    number("LEDVisual", &Settings::LEDVisual, 0),
+    number("MinimizeLocation", &Settings::MinimizeLocation, 0),
+    number("StartupExpanded", &Settings::StartupExpanded, 0),
+    number("WinShade", &Settings::WinShade, 0),
+    number("AlwaysOnTop", &Settings::AlwaysOnTop, 0),
+    number("EasyMove", &Settings::EasyMove, 0),
+    number("PlaylistX", &Settings::PlaylistX, 100),
+    number("PlaylistY", &Settings::PlaylistY, 100),
+    number("PlaylistW", &Settings::PlaylistW, 150),
+    number("PlaylistH", &Settings::PlaylistH, 150),
+    number("WindowX", &Settings::WindowX, 100),
+    number("WindowY", &Settings::WindowY, 100),
+};
+
+// A field added to Settings without a key here trips this.
+constexpr size_t kTextKeys = 4;
+static_assert(sizeof(Settings) == (std::size(kKeys) - kTextKeys - kEqBands) * sizeof(int32_t) +
+                                      sizeof(Settings::EqBand) + kTextKeys * kSettingsStringBytes,
+              "every Settings field but EqBand[15] has one key");
+
+std::string keyName(const KeyInfo& key) {
+  if (key.name) return key.name;
+  char name[32];
+  std::snprintf(name, sizeof name, "EqBand%d", key.band);
+  return name;
+}
+
+int32_t& numberIn(Settings& s, const KeyInfo& key) { return key.band >= 0 ? s.EqBand[key.band] : s.*key.number; }
+int32_t numberIn(const Settings& s, const KeyInfo& key) { return key.band >= 0 ? s.EqBand[key.band] : s.*key.number; }
+
+}  // namespace
+
+void setSettingsString(char (&field)[kSettingsStringBytes], const std::string& value) {
+  size_t n = value.size() < kSettingsStringBytes - 1 ? value.size() : kSettingsStringBytes - 1;
+  std::memcpy(field, value.data(), n);
+  // Clearing the tail after the copy means a reader on another thread never
+  // sees an emptied buffer mid-update.
+  std::memset(field + n, 0, kSettingsStringBytes - n);
+}
+
+std::string chooseSettingsFile(const std::string& exeFolder) {
+  if (!exeFolder.empty()) {
+    std::string beside = exeFolder + "kuv.ini";
+    struct stat st;
+    if (stat(beside.c_str(), &st) == 0 && S_ISREG(st.st_mode)) return beside;
+  }
+  return platform::configHome() + "/kuv/kuv.ini";
+}
+
+std::string defaultDownloadFolder(const std::string& exeFolder) {
+  return platform::isWritableFolder(exeFolder) ? exeFolder : platform::userFolder("DOWNLOAD");
+}
+
+std::string defaultPreviousFolder(const std::string& exeFolder) {
+  return platform::isWritableFolder(exeFolder) ? exeFolder : platform::userFolder("MUSIC");
+}
+
+bool loadSettingsFrom(Settings& into, const std::string& path, const std::string& exeFolder) {
+  for (const KeyInfo& key : kKeys) {
+    const std::string name = keyName(key);
+    if (key.kind != Kind::Text) {
+      numberIn(into, key) = platform::getProfileInt(kSection, name, key.numberDefault, path);
+      continue;
+    }
+    std::string def;
+    switch (key.textDefault) {
+      case TextDefault::Literal: def = key.literal; break;
+      case TextDefault::ProgramFolder: def = exeFolder; break;
+      case TextDefault::DownloadFolder: def = defaultDownloadFolder(exeFolder); break;
+      case TextDefault::PreviousFolder: def = defaultPreviousFolder(exeFolder); break;
+    }
+    setSettingsString(into.*key.text, platform::getProfileString(kSection, name, def, path));
+  }
+  into.EqBand[kEqBands] = 0;
+  return true;
+}
+
+bool saveSettingsTo(const Settings& from, const std::string& path) {
+  for (const KeyInfo& key : kKeys) {
+    char number[16];
+    std::string value;
+    switch (key.kind) {
+      case Kind::Int:
+        std::snprintf(number, sizeof number, "%d", numberIn(from, key));
+        value = number;
+        break;
+      case Kind::UInt:
+        std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(static_cast<uint32_t>(numberIn(from, key))));
+        value = number;
+        break;
+      case Kind::Text: {
+        const char* field = from.*key.text;
+        value.assign(field, strnlen(field, kSettingsStringBytes - 1));
+        break;
+      }
+    }
+    // A failed write (read-only file) leaves the file as it was; the rest are
+    // tried anyway, as each write stands alone.
+    (void)platform::writeProfileString(kSection, keyName(key), value, path);
+  }
+  return true;
+}
+
+bool loadSettings() {
+  programFolder = platform::programFolder();
+  settingsFilePath = chooseSettingsFile(programFolder);
+  // The per-user folder must exist before the first save can create the file.
+  if (settingsFilePath != programFolder + "kuv.ini") platform::makeFolders(platform::folderOf(settingsFilePath));
+  return loadSettingsFrom(settings, settingsFilePath, programFolder);
+}
+
+bool saveSettings() { return saveSettingsTo(settings, settingsFilePath); }
+
+}  // namespace kuv

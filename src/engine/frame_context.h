@@ -1,0 +1,40 @@
+// The per-track record handed to every decoding stage: the fields of the
+// current frame header and where its body lies.
+#pragma once
+
+#include <cstdint>
+
+namespace kuv {
+
+struct BitReader;
+struct FrameStore;
+
+struct FrameContext {
+  // Header fields.
+  int32_t lsf = 0;              // 1 for MPEG-2 and MPEG 2.5
+  int32_t mpeg25 = 0;           // 1 for MPEG 2.5
+  int32_t layer = 0;            // 1, 2, 3 (4 for the reserved field value)
+  int32_t crcPresent = 0;       // a 16-bit CRC word starts the body
+  int32_t bitRateIndex = 0;     // 0..15
+  int32_t sampleRateIndex = 0;  // 0..8 into kSampleRates
+  int32_t padding = 0;
+  int32_t privateBit = 0;
+  int32_t mode = 0;  // 0 stereo, 1 joint stereo, 2 dual channel, 3 single channel
+  int32_t modeExtension = 0;
+  int32_t copyFlag = 0;
+  int32_t original = 0;
+  int32_t emphasis = 0;
+  int32_t channels = 0;
+  int32_t headerChanged = 0;  // this frame's header differs from the last one
+  int32_t jointBound = 0;     // Layers I and II: first intensity-coded sub-band
+  int32_t subbandLimit = 0;   // Layer II: coded sub-bands
+  int32_t allocTable = 0;     // Layer II: Layer2Table
+
+  // The body of the current frame (CRC word included when present).
+  int32_t bodyLength = 0;
+  int32_t sideInfoLength = 0;  // Layer III side information, CRC included
+  BitReader* bits = nullptr;
+  FrameStore* store = nullptr;
+};
+
+}  // namespace kuv

@@ -1,0 +1,249 @@
+#include <cstring>
+
+#include "engine/frame_header.h"
+#include "engine/input_stream.h"
+#include "engine/stream_io.h"
+#include "platform/message_box.h"
+
+namespace kuv {
+
+namespace {
+
+constexpr int32_t kSearchLimit = 32768;  // counted words before giving up
+constexpr int32_t kResyncLimit = 32767;  // bytes shifted in before giving up
+constexpr unsigned kStreamBoxStyle = platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
+
+// ID3v2 tags in front of the audio are skipped by their declared size, so a
+// large picture neither exhausts the header search nor yields false frames.
+// Returns false when the input ends inside a tag.
+bool skipId3v2Tags(InputStream& s) {
+  for (;;) {
+    uint8_t head[10];
+    const int32_t got = streamPeek(s, 0, head, 10);
+    if (got < 10 || std::memcmp(head, "ID3", 3) != 0 || head[3] == 0xFF || head[4] == 0xFF ||
+        ((head[6] | head[7] | head[8] | head[9]) & 0x80) != 0) {
+      return got > 0;
+    }
+    int64_t size = (static_cast<int64_t>(head[6]) << 21) | (head[7] << 14) | (head[8] << 7) | head[9];
+    if (head[5] & 0x10) size += 10;  // footer
+    if (!streamSkip(s, 10 + size)) return false;
+  }
+}
+
+bool knownHeader(const InputStream& s, uint32_t word) {
+  return usableBitRate(word, s.reference) &&
+         (((word ^ s.previous) & kResyncMask) == 0 || ((word ^ s.reference) & kResyncMask) == 0);
+}
+
+// A header right where the next frame should start needs only to belong to
+// the same stream (sync, version, layer, sampling rate) and carry a usable
+// bit rate; the flags may change from frame to frame.
+bool sameStream(const InputStream& s, uint32_t word) {
+  return ((word ^ s.reference) & kStreamIdentityMask) == 0 && usableBitRate(word, s.reference);
+}
+
+// Junk in front of the audio (a broken tag, a picture) holds words that look
+// like headers. A first header counts only when the frame it announces is
+// followed by another header of the same stream, or by the end of the input.
+bool confirmedByNextHeader(InputStream& s, uint32_t word) {
+  FrameContext fields;
+  decodeHeaderFields(word, fields);
+  const int32_t body = frameBodyLength(fields.layer, fields.lsf, fields.sampleRateIndex, fields.bitRateIndex,
+                                       fields.padding);
+  if (body <= 0 || body > kSlotBytes) return body == 0;  // free format is left to the bit-rate question
+  uint8_t next[4];
+  const int32_t got = streamPeek(s, body, next, 4);
+  if (got < 4) return true;
+  const uint32_t following = bigEndian32(next);
+  return ((following ^ word) & kStreamIdentityMask) == 0 && usableBitRate(following, word);
+}
+
+enum class Found { kHeader, kEnd };
+
+// Shifts bytes in until a plausible header turns up.
+Found searchPlausible(InputStream& s, uint32_t& word) {
+  int32_t counted = 0;
+  for (;;) {
+    const int byte = streamReadByte(s);
+    if (byte < 0) return Found::kEnd;
+    word = (word << 8) | static_cast<uint32_t>(byte);
+    if ((word & 0xFFFF0000u) == 0xFFFF0000u) continue;
+    // Once the stream is known, only its own headers can be found again.
+    if (isPlausibleHeader(word) && (s.reference == 0 || ((word ^ s.reference) & kStreamIdentityMask) == 0) &&
+        confirmedByNextHeader(s, word)) {
+      return Found::kHeader;
+    }
+    if (++counted >= kSearchLimit) {
+      platform::messageBox(kNotMpegText, kSyncErrorTitle, platform::MB_OK | kStreamBoxStyle);
+      return Found::kEnd;
+    }
+  }
+}
+
+// Shifts bytes in until a header of the known stream turns up.
+Found resynchronise(InputStream& s, uint32_t& word) {
+  for (int32_t shifted = 0;; ++shifted) {
+    const int byte = streamReadByte(s);
+    if (byte < 0) return Found::kEnd;
+    word = (word << 8) | static_cast<uint32_t>(byte);
+    if (s.previous == 0) return searchPlausible(s, word);
+    if (knownHeader(s, word)) return Found::kHeader;
+    if (shifted + 1 >= kResyncLimit) {
+      platform::messageBox(kNoSyncText, kSyncErrorTitle, platform::MB_OK | kStreamBoxStyle);
+      return Found::kEnd;
+    }
+  }
+}
+
+// Takes an accepted header into the context. Layer and sampling rate are
+// fixed by the first header of the track; the rest, bit rate and CRC flag
+// included, follows every header.
+void acceptHeader(InputStream& s, FrameContext& ctx, uint32_t word) {
+  FrameContext fields;
+  decodeHeaderFields(word, fields);
+  if (s.reference == 0) {
+    s.reference = word;
+    s.dataStart = streamPosition(s) - 4;
+  }
+  ctx.lsf = fields.lsf;
+  ctx.mpeg25 = fields.mpeg25;
+  if (s.previous == 0) {
+    ctx.layer = fields.layer;
+    ctx.sampleRateIndex = fields.sampleRateIndex;
+  }
+  ctx.crcPresent = fields.crcPresent;
+  ctx.bitRateIndex = fields.bitRateIndex;
+  ctx.padding = fields.padding;
+  ctx.privateBit = fields.privateBit;
+  ctx.mode = fields.mode;
+  ctx.modeExtension = fields.modeExtension;
+  ctx.copyFlag = fields.copyFlag;
+  ctx.original = fields.original;
+  ctx.emphasis = fields.emphasis;
+  ctx.channels = fields.channels;
+  s.previous = word;
+}
+
+// Routing by layer and the body length. False when the frame cannot be
+// read: a reserved layer, or a body that would not fit a store slot.
+bool prepareLayer(InputStream& s, FrameContext& ctx) {
+  if (ctx.layer < 1 || ctx.layer > 3) return false;
+  const int32_t joint = ctx.mode == 1;
+  if (ctx.layer == 1) {
+    ctx.jointBound = joint ? 4 * ctx.modeExtension + 4 : 32;
+  } else if (ctx.layer == 2) {
+    ctx.allocTable = selectLayer2Table(ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.channels);
+    ctx.subbandLimit = kLayer2SubbandLimits[ctx.allocTable];
+    ctx.jointBound = joint ? 4 * ctx.modeExtension + 4 : ctx.subbandLimit;
+    if (ctx.jointBound > ctx.subbandLimit) ctx.jointBound = ctx.subbandLimit;
+  } else {
+    s.sideInfoLength = layer3SideInfoLength(ctx.lsf, ctx.channels) + (ctx.crcPresent ? 2 : 0);
+  }
+  const int32_t length = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
+  if (length <= 0 || length > kSlotBytes) return false;
+  s.bodyLength = length;
+  return true;
+}
+
+// Reads the body of the frame whose header was just taken into the other
+// slot. False when nothing of it could be read.
+bool readBody(InputStream& s) {
+  FrameStore& store = s.store;
+  store.previousSlot = store.currentSlot;
+  store.previousLength = store.currentLength;
+  store.currentSlot ^= 1;
+  uint8_t* slot = store.bytes + slotStart(store.currentSlot);
+  const int32_t got = streamRead(s, slot, s.bodyLength);
+  // A pipe delivers the whole body or the stream has ended; a file's last
+  // frame may be cut short and is completed with silence.
+  if (got <= 0 || (s.isUrl && got < s.bodyLength)) {
+    store.currentLength = 0;
+    return false;
+  }
+  if (got < s.bodyLength) std::memset(slot + got, 0, static_cast<size_t>(s.bodyLength - got));
+  store.currentLength = s.bodyLength;
+  return true;
+}
+
+}  // namespace
+
+void resetFrameState(InputStream& s) {
+  clearFrameStore(s.store);
+  s.current = 0;
+  s.previous = 0;
+  s.reference = 0;
+  s.bodyLength = 0;
+  s.sideInfoLength = 0;
+  s.tagChecked = false;
+  s.tag = VbrTag{};
+  s.framesRead = 0;
+  s.dataStart = 0;
+  pointBitReader(s.bits, s.store, slotStart(0));
+}
+
+int readFrame(InputStream& s, FrameContext& ctx) {
+  ctx.bits = &s.bits;
+  ctx.store = &s.store;
+  for (;;) {
+    if (s.atStreamStart) {
+      s.atStreamStart = false;
+      if (!skipId3v2Tags(s)) return 0;
+    }
+    uint8_t head[4];
+    if (streamRead(s, head, 4) < 4) return 0;
+    uint32_t word = bigEndian32(head);
+
+    if (word == s.previous && s.previous != 0) {
+      ctx.headerChanged = 0;
+    } else {
+      ctx.headerChanged = 1;
+      bool accepted;
+      if (s.reference == 0) {
+        accepted = (isPlausibleHeader(word) && confirmedByNextHeader(s, word)) ||
+                   searchPlausible(s, word) == Found::kHeader;
+      } else if (sameStream(s, word)) {
+        accepted = true;
+      } else {
+        accepted = resynchronise(s, word) == Found::kHeader;
+      }
+      for (;;) {
+        if (!accepted) return 0;
+        if (s.previous == 0 && headerSampleRateField(word) == 3) {
+          accepted = searchPlausible(s, word) == Found::kHeader;
+          continue;
+        }
+        acceptHeader(s, ctx, word);
+        if (ctx.bitRateIndex != 0) break;
+        // Free format is not supported; the user may look for a usable header.
+        const int answer = platform::messageBox(kInvalidBitrateText, kStreamErrorTitle,
+                                                platform::MB_YESNO | kStreamBoxStyle);
+        if (answer != platform::IDYES) return 0;
+        accepted = searchPlausible(s, word) == Found::kHeader;
+      }
+      if (!prepareLayer(s, ctx)) return 0;
+    }
+    s.current = word;
+
+    if (!readBody(s)) return 0;
+    ctx.bodyLength = s.bodyLength;
+    ctx.sideInfoLength = s.sideInfoLength;
+    pointBitReader(s.bits, s.store, slotStart(s.store.currentSlot));
+
+    if (!s.tagChecked) {
+      s.tagChecked = true;
+      const uint8_t* body = s.store.bytes + slotStart(s.store.currentSlot);
+      if (parseVbrTag(body, s.bodyLength, ctx, s.tag)) {
+        // The tag frame carries no audio: the track starts with the next
+        // frame, which becomes the first header of the track.
+        s.previous = 0;
+        s.reference = 0;
+        clearFrameStore(s.store);
+        continue;
+      }
+    }
+    ++s.framesRead;
+    return 1;
+  }
+}
+
+}  // namespace kuv

@@ -1,0 +1,308 @@
+#include "engine/input_stream.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+
+#include "engine/frame_header.h"
+#include "engine/stream_io.h"
+#include "platform/file.h"
+
+namespace kuv {
+
+// ---- buffered reading -----------------------------------------------------
+
+namespace {
+bool refill(InputStream& s) {
+  s.bufferBase += s.bufferFill;
+  s.bufferPos = 0;
+  s.bufferFill = 0;
+  if (s.handle < 0) return false;
+  const long got = platform::readSome(s.handle, s.buffer, sizeof s.buffer);
+  if (got <= 0) return false;
+  s.bufferFill = static_cast<int32_t>(got);
+  return true;
+}
+}  // namespace
+
+int32_t streamRead(InputStream& s, uint8_t* out, int32_t n) {
+  int32_t total = 0;
+  while (total < n) {
+    if (s.bufferPos == s.bufferFill && !refill(s)) break;
+    int32_t take = s.bufferFill - s.bufferPos;
+    if (take > n - total) take = n - total;
+    std::memcpy(out + total, s.buffer + s.bufferPos, static_cast<size_t>(take));
+    s.bufferPos += take;
+    total += take;
+  }
+  return total;
+}
+
+int32_t streamPeek(InputStream& s, int32_t ahead, uint8_t* out, int32_t n) {
+  if (ahead < 0 || n < 0 || ahead + n > kStreamPeekBytes) return 0;
+  const int32_t want = ahead + n;
+  if (s.bufferFill - s.bufferPos < want) {
+    // Move what is left to the front and top the buffer up behind it.
+    const int32_t left = s.bufferFill - s.bufferPos;
+    std::memmove(s.buffer, s.buffer + s.bufferPos, static_cast<size_t>(left));
+    s.bufferBase += s.bufferPos;
+    s.bufferPos = 0;
+    s.bufferFill = left;
+    while (s.bufferFill < want && s.handle >= 0) {
+      const long got = platform::readSome(s.handle, s.buffer + s.bufferFill, sizeof s.buffer - s.bufferFill);
+      if (got <= 0) break;
+      s.bufferFill += static_cast<int32_t>(got);
+    }
+  }
+  int32_t have = s.bufferFill - s.bufferPos - ahead;
+  if (have <= 0) return 0;
+  if (have > n) have = n;
+  std::memcpy(out, s.buffer + s.bufferPos + ahead, static_cast<size_t>(have));
+  return have;
+}
+
+int streamReadByte(InputStream& s) {
+  if (s.bufferPos == s.bufferFill && !refill(s)) return -1;
+  return s.buffer[s.bufferPos++];
+}
+
+bool streamSeek(InputStream& s, int64_t offset) {
+  if (s.isUrl || s.handle < 0 || offset < 0) return false;
+  if (offset >= s.bufferBase && offset <= s.bufferBase + s.bufferFill) {
+    s.bufferPos = static_cast<int32_t>(offset - s.bufferBase);
+    return true;
+  }
+  if (platform::seekTo(s.handle, offset) != offset) return false;
+  s.bufferBase = offset;
+  s.bufferFill = 0;
+  s.bufferPos = 0;
+  return true;
+}
+
+bool streamSkip(InputStream& s, int64_t n) {
+  if (n <= 0) return true;
+  if (!s.isUrl) {
+    const int64_t target = streamPosition(s) + n;
+    return target <= s.size && streamSeek(s, target);
+  }
+  while (n > 0) {
+    if (s.bufferPos == s.bufferFill && !refill(s)) return false;
+    int64_t take = s.bufferFill - s.bufferPos;
+    if (take > n) take = n;
+    s.bufferPos += static_cast<int32_t>(take);
+    n -= take;
+  }
+  return true;
+}
+
+int64_t streamPosition(const InputStream& s) { return s.bufferBase + s.bufferPos; }
+
+// ---- opening and closing --------------------------------------------------
+
+bool isUrlName(const std::string& name) {
+  for (size_t i = 0; i + 4 <= name.size(); ++i) {
+    if (name.compare(i, 3, "://") == 0) return true;
+  }
+  return false;
+}
+
+namespace {
+// A 128-byte ID3v1 tag at the end of a file is no audio.
+int64_t audioEndOf(int handle, int64_t size) {
+  if (size < 128) return size;
+  char tag[3];
+  if (platform::seekTo(handle, size - 128) != size - 128) return size;
+  const long got = platform::readFully(handle, tag, 3);
+  platform::seekTo(handle, 0);
+  return got == 3 && std::memcmp(tag, "TAG", 3) == 0 ? size - 128 : size;
+}
+}  // namespace
+
+bool openStream(InputStream& s, const std::string& name) {
+  closeStream(s);
+  s.isUrl = isUrlName(name);
+  s.bufferBase = 0;
+  s.bufferFill = 0;
+  s.bufferPos = 0;
+  s.atStreamStart = true;
+  if (s.isUrl) {
+    const int fd = openUrl(s.url, name);
+    if (fd < 0) return false;
+    s.handle = fd;
+    s.size = 1;
+    s.dataEnd = 1;
+    return true;
+  }
+  s.handle = platform::openForRead(name);
+  if (s.handle < 0) return false;
+  s.size = platform::fileSize(s.handle);
+  if (s.size < 0) s.size = 0;
+  s.dataEnd = audioEndOf(s.handle, s.size);
+  return true;
+}
+
+void closeStream(InputStream& s) {
+  if (s.handle >= 0) {
+    platform::closeHandle(s.handle);
+    s.handle = -1;
+  }
+  if (s.isUrl) {
+    s.url.pipeRead = -1;  // closed above, before the download is told to stop
+    closeUrl(s.url);
+  }
+  s.bufferFill = 0;
+  s.bufferPos = 0;
+}
+
+// ---- frame measures ---------------------------------------------------------
+
+int32_t samplesPerFrame(const FrameContext& ctx) {
+  switch (ctx.layer) {
+    case 1:
+      return 384;
+    case 2:
+      return 1152;
+    case 3:
+      return ctx.lsf ? 576 : 1152;
+    default:
+      return 1152;
+  }
+}
+
+namespace {
+double sampleRateOf(const FrameContext& ctx) {
+  return ctx.sampleRateIndex >= 0 && ctx.sampleRateIndex <= 8 ? kSampleRates[ctx.sampleRateIndex] : 0.0;
+}
+}  // namespace
+
+double bytesPerFrame(const FrameContext& ctx) {
+  const double rate = sampleRateOf(ctx);
+  const double kbps = bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex);
+  if (rate <= 0 || kbps <= 0) return 1.0;
+  switch (ctx.layer) {
+    case 1:
+      return kbps * 48000.0 / rate;
+    case 2:
+      return kbps * 144000.0 / rate;
+    case 3:
+      return kbps * 144000.0 / (rate * (ctx.lsf ? 2 : 1));
+    default:
+      return 1.0;
+  }
+}
+
+double msPerFrame(const FrameContext& ctx) {
+  const double rate = sampleRateOf(ctx);
+  if (rate <= 0) return 26.0;
+  return samplesPerFrame(ctx) * 1000.0 / rate;
+}
+
+namespace {
+// VBR streams whose tag gives the frame count are measured in frames read;
+// everything else by the file position.
+bool countsFrames(const InputStream& s) { return isVbrTag(s.tag) && s.tag.frames > 0; }
+
+uint32_t clampFrames(double frames) {
+  if (!(frames > 0)) return 0;
+  return frames >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(frames);
+}
+}  // namespace
+
+uint32_t totalFrames(const InputStream& s, const FrameContext& ctx) {
+  if (s.isUrl) return 0;
+  if (s.tag.kind != kNoTag && s.tag.frames > 0) return s.tag.frames;
+  return clampFrames(static_cast<double>(s.dataEnd - s.dataStart) / bytesPerFrame(ctx));
+}
+
+uint32_t currentFrame(const InputStream& s, const FrameContext& ctx) {
+  if (s.isUrl) return 0;
+  if (countsFrames(s)) return s.framesRead;
+  return clampFrames(static_cast<double>(streamPosition(s) - s.dataStart) / bytesPerFrame(ctx));
+}
+
+uint32_t currentSeconds(const InputStream& s, const FrameContext& ctx) {
+  if (s.isUrl) return 0;
+  const double seconds = std::trunc(currentFrame(s, ctx) * msPerFrame(ctx) * 0.001);
+  return seconds > 0 ? static_cast<uint32_t>(seconds) : 0;
+}
+
+// ---- seeking ----------------------------------------------------------------
+
+bool seekToMilliseconds(InputStream& s, FrameContext& ctx, uint32_t milliseconds) {
+  if (s.isUrl) return false;
+  return seekToFrame(s, ctx, static_cast<uint32_t>(milliseconds / msPerFrame(ctx)));
+}
+
+namespace {
+constexpr int32_t kSeekSearchLimit = 32767;
+
+bool matchesReference(const InputStream& s, uint32_t word) {
+  return ((word ^ s.reference) & kResyncMask) == 0 && usableBitRate(word, s.reference);
+}
+
+// From the current position, finds the next header that matches the
+// reference and leaves the position on it.
+bool findReferenceHeader(InputStream& s) {
+  uint8_t bytes[4];
+  if (streamRead(s, bytes, 4) != 4) return false;
+  uint32_t word = bigEndian32(bytes);
+  for (int32_t shifted = 0; !matchesReference(s, word); ++shifted) {
+    const int byte = streamReadByte(s);
+    if (byte < 0 || shifted >= kSeekSearchLimit) return false;
+    word = (word << 8) | static_cast<uint32_t>(byte);
+  }
+  return streamSeek(s, streamPosition(s) - 4);
+}
+
+// Walks frame headers from the first audio frame to frame n, so that a
+// stream of varying bit rate lands on exactly the frame asked for.
+bool walkToFrame(InputStream& s, const FrameContext& ctx, uint32_t n) {
+  if (!streamSeek(s, s.dataStart)) return false;
+  for (uint32_t i = 0; i < n; ++i) {
+    if (!findReferenceHeader(s)) return false;
+    uint8_t bytes[4];
+    if (streamRead(s, bytes, 4) != 4) return false;
+    const uint32_t word = bigEndian32(bytes);
+    const int32_t body = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, headerBitRateIndex(word),
+                                         headerPadding(word));
+    if (body <= 0 || !streamSkip(s, body)) return false;
+  }
+  return findReferenceHeader(s);
+}
+}  // namespace
+
+bool seekToFrame(InputStream& s, FrameContext& ctx, uint32_t n) {
+  if (s.isUrl || s.handle < 0 || s.reference == 0) return false;
+  const int64_t resume = streamPosition(s);
+  bool found;
+  if (countsFrames(s)) {
+    // No seek into the last four frames.
+    if (static_cast<uint64_t>(n) + 4 > s.tag.frames) return false;
+    found = walkToFrame(s, ctx, n);
+  } else {
+    const double bpf = bytesPerFrame(ctx);
+    const int64_t offset = s.dataStart + static_cast<int64_t>(bpf * n);
+    if (static_cast<double>(s.dataEnd) - 4 * bpf < static_cast<double>(offset)) return false;
+    found = streamSeek(s, offset) && findReferenceHeader(s);
+  }
+  if (!found) {
+    streamSeek(s, resume);
+    return false;
+  }
+  const int64_t landing = streamPosition(s);
+  // Two frames are read and dropped; the store then starts clean, so the
+  // next frame decodes without a reservoir from before the seek.
+  for (int i = 0; i < 2; ++i) {
+    if (!readFrame(s, ctx)) break;
+  }
+  clearFrameStore(s.store);
+  pointBitReader(s.bits, s.store, slotStart(s.store.currentSlot));
+  if (countsFrames(s)) {
+    s.framesRead = n + 2;
+  } else {
+    s.framesRead = clampFrames(static_cast<double>(landing - s.dataStart) / bytesPerFrame(ctx)) + 2;
+  }
+  return true;
+}
+
+}  // namespace kuv

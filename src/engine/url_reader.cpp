@@ -1,0 +1,440 @@
+#include "engine/url_reader.h"
+
+#include <curl/curl.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+
+#include "config/settings.h"
+#include "platform/file.h"
+#include "platform/message_box.h"
+#include "platform/pipe.h"
+
+namespace kuv {
+
+namespace {
+
+constexpr long kConnectTimeoutMs = 15000;
+constexpr long kMaxRedirects = 10;
+constexpr int kPollMs = 100;
+// Longest ICY header block we are willing to strip; past it the bytes are
+// played as they are rather than held back forever.
+constexpr size_t kIcyHeaderLimit = 16384;
+
+enum class IcyState { Undecided, Stripping, Audio };
+
+std::once_flag curlInitOnce;
+
+}  // namespace
+
+struct UrlTransfer {
+  UrlReader* reader = nullptr;
+  curl_slist* headers = nullptr;
+  char errorText[CURL_ERROR_SIZE] = {};
+  int stopEvent = -1;
+  std::atomic<int> stopping{0};
+  int saveFile = platform::kInvalidHandle;
+
+  // Driven by whichever thread runs the transfer: the opener until the
+  // download thread starts, that thread afterwards.
+  bool headersDone = false;
+  bool transferDone = false;
+  CURLcode result = CURLE_OK;
+  bool writeFailed = false;
+  // Audio that arrived before the pipe existed; goes in first.
+  std::string pending;
+  IcyState icy = IcyState::Undecided;
+  std::string held;        // body start kept back while deciding about ICY
+  std::string icyRefusal;  // status line of an ICY answer other than 2xx
+};
+
+namespace {
+
+CURLM* sessionOf(const UrlReader& r) { return static_cast<CURLM*>(r.session); }
+CURL* requestOf(const UrlReader& r) { return static_cast<CURL*>(r.request); }
+
+// Waits until the pipe takes data again or closeUrl asks us to stop.
+bool waitWritable(UrlTransfer& t) {
+  for (;;) {
+    if (t.stopping.load()) return false;
+    pollfd fds[2] = {{t.reader->pipeWrite, POLLOUT, 0}, {t.stopEvent, POLLIN, 0}};
+    int n = ::poll(fds, 2, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (fds[1].revents & POLLIN) return false;
+    // POLLERR (reader gone) falls through to the write, which reports EPIPE.
+    return true;
+  }
+}
+
+bool writePiece(UrlTransfer& t, const char* data, size_t n) {
+  while (n > 0) {
+    ssize_t put = ::write(t.reader->pipeWrite, data, n);
+    if (put > 0) {
+      data += put;
+      n -= static_cast<size_t>(put);
+      continue;
+    }
+    if (put < 0 && errno == EINTR) continue;
+    if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      if (!waitWritable(t)) return false;
+      continue;
+    }
+    return false;  // EPIPE: the reader has closed its end
+  }
+  return true;
+}
+
+// Audio to the pipe in 512-byte pieces, each also appended to the save copy.
+bool writeAudio(UrlTransfer& t, const char* data, size_t n) {
+  while (n > 0) {
+    size_t piece = std::min(n, static_cast<size_t>(kUrlPieceBytes));
+    if (!writePiece(t, data, piece)) {
+      t.writeFailed = true;
+      return false;
+    }
+    t.reader->bytesReceived.fetch_add(static_cast<uint32_t>(piece));
+    if (t.saveFile != platform::kInvalidHandle && !platform::writeAll(t.saveFile, data, piece)) {
+      // A full disk ends the copy, not the stream.
+      platform::closeHandle(t.saveFile);
+      t.saveFile = platform::kInvalidHandle;
+    }
+    data += piece;
+    n -= piece;
+  }
+  return true;
+}
+
+bool deliver(UrlTransfer& t, const char* data, size_t n) {
+  if (n == 0) return true;
+  if (t.reader->pipeWrite < 0) {
+    t.pending.append(data, n);
+    return true;
+  }
+  return writeAudio(t, data, n);
+}
+
+bool releaseHeld(UrlTransfer& t) {
+  std::string held;
+  held.swap(t.held);
+  return deliver(t, held.data(), held.size());
+}
+
+// Shoutcast servers answer "ICY 200 OK"; libcurl takes that for HTTP/0.9
+// and hands the header lines over as body, so they are cut off here.
+bool takeBody(UrlTransfer& t, const char* data, size_t n) {
+  if (t.icy == IcyState::Audio) return deliver(t, data, n);
+  t.held.append(data, n);
+  if (t.icy == IcyState::Undecided) {
+    if (t.held.size() < 4) return true;
+    if (t.held.compare(0, 4, "ICY ") != 0) {
+      t.icy = IcyState::Audio;
+      return releaseHeld(t);
+    }
+    t.icy = IcyState::Stripping;
+  }
+  size_t end = t.held.find("\r\n\r\n");
+  if (end == std::string::npos || end + 4 > kIcyHeaderLimit) {
+    if (t.held.size() < kIcyHeaderLimit) return true;
+    t.icy = IcyState::Audio;
+    return releaseHeld(t);
+  }
+  std::string status = t.held.substr(0, t.held.find("\r\n"));
+  int code = 0;
+  for (size_t i = 4; i < status.size() && i < 7 && status[i] >= '0' && status[i] <= '9'; ++i) {
+    code = code * 10 + (status[i] - '0');
+  }
+  if (code < 200 || code > 299) {
+    t.icyRefusal = status;
+    t.held.clear();
+    return false;
+  }
+  t.held.erase(0, end + 4);
+  t.icy = IcyState::Audio;
+  return releaseHeld(t);
+}
+
+// At the end of the body: a start too short to decide on is audio; an
+// unfinished ICY header block is not.
+void finishBody(UrlTransfer& t) {
+  if (t.icy == IcyState::Undecided) {
+    t.icy = IcyState::Audio;
+    releaseHeld(t);
+  }
+  t.held.clear();
+}
+
+size_t onBody(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<UrlTransfer*>(user);
+  size_t n = size * count;
+  // Anything short of n makes libcurl end the transfer with a write error.
+  return takeBody(t, data, n) ? n : 0;
+}
+
+size_t onHeader(char* data, size_t size, size_t count, void* user) {
+  auto& t = *static_cast<UrlTransfer*>(user);
+  size_t n = size * count;
+  bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
+  if (blank) {
+    long status = 0;
+    curl_easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
+    // A redirect is followed by another answer and an error fails the
+    // transfer, so only a final success counts as "answered".
+    if (status >= 200 && status < 300) t.headersDone = true;
+  }
+  return n;
+}
+
+// The server has answered: a final 2xx header block, or audio after an
+// ICY (or HTTP/0.9) answer.
+bool answered(const UrlTransfer& t) { return t.headersDone || t.icy == IcyState::Audio; }
+
+void collectDone(UrlTransfer& t) {
+  int left = 0;
+  while (CURLMsg* msg = curl_multi_info_read(sessionOf(*t.reader), &left)) {
+    if (msg->msg == CURLMSG_DONE) {
+      t.transferDone = true;
+      t.result = msg->data.result;
+    }
+  }
+}
+
+void signalStop(UrlTransfer& t) {
+  t.stopping.store(1);
+  if (t.stopEvent >= 0) {
+    uint64_t one = 1;
+    // Left unread: the event stays set, so every later wait ends at once.
+    (void)!::write(t.stopEvent, &one, sizeof one);
+  }
+}
+
+// Frees everything openUrl made, in any state of completion. The download
+// thread must have ended.
+void releaseTransfer(UrlReader& r) {
+  UrlTransfer* t = r.transfer;
+  if (r.pipeRead >= 0) {
+    platform::closeHandle(r.pipeRead);
+    r.pipeRead = -1;
+  }
+  if (r.pipeWrite >= 0 && !r.writeEndClosed.load()) platform::closeHandle(r.pipeWrite);
+  r.pipeWrite = -1;
+  if (CURLM* multi = sessionOf(r)) {
+    if (CURL* easy = requestOf(r)) curl_multi_remove_handle(multi, easy);
+  }
+  if (CURL* easy = requestOf(r)) curl_easy_cleanup(easy);
+  if (CURLM* multi = sessionOf(r)) curl_multi_cleanup(multi);
+  r.request = nullptr;
+  r.session = nullptr;
+  if (t) {
+    curl_slist_free_all(t->headers);
+    if (t->stopEvent >= 0) ::close(t->stopEvent);
+    platform::closeHandle(t->saveFile);
+    delete t;
+  }
+  r.transfer = nullptr;
+  r.queue.close();
+}
+
+bool abandoned(const UrlReader& r) { return r.abandon && r.abandon->load(std::memory_order_relaxed) != 0; }
+
+int fail(UrlReader& r, const std::string& text) {
+  releaseTransfer(r);
+  platform::messageBox(text, kInternetErrorTitle, platform::MB_OK);
+  return -1;
+}
+
+std::string transferErrorText(const UrlTransfer& t) {
+  if (!t.icyRefusal.empty()) return t.icyRefusal;
+  std::string text = t.errorText[0] ? std::string(t.errorText) : std::string(curl_easy_strerror(t.result));
+  long status = 0;
+  curl_easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
+  if (status >= 400 && text.find(std::to_string(status)) == std::string::npos) {
+    text += " (HTTP " + std::to_string(status) + ")";
+  }
+  return text;
+}
+
+bool setupRequest(UrlReader& r, UrlTransfer& t) {
+  CURL* easy = curl_easy_init();
+  CURLM* multi = curl_multi_init();
+  r.request = easy;
+  r.session = multi;
+  if (!easy || !multi) return false;
+  t.headers = curl_slist_append(nullptr, kUrlAcceptHeader);
+  if (!t.headers) return false;
+  bool ok = curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_URL, r.url.c_str()) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_USERAGENT, kUrlUserAgent) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headers) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
+            curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t) == CURLE_OK;
+  return ok && curl_multi_add_handle(multi, easy) == CURLM_OK;
+}
+
+void downloadThread(UrlReader* reader) {
+  UrlReader& r = *reader;
+  UrlTransfer& t = *r.transfer;
+  if (settings.DownloadOption == 1) {
+    std::string folder(settings.InternetDLDir, strnlen(settings.InternetDLDir, kSettingsStringBytes));
+    t.saveFile = platform::createForWrite(urlSavePath(folder, r.url));
+    if (t.saveFile == platform::kInvalidHandle) {
+      platform::messageBox("URL Save file could NOT be created,\nData will NOT be saved...", "ERROR!",
+                           platform::MB_OK | platform::MB_ICONWARNING);
+    }
+  }
+
+  bool ok = true;
+  if (!t.pending.empty()) {
+    std::string first;
+    first.swap(t.pending);
+    ok = writeAudio(t, first.data(), first.size());
+  }
+  // closeUrl's stop event also ends a poll on a quiet server.
+  curl_waitfd extra{t.stopEvent, CURL_WAIT_POLLIN, 0};
+  while (ok && !t.transferDone && !t.stopping.load()) {
+    platform::ThreadMessage msg;
+    if (r.queue.peek(&msg) && msg.message == platform::WM_QUIT) break;
+    int running = 0;
+    if (curl_multi_perform(sessionOf(r), &running) != CURLM_OK) break;
+    collectDone(t);
+    if (t.writeFailed) break;
+    if (t.transferDone) {
+      finishBody(t);
+      break;
+    }
+    curl_multi_poll(sessionOf(r), &extra, 1, kPollMs, nullptr);
+  }
+
+  platform::closeHandle(r.pipeWrite);
+  r.writeEndClosed.store(1);
+  platform::closeHandle(t.saveFile);
+  t.saveFile = platform::kInvalidHandle;
+  r.done.store(1);
+}
+
+}  // namespace
+
+int openUrl(UrlReader& reader, const std::string& url) {
+  if (reader.transfer || reader.thread.joinable()) closeUrl(reader);
+  reader.bytesReceived.store(0);
+  reader.done.store(0);
+  reader.writeEndClosed.store(0);
+  reader.url = url;
+  std::call_once(curlInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+
+  reader.transfer = new UrlTransfer;
+  UrlTransfer& t = *reader.transfer;
+  t.reader = &reader;
+  t.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  if (t.stopEvent < 0 || !setupRequest(reader, t)) return fail(reader, "Cannot Start Internet Session...");
+
+  // Connect and wait for the answer here, so a refused connection or an
+  // HTTP error is reported by openUrl itself.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(reader.responseTimeoutMs);
+  for (;;) {
+    int running = 0;
+    CURLMcode mc = curl_multi_perform(sessionOf(reader), &running);
+    if (mc != CURLM_OK) return fail(reader, curl_multi_strerror(mc));
+    collectDone(t);
+    if (t.transferDone || answered(t)) break;
+    if (abandoned(reader)) {
+      releaseTransfer(reader);
+      return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      char text[96];
+      std::snprintf(text, sizeof text, "No answer from the server within %.3g seconds.", reader.responseTimeoutMs / 1000.0);
+      return fail(reader, text);
+    }
+    curl_multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)), nullptr);
+  }
+  // A transfer that broke off after the answer still plays what came.
+  if (t.transferDone) {
+    if (t.result != CURLE_OK && !answered(t)) return fail(reader, transferErrorText(t));
+    finishBody(t);
+  }
+
+  int fds[2];
+  if (!platform::createPipe(fds)) return fail(reader, "Cannot Create Download Buffer...");
+  reader.pipeRead = fds[0];
+  reader.pipeWrite = fds[1];
+  // Only the write end: the decoder's reads stay blocking.
+  int flags = fcntl(reader.pipeWrite, F_GETFL);
+  if (flags < 0 || fcntl(reader.pipeWrite, F_SETFL, flags | O_NONBLOCK) != 0) {
+    return fail(reader, "Cannot Create Download Buffer...");
+  }
+
+  reader.queue.open();
+  try {
+    reader.thread = std::thread(downloadThread, &reader);
+  } catch (const std::system_error&) {
+    return fail(reader, "Cannot Create Download Thread...");
+  }
+
+  while (reader.bytesReceived.load() < kUrlPrebufferBytes && !reader.done.load()) {
+    if (abandoned(reader)) {
+      closeUrl(reader);
+      return -1;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return reader.pipeRead;
+}
+
+void closeUrl(UrlReader& reader) {
+  if (reader.pipeRead >= 0) {
+    platform::closeHandle(reader.pipeRead);
+    reader.pipeRead = -1;
+  }
+  if (reader.thread.joinable()) {
+    platform::postRetry(reader.queue, platform::WM_QUIT);
+    if (reader.transfer) signalStop(*reader.transfer);
+    if (reader.session) curl_multi_wakeup(sessionOf(reader));
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kUrlStopWaitMs);
+    while (!reader.done.load() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    // Every wait in the thread ends on the stop event or the wakeup, so
+    // this join is short.
+    reader.thread.join();
+  }
+  releaseTransfer(reader);
+  reader.url.clear();
+  reader.done.store(0);
+  reader.writeEndClosed.store(0);
+}
+
+std::string urlSavePath(const std::string& folder, const std::string& url) {
+  std::string path = folder;
+  if (path.empty() || path.back() != '/') path += '/';
+  size_t slash = url.rfind('/');
+  path += slash == std::string::npos ? url : url.substr(slash + 1);
+  return path;
+}
+
+void ignoreSigpipe() { std::signal(SIGPIPE, SIG_IGN); }
+
+}  // namespace kuv

@@ -1,0 +1,29 @@
+// Xing/Info and VBRI tags: a first frame that describes the stream (frame
+// count, byte count, seek table) instead of carrying audio.
+#pragma once
+
+#include <cstdint>
+
+namespace kuv {
+
+enum VbrTagKind : int32_t { kNoTag = 0, kXingTag = 1, kInfoTag = 2, kVbriTag = 3 };
+
+struct VbrTag {
+  VbrTagKind kind = kNoTag;
+  uint32_t frames = 0;  // audio frames after the tag frame; 0 when not given
+  uint32_t bytes = 0;   // stream bytes, tag frame included; 0 when not given
+  bool hasToc = false;
+  uint8_t toc[100] = {};  // Xing: byte position of each percent of the time, in 1/256
+};
+
+struct FrameContext;
+
+// Looks for a tag in a Layer III frame body (the bytes after the header).
+// Every offset is checked against bodyLength.
+bool parseVbrTag(const uint8_t* body, int32_t bodyLength, const FrameContext& ctx, VbrTag& tag);
+
+// A tag that marks a stream of varying bit rate (Xing or VBRI; "Info" is the
+// same layout written for constant bit rate).
+inline bool isVbrTag(const VbrTag& tag) { return tag.kind == kXingTag || tag.kind == kVbriTag; }
+
+}  // namespace kuv

@@ -1,0 +1,74 @@
+#include "platform/file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace kuv::platform {
+
+int openForRead(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return kInvalidHandle;
+  struct stat st;
+  // A folder opens fine on Linux but is no input.
+  if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    return kInvalidHandle;
+  }
+  (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  return fd;
+}
+
+int createForWrite(const std::string& path) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  return fd < 0 ? kInvalidHandle : fd;
+}
+
+void closeHandle(int handle) {
+  if (handle >= 0) ::close(handle);
+}
+
+long readSome(int handle, void* buffer, size_t n) {
+  for (;;) {
+    ssize_t got = ::read(handle, buffer, n);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno != EINTR) return -1;
+  }
+}
+
+long readFully(int handle, void* buffer, size_t n) {
+  size_t total = 0;
+  auto* bytes = static_cast<unsigned char*>(buffer);
+  while (total < n) {
+    long got = readSome(handle, bytes + total, n - total);
+    if (got < 0) return total ? static_cast<long>(total) : -1;
+    if (got == 0) break;
+    total += static_cast<size_t>(got);
+  }
+  return static_cast<long>(total);
+}
+
+bool writeAll(int handle, const void* buffer, size_t n) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  while (n > 0) {
+    ssize_t put = ::write(handle, bytes, n);
+    if (put < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    bytes += put;
+    n -= static_cast<size_t>(put);
+  }
+  return true;
+}
+
+int64_t seekTo(int handle, int64_t offset) { return ::lseek(handle, offset, SEEK_SET); }
+
+int64_t fileSize(int handle) {
+  struct stat st;
+  return fstat(handle, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+}  // namespace kuv::platform

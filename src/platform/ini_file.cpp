@@ -1,0 +1,311 @@
+#include "platform/ini_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+#include "platform/paths.h"
+
+namespace kuv::platform {
+
+namespace {
+
+// A settings file this big is not ours; refusing it keeps a stray huge file
+// from eating memory, and a refused file is never rewritten.
+constexpr size_t kMaxFileBytes = 64u * 1024u * 1024u;
+
+enum class ReadStatus { Missing, Ok, Failed };
+
+// Reads a regular file whole. O_NONBLOCK and the S_ISREG check keep a FIFO or
+// device given as the path from hanging us.
+ReadStatus readWholeFile(const std::string& path, std::string& out, struct stat& info) {
+  out.clear();
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return (errno == ENOENT || errno == ENOTDIR) ? ReadStatus::Missing : ReadStatus::Failed;
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || static_cast<uint64_t>(info.st_size) > kMaxFileBytes) {
+    ::close(fd);
+    return ReadStatus::Failed;
+  }
+  out.reserve(static_cast<size_t>(info.st_size));
+  char buffer[65536];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0 || out.size() + static_cast<size_t>(got) > kMaxFileBytes) {
+      ::close(fd);
+      out.clear();
+      return ReadStatus::Failed;
+    }
+    if (got == 0) break;
+    out.append(buffer, static_cast<size_t>(got));
+  }
+  ::close(fd);
+  return ReadStatus::Ok;
+}
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+std::string_view trim(std::string_view s) {
+  while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (lowerAscii(a[i]) != lowerAscii(b[i])) return false;
+  return true;
+}
+
+enum class LineKind { Blank, Section, Key, Other };
+
+// One line of the file: [begin, end) is its text without the line break,
+// [end, next) the break itself ("\n", "\r\n" or nothing on the last line).
+struct Line {
+  size_t begin = 0;
+  size_t end = 0;
+  size_t next = 0;
+  LineKind kind = LineKind::Other;
+  std::string_view name;   // section or key name, trimmed
+  std::string_view value;  // key value, trimmed
+  size_t indent = 0;       // blanks before a key name
+};
+
+std::vector<Line> splitLines(const std::string& data) {
+  std::vector<Line> lines;
+  size_t pos = 0;
+  while (pos < data.size()) {
+    Line line;
+    line.begin = pos;
+    size_t newline = data.find('\n', pos);
+    if (newline == std::string::npos) {
+      line.end = line.next = data.size();
+    } else {
+      line.end = newline;
+      line.next = newline + 1;
+      if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
+    }
+    std::string_view raw(data.data() + line.begin, line.end - line.begin);
+    std::string_view text = trim(raw);
+    if (text.empty()) {
+      line.kind = LineKind::Blank;
+    } else if (text.front() == '[') {
+      size_t close = text.find(']');
+      if (close != std::string_view::npos) {
+        line.kind = LineKind::Section;
+        line.name = trim(text.substr(1, close - 1));
+      }
+    } else if (text.front() != ';' && text.front() != '#') {
+      size_t eq = text.find('=');
+      if (eq != std::string_view::npos) {
+        line.kind = LineKind::Key;
+        line.name = trim(text.substr(0, eq));
+        line.value = trim(text.substr(eq + 1));
+        line.indent = static_cast<size_t>(text.data() - raw.data());
+      }
+    }
+    lines.push_back(line);
+    pos = line.next;
+  }
+  return lines;
+}
+
+// Where a section and one of its keys sit among the lines.
+struct Location {
+  size_t section = SIZE_MAX;  // index of the header line
+  size_t sectionEnd = 0;      // index of the next header, or lines.size()
+  size_t key = SIZE_MAX;      // index of the key line
+};
+
+Location locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+  Location at;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    if (lines[i].kind == LineKind::Section && sameName(lines[i].name, section)) {
+      at.section = i;
+      break;
+    }
+  }
+  if (at.section == SIZE_MAX) return at;
+  at.sectionEnd = lines.size();
+  for (size_t i = at.section + 1; i < lines.size(); ++i) {
+    if (lines[i].kind == LineKind::Section) {
+      at.sectionEnd = i;
+      break;
+    }
+    if (at.key == SIZE_MAX && lines[i].kind == LineKind::Key && sameName(lines[i].name, key)) at.key = i;
+  }
+  return at;
+}
+
+std::string cutString(std::string_view s) { return std::string(s.substr(0, kProfileStringMax)); }
+
+// The stored value of section/key; false when the file, section or key is missing.
+bool lookUp(const std::string& section, const std::string& key, const std::string& path, std::string& value) {
+  std::string_view wantSection = trim(section);
+  std::string_view wantKey = trim(key);
+  if (wantSection.empty() || wantKey.empty()) return false;
+  std::string data;
+  struct stat info;
+  if (readWholeFile(path, data, info) != ReadStatus::Ok) return false;
+  std::vector<Line> lines = splitLines(data);
+  Location at = locate(lines, wantSection, wantKey);
+  if (at.key == SIZE_MAX) return false;
+  std::string_view v = lines[at.key].value;
+  // Quoted values come back without their quotes, as Windows hands them out.
+  if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+  value = cutString(v);
+  return true;
+}
+
+// A name we could not read back as written (line breaks, '=' in a key, ']'
+// in a section, a key that would parse as a header or comment) is refused.
+bool validNames(std::string_view section, std::string_view key) {
+  if (section.empty() || key.empty()) return false;
+  for (char c : section)
+    if (c == '\n' || c == '\r' || c == '\0' || c == ']') return false;
+  for (char c : key)
+    if (c == '\n' || c == '\r' || c == '\0' || c == '=') return false;
+  return key.front() != '[' && key.front() != ';' && key.front() != '#';
+}
+
+std::atomic<unsigned> tempCounter{0};
+
+bool writeAllBytes(int fd, const std::string& content) {
+  size_t done = 0;
+  while (done < content.size()) {
+    ssize_t put = ::write(fd, content.data() + done, content.size() - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return false;
+    done += static_cast<size_t>(put);
+  }
+  return true;
+}
+
+// Writes content beside target and renames it over, so a crash leaves either
+// the old file or the new one, never half of one.
+bool replaceFile(const std::string& target, const std::string& content, bool existed, mode_t mode) {
+  std::string folder = folderOf(target);
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + ".kuv-ini-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++);
+    // 0666 lets the umask decide the mode of a new file, as for any file we create.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = (!existed || fchmod(fd, mode & 07777) == 0) && writeAllBytes(fd, content) && fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
+  if (!ok) ::unlink(temp.c_str());
+  return ok;
+}
+
+}  // namespace
+
+int32_t getProfileInt(const std::string& section, const std::string& key, int32_t defaultValue,
+                      const std::string& path) {
+  std::string value;
+  if (!lookUp(section, key, path, value)) return defaultValue;
+  size_t i = 0;
+  while (i < value.size() && isBlank(value[i])) ++i;
+  bool negative = i < value.size() && value[i] == '-';
+  if (negative) ++i;
+  if (i >= value.size() || value[i] < '0' || value[i] > '9') return defaultValue;
+  // Unsigned arithmetic wraps modulo 2^32 without overflow trouble.
+  uint32_t result = 0;
+  for (; i < value.size() && value[i] >= '0' && value[i] <= '9'; ++i)
+    result = result * 10u + static_cast<uint32_t>(value[i] - '0');
+  if (negative) result = 0u - result;
+  return static_cast<int32_t>(result);
+}
+
+std::string getProfileString(const std::string& section, const std::string& key,
+                             const std::string& defaultValue, const std::string& path) {
+  std::string value;
+  if (!lookUp(section, key, path, value)) return cutString(defaultValue);
+  return value;
+}
+
+bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
+                        const std::string& path) {
+  std::string_view wantSection = trim(section);
+  std::string_view wantKey = trim(key);
+  if (path.empty() || !validNames(wantSection, wantKey)) return false;
+  // A value holding a line break would add lines of its own; keep its first line.
+  std::string_view newValue = value;
+  newValue = newValue.substr(0, newValue.find_first_of(std::string_view("\r\n\0", 3)));
+
+  std::string target = path;
+  struct stat info{};
+  if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
+    // Renaming over a link would replace the link; write the file it names.
+    char* real = realpath(path.c_str(), nullptr);
+    if (!real) return false;
+    target = real;
+    std::free(real);
+  }
+
+  std::string data;
+  ReadStatus status = readWholeFile(target, data, info);
+  if (status == ReadStatus::Failed) return false;
+  bool existed = status == ReadStatus::Ok;
+  // rename() only needs the folder writable; a read-only file must stay as it is.
+  if (existed && access(target.c_str(), W_OK) != 0) return false;
+
+  // New lines follow the file's own line breaks.
+  size_t firstBreak = data.find('\n');
+  std::string_view newline = (firstBreak != std::string::npos && firstBreak > 0 && data[firstBreak - 1] == '\r')
+                                 ? std::string_view("\r\n")
+                                 : std::string_view("\n");
+
+  std::vector<Line> lines = splitLines(data);
+  Location at = locate(lines, wantSection, wantKey);
+  std::string content;
+  content.reserve(data.size() + wantSection.size() + wantKey.size() + newValue.size() + 8);
+  if (at.key != SIZE_MAX) {
+    const Line& line = lines[at.key];
+    content.append(data, 0, line.begin + line.indent);
+    content.append(line.name);
+    content += '=';
+    content.append(newValue);
+    content.append(data, line.end, std::string::npos);
+  } else if (at.section != SIZE_MAX) {
+    size_t last = at.section;
+    for (size_t i = at.section + 1; i < at.sectionEnd; ++i)
+      if (lines[i].kind != LineKind::Blank) last = i;
+    const Line& after = lines[last];
+    content.append(data, 0, after.next);
+    if (after.next == after.end) content.append(newline);
+    content.append(wantKey);
+    content += '=';
+    content.append(newValue);
+    content.append(newline);
+    content.append(data, after.next, std::string::npos);
+  } else {
+    content = data;
+    if (!content.empty() && content.back() != '\n') content.append(newline);
+    content += '[';
+    content.append(wantSection);
+    content += ']';
+    content.append(newline);
+    content.append(wantKey);
+    content += '=';
+    content.append(newValue);
+    content.append(newline);
+  }
+  if (existed && content == data) return true;
+  return replaceFile(target, content, existed, info.st_mode);
+}
+
+}  // namespace kuv::platform
