@@ -5,9 +5,8 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build/release"}
-"$root/scripts/deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKUV_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" --target kuv-decode >/dev/null
+source "$root/bench/common.sh"
+bench_build "$root" "$build" kuv-decode
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT

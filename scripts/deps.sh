@@ -8,7 +8,7 @@ PACKAGES=(
   qt6-base-dev libasound2-dev libcurl4-openssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   alsa-utils xvfb xauth xdotool imagemagick dbus dbus-x11
-  ffmpeg lame twolame sox
+  ffmpeg lame twolame sox time madplay
 )
 
 missing=()

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Sets up and runs KUV: installs what it needs, builds in Release, and runs
-# the player's main job on the given files or URLs (the bundled sample track
-# when none is given).
+# Sets up and runs KUV: installs what it needs, builds in Release, and plays
+# the given files or URLs through the sound device (the bundled sample track
+# when none is given). Options of kuv-decode pass through (see --help).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
@@ -11,4 +11,4 @@ cmake --build "$build" -j"$(nproc)" >/dev/null
 if [ $# -eq 0 ]; then
   set -- "$root/resources/samples/kuv-sample.mp3"
 fi
-exec "$build/kuv-decode" --info "$@"
+exec "$build/kuv-decode" "$@"

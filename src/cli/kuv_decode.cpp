@@ -2,6 +2,7 @@
 //   kuv-decode --info FILE|URL ...   describe each input's frames
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,6 +11,8 @@
 #include "engine/frame_header.h"
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
+#include "cli/console_player.h"
+#include "output/sound_device.h"
 #include "platform/message_box.h"
 
 namespace {
@@ -87,17 +90,107 @@ int describe(const std::string& name) {
   return status;
 }
 
-void usage() { std::fprintf(stderr, "usage: kuv-decode --info FILE|URL ...\n"); }
+// The sound devices as the Audio page lists them.
+int listDevices() {
+  std::string name;
+  for (int32_t n = 0; kuv::soundDeviceName(n, &name); ++n) std::printf("%d: %s\n", n, name.c_str());
+  kuv::soundDeviceName(-1, &name);
+  std::printf("-1: %s\n", name.c_str());
+  return 0;
+}
+
+const char kUsage[] =
+    "usage: kuv-decode [OPTIONS] FILE|URL ...      play the inputs in order\n"
+    "       kuv-decode --info FILE|URL ...         describe the inputs\n"
+    "       kuv-decode --list-devices              list the sound devices\n"
+    "options:\n"
+    "  -o FILE.wav        write a wave file instead of playing\n"
+    "  --device [N]       play through sound device N (-1: the default device)\n"
+    "  --plugin           play through the output plug-in default.kop\n"
+    "  --downsample 0|1|2 full, half or quarter sample rate\n"
+    "  --channels C       -1 stereo, 0 left, 1 right, 2 mono (left), 3 mix\n"
+    "  --8bit             8-bit output\n"
+    "  --priority N       decoder priority 0 (lowest) .. 5 (time-critical)\n"
+    "  --yes              answer Yes to questions about damaged streams\n"
+    "  -q, --quiet        no progress display\n"
+    "  -h, --help         this text\n"
+    "  --version          the version\n";
+
+// Parses an integer option value within [low, high].
+bool intValue(const char* text, int low, int high, int* out) {
+  if (!text) return false;
+  char* end = nullptr;
+  const long value = std::strtol(text, &end, 10);
+  if (end == text || *end != '\0' || value < low || value > high) return false;
+  *out = static_cast<int>(value);
+  return true;
+}
+
+int badUsage() {
+  std::fputs(kUsage, stderr);
+  return 2;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
   kuv::ignoreSigpipe();
-  if (argc < 3 || std::strcmp(argv[1], "--info") != 0) {
-    usage();
-    return 2;
+  if (argc >= 2 && std::strcmp(argv[1], "--list-devices") == 0) return listDevices();
+  if (argc >= 2 && std::strcmp(argv[1], "--info") == 0) {
+    if (argc < 3) {
+      std::fputs(kUsage, stderr);
+      return 2;
+    }
+    int status = 0;
+    for (int i = 2; i < argc; ++i) status |= describe(argv[i]);
+    return status;
   }
-  int status = 0;
-  for (int i = 2; i < argc; ++i) status |= describe(argv[i]);
-  return status;
+  kuv::ConsoleOptions options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
+    auto bad = [&](const char* what) {
+      std::fprintf(stderr, "kuv-decode: %s\n%s", what, kUsage);
+      return 2;
+    };
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else if (arg == "--version") {
+      std::puts("kuv-decode 0.94");
+      return 0;
+    } else if (arg == "-o") {
+      if (!next || !*next) return bad("-o needs a file name");
+      options.waveFile = next;
+      ++i;
+    } else if (arg == "--device") {
+      options.deviceNumber = -1;
+      if (next && intValue(next, -1, 1000, &options.deviceNumber)) ++i;
+    } else if (arg == "--plugin") {
+      options.plugin = true;
+    } else if (arg == "--downsample") {
+      if (!intValue(next, 0, 2, &options.downSample)) return bad("--downsample takes 0, 1 or 2");
+      ++i;
+    } else if (arg == "--channels") {
+      if (!intValue(next, -1, 3, &options.channels)) return bad("--channels takes -1, 0, 1, 2 or 3");
+      ++i;
+    } else if (arg == "--8bit") {
+      options.eightBit = true;
+    } else if (arg == "--priority") {
+      if (!intValue(next, 0, 5, &options.priority)) return bad("--priority takes 0 to 5");
+      ++i;
+    } else if (arg == "--yes") {
+      options.answerYes = true;
+    } else if (arg == "-q" || arg == "--quiet") {
+      options.quiet = true;
+    } else if (arg == "--info" || arg == "--list-devices") {
+      return bad("--info and --list-devices come first");
+    } else if (arg.size() > 1 && arg[0] == '-') {
+      return bad(("unknown option " + arg).c_str());
+    } else {
+      options.inputs.push_back(arg);
+    }
+  }
+  if (options.inputs.empty()) return badUsage();
+  return kuv::runConsolePlayer(options);
 }

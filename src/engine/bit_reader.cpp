@@ -10,6 +10,7 @@ void clearFrameStore(FrameStore& store) {
   store.currentLength = 0;
   store.previousSlot = 0;
   store.previousLength = 0;
+  store.reservoirBytes = 0;
 }
 
 void pointBitReader(BitReader& reader, const FrameStore& store, int32_t position) {

@@ -19,6 +19,9 @@ struct FrameStore {
   int32_t currentLength;
   int32_t previousSlot;
   int32_t previousLength;
+  // Layer III main data received since the store was last cleared that a
+  // frame's reservoir may reach back into.
+  int32_t reservoirBytes;
 };
 
 inline int32_t slotStart(int32_t slot) { return kLookBackBytes + slot * kSlotBytes; }

@@ -4,10 +4,20 @@
 
 #include <cstdint>
 
+#include "engine/synthesis.h"
+
 namespace kuv {
 
 struct BitReader;
 struct FrameStore;
+struct FrameContext;
+struct PcmStagingBuffer;
+
+// A layer's frame routine: 1 for a decoded frame, -2 when the output refused
+// the data, another negative value to skip the frame.
+using DecodeFrameFn = int (*)(FrameContext& ctx);
+constexpr int kFrameWriteFailed = -2;
+constexpr int kFrameSkipped = -1;
 
 struct FrameContext {
   // Header fields.
@@ -35,6 +45,22 @@ struct FrameContext {
   int32_t sideInfoLength = 0;  // Layer III side information, CRC included
   BitReader* bits = nullptr;
   FrameStore* store = nullptr;
+
+  // Routing, set by the decoder thread before each track (decodeFrame by
+  // the header reader).
+  DecodeFrameFn decodeFrame = nullptr;
+  StereoDriverFn stereoDriver = nullptr;
+  MonoHandlerFn monoHandler = nullptr;
+  int32_t channelSelect = -1;  // -1 both; 0 left; 1 right; 2 left; 3 mix (Layer III)
+  int32_t downSample = 0;      // 0 full, 1 half, 2 quarter rate
+  int32_t blockBytes = 128;    // output bytes per 32-sample block
+  int32_t outRate = 0;
+  int32_t outChannels = 0;
+  int32_t outBits = 0;
+  PcmStagingBuffer* pcm = nullptr;
 };
+
+// The frame routines by layer (index 1..3); an empty slot skips the frame.
+extern DecodeFrameFn frameDecoders[4];
 
 }  // namespace kuv

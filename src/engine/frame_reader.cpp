@@ -2,10 +2,14 @@
 
 #include "engine/frame_header.h"
 #include "engine/input_stream.h"
+#include "engine/layer12.h"
+#include "layer3/layer3.h"
 #include "engine/stream_io.h"
 #include "platform/message_box.h"
 
 namespace kuv {
+
+DecodeFrameFn frameDecoders[4] = {nullptr, decodeLayerI, decodeLayerII, decodeLayer3Frame};
 
 namespace {
 
@@ -128,6 +132,7 @@ void acceptHeader(InputStream& s, FrameContext& ctx, uint32_t word) {
 // read: a reserved layer, or a body that would not fit a store slot.
 bool prepareLayer(InputStream& s, FrameContext& ctx) {
   if (ctx.layer < 1 || ctx.layer > 3) return false;
+  ctx.decodeFrame = frameDecoders[ctx.layer];
   const int32_t joint = ctx.mode == 1;
   if (ctx.layer == 1) {
     ctx.jointBound = joint ? 4 * ctx.modeExtension + 4 : 32;

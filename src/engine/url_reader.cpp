@@ -238,12 +238,13 @@ void releaseTransfer(UrlReader& r) {
   r.request = nullptr;
   r.session = nullptr;
   if (t) {
+    std::lock_guard<std::mutex> guard(r.transferLock);
+    r.transfer = nullptr;
     curl_slist_free_all(t->headers);
     if (t->stopEvent >= 0) ::close(t->stopEvent);
     platform::closeHandle(t->saveFile);
     delete t;
   }
-  r.transfer = nullptr;
   r.queue.close();
 }
 
@@ -344,7 +345,10 @@ int openUrl(UrlReader& reader, const std::string& url) {
   reader.url = url;
   std::call_once(curlInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
-  reader.transfer = new UrlTransfer;
+  {
+    std::lock_guard<std::mutex> guard(reader.transferLock);
+    reader.transfer = new UrlTransfer;
+  }
   UrlTransfer& t = *reader.transfer;
   t.reader = &reader;
   t.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
@@ -425,6 +429,11 @@ void closeUrl(UrlReader& reader) {
   reader.url.clear();
   reader.done.store(0);
   reader.writeEndClosed.store(0);
+}
+
+void abortUrl(UrlReader& reader) {
+  std::lock_guard<std::mutex> guard(reader.transferLock);
+  if (reader.transfer) signalStop(*reader.transfer);
 }
 
 std::string urlSavePath(const std::string& folder, const std::string& url) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 #include <cstdint>
 #include <string>
 #include <thread>
@@ -39,6 +40,8 @@ struct UrlReader {
   // The owner's "give up" flag (its thread is asked to quit): when it turns
   // nonzero, the waits of openUrl end at once and the open fails quietly.
   const std::atomic<int>* abandon = nullptr;
+  // Guards `transfer` against abortUrl from another thread.
+  std::mutex transferLock;
 };
 
 // Starts the download of url and waits until 8192 bytes have arrived or the
@@ -51,6 +54,10 @@ int openUrl(UrlReader& reader, const std::string& url);
 // is full) and releases the pipe's write end and the transfer. The caller
 // closes the read end first, as the stream does.
 void closeUrl(UrlReader& reader);
+
+// From any thread: stops the download at once, so that a reader blocked on
+// the pipe of a stalled server sees the end of the stream.
+void abortUrl(UrlReader& reader);
 
 // Save-copy path for a URL: folder, a '/' unless it already ends in one, and
 // the part of the URL after its last '/'.

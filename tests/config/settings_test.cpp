@@ -16,34 +16,13 @@
 
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "support/test_support.h"
 
 namespace {
 
 using kuv::Settings;
+using kuv::test::EnvOverride;
 
-// Sets or clears an environment variable for one test and puts it back.
-class EnvOverride {
- public:
-  EnvOverride(const char* name, const char* value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value, 1);
-    else
-      unsetenv(name);
-  }
-  ~EnvOverride() {
-    if (old_)
-      setenv(name_.c_str(), old_->c_str(), 1);
-    else
-      unsetenv(name_.c_str());
-  }
-  EnvOverride(const EnvOverride&) = delete;
-  EnvOverride& operator=(const EnvOverride&) = delete;
-
- private:
-  std::string name_;
-  std::optional<std::string> old_;
-};
 
 // The keys in the order a new kuv.ini must list them.
 const std::vector<std::string> kExpectedKeyOrder = {

@@ -33,6 +33,40 @@ lame_ -b 32 "$tmp/tune11.wav" mpeg25.mp3             # MPEG 2.5, 11.025 kHz
 lame_ -b 128 -p -t "$tmp/tune.wav" crc.mp3           # every frame protected
 lame_ -b 96 -m m -t "$tmp/tune.wav" mono.mp3
 
+# More Layer III: high rate, VBR -V6, the MPEG-2 and MPEG 2.5 rates, forced
+# stereo, and sharp transients (clicks over silence) for short blocks.
+sox "$tmp/tune.wav" -r 24000 "$tmp/tune24.wav"
+sox "$tmp/tune.wav" -r 16000 "$tmp/tune16.wav"
+sox "$tmp/tune.wav" -r 8000 "$tmp/tune8.wav"
+sox "$tmp/tune.wav" -r 12000 "$tmp/tune12.wav"
+lame_ -b 320 "$tmp/tune.wav" l3_320.mp3
+lame_ -V 6 "$tmp/tune.wav" l3_v6.mp3
+lame_ -b 48 "$tmp/tune24.wav" l3_24k.mp3
+lame_ -b 32 "$tmp/tune16.wav" l3_16k.mp3
+lame_ -b 24 "$tmp/tune12.wav" l3_12k.mp3
+lame_ -b 16 "$tmp/tune8.wav" l3_8k.mp3
+lame_ -b 192 -m s "$tmp/tune.wav" l3_stereo.mp3
+clicks=()
+for i in $(seq 0 11); do
+  sox -n -r 44100 -c 2 -b 16 "$tmp/c$i.wav" synth 0.004 square $((200 + 150 * i)) pad 0 0.3 2>/dev/null
+  clicks+=("$tmp/c$i.wav")
+done
+sox "${clicks[@]}" "$tmp/clicks.wav" gain -3
+lame_ -b 128 "$tmp/clicks.wav" l3_transients.mp3
+
+# Layer II from twolame (MPEG-1 rates and modes, with and without CRC) and
+# from ffmpeg's encoder at the MPEG-2 rates.
+sox "$tmp/tune.wav" -r 48000 "$tmp/tune48.wav"
+sox "$tmp/tune.wav" -r 32000 -c 1 "$tmp/tune32m.wav"
+twolame --quiet -b 192 -m s "$tmp/tune48.wav" l2_48_stereo.mp2
+twolame --quiet -b 128 -m j "$tmp/tune.wav" l2_44_joint.mp2
+twolame --quiet -b 64 -m m "$tmp/tune32m.wav" l2_32_mono.mp2
+twolame --quiet -b 160 -m j -p "$tmp/tune.wav" l2_44_crc.mp2
+twolame --quiet -b 64 -m s "$tmp/tune.wav" l2_44_lowrate.mp2
+for r in 22 24 16; do
+  ffmpeg -v error -y -i "$tmp/tune$r.wav" -c:a mp2 -b:a 64k "l2_${r}k.mp2"
+done
+
 # Fixed pseudo-random bytes (xorshift), n of them, to stdout.
 junk() {
   local n=$1 seed=$2

@@ -2,7 +2,12 @@
 
 #include <stdlib.h>
 
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <limits>
+#include <sys/wait.h>
 #include <fstream>
 #include <mutex>
 #include <sstream>
@@ -67,6 +72,53 @@ std::vector<RecordedBox> MessageRecorder::boxes() const {
 void MessageRecorder::setAnswer(int answer) {
   std::lock_guard<std::mutex> guard(state_->lock);
   state_->answer = answer;
+}
+
+int runCommand(const std::string& command, std::string* output) {
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return -1;
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+    if (output) output->append(buffer, got);
+  }
+  const int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::vector<int16_t> readSamples(const std::string& path, size_t skip) {
+  const std::string bytes = readFile(path);
+  std::vector<int16_t> samples;
+  for (size_t i = skip; i + 1 < bytes.size(); i += 2) {
+    samples.push_back(static_cast<int16_t>(static_cast<uint8_t>(bytes[i]) | (static_cast<uint8_t>(bytes[i + 1]) << 8)));
+  }
+  return samples;
+}
+
+std::vector<int16_t> decodeToWave(const std::string& folder, const std::string& input, const std::string& options,
+                                  std::string* printed) {
+  const std::string wav = folder + "/out.wav";
+  std::remove(wav.c_str());
+  const std::string command = "HOME='" + folder + "' '" + KUV_DECODE_BIN + "' -q " + options + " -o '" + wav + "' '" +
+                              input + "' 2>&1";
+  std::string output;
+  runCommand(command, &output);
+  if (printed) *printed = output;
+  return readSamples(wav, 46);
+}
+
+Comparison compareSamples(const std::vector<int16_t>& a, const std::vector<int16_t>& b) {
+  Comparison c;
+  c.compared = std::min(a.size(), b.size());
+  double squares = 0;
+  for (size_t i = 0; i < c.compared; ++i) {
+    const int d = a[i] - b[i];
+    c.maxDifference = std::max(c.maxDifference, std::abs(d));
+    squares += static_cast<double>(d) * d;
+  }
+  const double rms = c.compared ? std::sqrt(squares / static_cast<double>(c.compared)) : 0;
+  c.psnr = rms > 0 ? 20 * std::log10(32768.0 / rms) : std::numeric_limits<double>::infinity();
+  return c;
 }
 
 }  // namespace kuv::test

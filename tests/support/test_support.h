@@ -2,6 +2,9 @@
 // message boxes.
 #pragma once
 
+#include <cstdint>
+#include <cstdlib>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -9,6 +12,30 @@
 #include "platform/message_box.h"
 
 namespace kuv::test {
+
+// Sets or clears an environment variable for one test and puts it back.
+class EnvOverride {
+ public:
+  EnvOverride(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value)
+      setenv(name, value, 1);
+    else
+      unsetenv(name);
+  }
+  ~EnvOverride() {
+    if (old_)
+      setenv(name_.c_str(), old_->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+  EnvOverride(const EnvOverride&) = delete;
+  EnvOverride& operator=(const EnvOverride&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> old_;
+};
 
 inline std::string referencePath(const std::string& name) { return std::string(KUV_REFERENCE_DIR) + "/" + name; }
 inline std::string conformancePath(const std::string& name) { return referencePath("conformance/" + name); }
@@ -44,5 +71,30 @@ class MessageRecorder {
   State* state_;
   platform::MessageBoxBackend previous_;
 };
+
+}  // namespace kuv::test
+
+namespace kuv::test {
+
+// Runs a shell command; returns its exit status (-1 when it could not run)
+// and, when output is given, what it printed on stdout.
+int runCommand(const std::string& command, std::string* output = nullptr);
+
+// 16-bit little-endian samples of a file (from byte `skip` on).
+std::vector<int16_t> readSamples(const std::string& path, size_t skip = 0);
+
+// Runs kuv-decode -o into folder/out.wav (HOME set to folder, so no user
+// settings are read) and returns the samples of the wave file. `printed`
+// receives what the tool wrote.
+std::vector<int16_t> decodeToWave(const std::string& folder, const std::string& input, const std::string& options,
+                                  std::string* printed = nullptr);
+
+struct Comparison {
+  size_t compared = 0;
+  int maxDifference = 0;
+  double psnr = 0;  // dB; infinity when identical
+};
+// Compares the overlap of two sample sequences.
+Comparison compareSamples(const std::vector<int16_t>& a, const std::vector<int16_t>& b);
 
 }  // namespace kuv::test

@@ -1,0 +1,253 @@
+#include "cli/console_player.h"
+
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <thread>
+
+#include "config/settings.h"
+#include "engine/decoder_thread.h"
+#include "engine/vis_queue.h"
+#include "layer3/layer3.h"
+#include "output/output_system.h"
+#include "platform/dialogs.h"
+#include "platform/message_box.h"
+#include "platform/message_queue.h"
+
+namespace kuv {
+
+namespace {
+
+constexpr uint32_t kInterrupted = 0x9001;
+
+// Notifications arrive on the main thread's queue; a sent one is answered
+// once the loop has handled it.
+struct ConsoleSink {
+  platform::MessageQueue queue;
+  std::mutex lock;
+  std::condition_variable handled;
+  uint64_t sent = 0;
+  uint64_t done = 0;
+  bool released = false;
+};
+
+void sinkSend(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  auto& sink = *static_cast<ConsoleSink*>(context);
+  uint64_t ticket;
+  {
+    std::lock_guard<std::mutex> guard(sink.lock);
+    if (sink.released) return;
+    ticket = ++sink.sent;
+  }
+  platform::postRetry(sink.queue, message, wParam, lParam);
+  std::unique_lock<std::mutex> guard(sink.lock);
+  sink.handled.wait(guard, [&] { return sink.done >= ticket || sink.released; });
+}
+
+void sinkPost(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  platform::postRetry(static_cast<ConsoleSink*>(context)->queue, message, wParam, lParam);
+}
+
+void sinkRelease(void* context) {
+  auto& sink = *static_cast<ConsoleSink*>(context);
+  std::lock_guard<std::mutex> guard(sink.lock);
+  sink.released = true;
+  sink.handled.notify_all();
+}
+
+bool isSent(uint32_t message, intptr_t lParam) {
+  return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED ||
+         (message == ENGINE_PROGRESS && lParam == 0);
+}
+
+void acknowledge(ConsoleSink& sink) {
+  std::lock_guard<std::mutex> guard(sink.lock);
+  ++sink.done;
+  sink.handled.notify_all();
+}
+
+std::string clock(double seconds) {
+  if (seconds < 0) seconds = 0;
+  const long whole = static_cast<long>(seconds);
+  char text[32];
+  std::snprintf(text, sizeof text, "%ld:%02ld", whole / 60, whole % 60);
+  return text;
+}
+
+std::string titleOf(const std::string& name) {
+  const size_t slash = name.rfind('/');
+  return slash == std::string::npos ? name : name.substr(slash + 1);
+}
+
+// Seconds of audio in one frame of the playing track.
+double frameSeconds(const PlaybackInfo& info, int downSample) {
+  const double rate = static_cast<double>(info.sampleRate) * (1 << downSample);
+  if (rate <= 0) return 0;
+  const int samples = info.layer == 1 ? 384 : (info.layer == 3 && rate < 32000) ? 576 : 1152;
+  return samples / rate;
+}
+
+struct Progress {
+  bool shown = false;
+  std::string title;
+  uint32_t totalFrames = 0;
+  uint32_t frame = 0;
+};
+
+void drawProgress(const Progress& progress, int downSample) {
+  const PlaybackInfo info = getPlaybackInfo();
+  const double perFrame = frameSeconds(info, downSample);
+  double elapsed = progress.frame * perFrame;
+  if (outputSystem.getBufferCount && outputSystem.getBufferCount() > 0) {
+    elapsed = outputSystem.getPosition() / 1000.0;
+  }
+  char bar[31];
+  const int width = 30;
+  const int filled = progress.totalFrames ? static_cast<int>(static_cast<double>(progress.frame) * width /
+                                                             progress.totalFrames)
+                                          : 0;
+  for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '-';
+  bar[width] = 0;
+  const std::string total = progress.totalFrames ? clock(progress.totalFrames * perFrame) : std::string("--:--");
+  std::fprintf(stderr, "\r%-32.32s [%s] %s / %s ", progress.title.c_str(), bar, clock(elapsed).c_str(),
+               total.c_str());
+  std::fflush(stderr);
+}
+
+void endProgressLine(Progress& progress) {
+  if (progress.shown) std::fputc('\n', stderr);
+  progress.shown = false;
+}
+
+// Turns Ctrl-C into a message for the main loop.
+void watchSignals(ConsoleSink* sink, sigset_t set) {
+  int signal = 0;
+  if (sigwait(&set, &signal) == 0) platform::postRetry(sink->queue, kInterrupted);
+}
+
+}  // namespace
+
+int runConsolePlayer(const ConsoleOptions& options) {
+  if (options.inputs.empty()) return 2;
+  loadSettings();
+  settings.AudioOutputSystem = !options.waveFile.empty() ? kWaveFileOutput
+                               : options.plugin          ? kPluginOutput
+                                                         : kSoundDeviceOutput;
+  if (options.deviceNumber >= -1) settings.WinMMOutputDev = options.deviceNumber;
+  if (options.downSample >= 0) settings.DownSample = options.downSample;
+  if (options.channels != -9) settings.Channels = options.channels;
+  if (options.eightBit) settings.AudioOutput8Bit = 1;
+  if (options.priority != -99) settings.DecoderPriority = options.priority;
+  platform::setConsoleSaveFileName(options.waveFile);
+  setupEqualiser(settings.EqBand);
+  if (options.answerYes) {
+    platform::setMessageBoxBackend([](const std::string& text, const std::string& title, unsigned style) {
+      platform::consoleMessageBox(text, title, style);
+      return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDYES) : static_cast<int>(platform::IDOK);
+    });
+  }
+
+  auto sink = std::make_unique<ConsoleSink>();
+  sink->queue.open();
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::thread watcher(watchSignals, sink.get(), signals);
+  watcher.detach();  // blocked in sigwait for the life of the process
+
+  startVisQueue();
+  NotificationSink engineSink{sinkSend, sinkPost, sinkRelease, sink.get()};
+  if (startEngine(engineSink) < 0) {
+    std::fprintf(stderr, "kuv-decode: cannot start the decoder\n");
+    return 1;
+  }
+
+  const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
+  size_t current = 0;
+  size_t played = 0;
+  bool started = false;
+  bool interrupted = false;
+  Progress progress;
+  play(options.inputs[current]);
+  progress.title = titleOf(options.inputs[current]);
+
+  // Moves to the next input, or closes the output and ends the loop.
+  auto advance = [&]() -> bool {
+    if (started) ++played;
+    started = false;
+    endProgressLine(progress);
+    if (++current < options.inputs.size()) {
+      progress = Progress{};
+      progress.title = titleOf(options.inputs[current]);
+      play(options.inputs[current]);
+      return true;
+    }
+    return false;
+  };
+
+  auto lastDraw = std::chrono::steady_clock::now();
+  platform::ThreadMessage message;
+  bool running = true;
+  while (running && sink->queue.get(&message)) {
+    switch (message.message) {
+      case ENGINE_TRACK_STARTED:
+        started = true;
+        progress.totalFrames = static_cast<uint32_t>(message.lParam);
+        progress.frame = 0;
+        if (showProgress) {
+          progress.shown = true;
+          drawProgress(progress, settings.DownSample);
+        }
+        break;
+      case ENGINE_PROGRESS:
+        progress.frame = static_cast<uint32_t>(message.lParam);
+        if (showProgress && progress.shown &&
+            std::chrono::steady_clock::now() - lastDraw > std::chrono::milliseconds(200)) {
+          lastDraw = std::chrono::steady_clock::now();
+          drawProgress(progress, settings.DownSample);
+        }
+        break;
+      case ENGINE_TRACK_ENDED:
+        if (isSent(message.message, message.lParam)) acknowledge(*sink);
+        if (progress.shown) {
+          progress.frame = progress.totalFrames;
+          drawProgress(progress, settings.DownSample);
+        }
+        running = advance();
+        continue;
+      case ENGINE_OPEN_FAILED:
+        endProgressLine(progress);
+        std::fprintf(stderr, "kuv-decode: cannot open %s\n", options.inputs[current].c_str());
+        started = false;
+        running = advance();
+        break;
+      case kInterrupted:
+        interrupted = true;
+        running = false;
+        break;
+      default:
+        break;
+    }
+    if (isSent(message.message, message.lParam)) acknowledge(*sink);
+  }
+  endProgressLine(progress);
+
+  if (interrupted) stop();
+  closeOutput();
+  // The output plays out what it holds, then the engine may go.
+  while (outputSystem.isOpen && outputSystem.isOpen() && !interrupted) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(40));
+  shutdownEngine();
+  stopVisQueue();
+  return (played == options.inputs.size() && !interrupted) ? 0 : 1;
+}
+
+}  // namespace kuv

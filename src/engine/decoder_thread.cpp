@@ -1,0 +1,414 @@
+#include "engine/decoder_thread.h"
+
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <memory>
+#include <thread>
+
+#include "config/settings.h"
+#include "engine/bit_reader.h"
+#include "engine/frame_header.h"
+#include "engine/input_stream.h"
+#include "engine/layer12.h"
+#include "engine/pcm_staging.h"
+#include "engine/synthesis.h"
+#include "engine/vis_queue.h"
+#include "layer3/layer3.h"
+#include "output/output_system.h"
+#include "platform/message_box.h"
+#include "platform/message_queue.h"
+
+namespace kuv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr unsigned kEngineBoxStyle = platform::MB_OK | platform::MB_ICONERROR | platform::MB_SETFOREGROUND;
+
+struct Engine {
+  std::thread thread;
+  platform::MessageQueue queue;
+  NotificationSink sink;
+  int32_t id = 0;
+  // Set by stop() and shutdownEngine() at once, not only by their messages,
+  // so that waits inside a track (for room in the staging buffer, for a URL's
+  // first bytes) end without waiting for the next frame.
+  std::atomic<int> abandon{0};
+  std::atomic<int> quitting{0};
+  std::atomic<int> ended{0};
+  // PlaybackInfo, published field by field; readers may see a mix.
+  std::atomic<int32_t> playing{0};
+  std::atomic<int32_t> sampleRate{0};
+  std::atomic<int32_t> layer{0};
+  std::atomic<int32_t> bitRate{0};
+  std::atomic<int32_t> stereo{0};
+  // The input, here so that shutdownEngine can cut a stalled download.
+  std::unique_ptr<InputStream> stream;
+};
+Engine engine;
+int32_t nextEngineId = 1;
+
+void sendNotification(uint32_t message, intptr_t lParam) {
+  if (engine.quitting.load() || !engine.sink.send) return;
+  engine.sink.send(engine.sink.context, message, 0, lParam);
+}
+
+void postNotification(uint32_t message, intptr_t lParam) {
+  if (engine.quitting.load() || !engine.sink.post) return;
+  engine.sink.post(engine.sink.context, message, 0, lParam);
+}
+
+void setThreadPriority(int32_t decoderPriority) {
+  // Raising the priority needs privileges; refused quietly without them.
+  const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), niceForPriority(decoderPriority));
+}
+
+// A play command's name travels with its message, so a second play command
+// can never overwrite a name the thread has not taken yet.
+std::string takeName(const platform::ThreadMessage& message) {
+  std::unique_ptr<std::string> name(reinterpret_cast<std::string*>(message.lParam));
+  return name ? *name : std::string();
+}
+
+void discard(const platform::ThreadMessage& message) {
+  if (message.message == ENGINE_PLAY_FILE) delete reinterpret_cast<std::string*>(message.lParam);
+}
+
+// The decoder thread's own state.
+struct Player {
+  std::string name;
+  int32_t priority = 0;
+  int32_t system = 0;
+  int32_t eightBit = 0;
+  int32_t volume = 0;
+  int32_t openRate = 0;  // rate the output is open with; 0 when it is not
+  bool stopRequested = false;
+  uint32_t frameCounter = 0;
+  std::unique_ptr<uint8_t[]> staging;
+  PcmStagingBuffer pcm;
+  FrameContext ctx;
+};
+
+void seek(Player& p, const platform::ThreadMessage& message) {
+  InputStream& s = *engine.stream;
+  const bool moved = message.wParam == 1 ? seekToMilliseconds(s, p.ctx, static_cast<uint32_t>(message.lParam))
+                                         : seekToFrame(s, p.ctx, static_cast<uint32_t>(message.lParam));
+  if (!moved) return;
+  std::memset(p.staging.get(), 0, 8192);
+  p.pcm.fill = 0;
+  const uint32_t seconds = currentSeconds(s, p.ctx);
+  outputSystem.flush();
+  outputSystem.setPosition(static_cast<int32_t>(seconds));
+  clearVisQueue();
+  setVisByteCounter(seconds * static_cast<uint32_t>(p.ctx.outChannels) * static_cast<uint32_t>(p.ctx.outRate) *
+                    static_cast<uint32_t>(p.ctx.outBits / 8));
+  p.frameCounter = currentFrame(s, p.ctx);
+}
+
+// Hands what the staging buffer still holds to the output, so the end of the
+// last track is not lost when the output closes.
+void drainStaging(Player& p) {
+  int32_t tries = 0;
+  while (p.pcm.fill > 0 && outputSystem.isOpen() && tries++ < 1000) {
+    const int32_t taken = outputSystem.write(p.pcm.fill, p.pcm.data);
+    if (taken <= 0) break;
+    const int32_t kept = taken < p.pcm.fill ? p.pcm.fill - taken : 0;
+    std::memmove(p.pcm.data, p.pcm.data + taken, static_cast<size_t>(kept));
+    p.pcm.fill = kept;
+  }
+  p.pcm.fill = 0;
+}
+
+// Plays the named input. Returns false when the thread must end.
+bool runTrack(Player& p) {
+  FrameContext& ctx = p.ctx;
+  const int32_t downSample = settings.DownSample >= 0 && settings.DownSample <= 2 ? settings.DownSample : 0;
+  p.stopRequested = false;
+  p.frameCounter = 0;
+  engine.abandon.store(0);
+
+  if (settings.AudioOutputSystem != p.system) {
+    p.system = settings.AudioOutputSystem;
+    if (outputSystem.close) outputSystem.close(1);
+    selectOutputSystem(p.system);
+    p.openRate = 0;
+  }
+  if (!outputSystem.init()) return true;
+  if (settings.EqVolume != p.volume) {
+    p.volume = settings.EqVolume;
+    outputSystem.setVolume(p.volume);
+  }
+  const int32_t monoOut = settings.Channels >= 0 ? 1 : 0;
+  const int32_t outChannels = monoOut ? 1 : 2;
+  const int32_t eightBit = settings.AudioOutput8Bit != 0 ? 1 : 0;
+  if (settings.AudioOutput8Bit != p.eightBit) {
+    outputSystem.close(1);
+    p.eightBit = settings.AudioOutput8Bit;
+    p.openRate = 0;
+  }
+  routeOutput(ctx, settings.Channels, downSample, eightBit);
+  ctx.pcm = &p.pcm;
+  if (eightBit) buildEightBitTable();
+  buildSynthesisWindow(32768.0);
+  buildLayerTables();
+  clearVisQueue();
+  initLayer3Tables(downSample);
+  setVisByteCounter(0);
+  const int32_t bufferCount = outputSystem.getBufferCount();
+
+  InputStream& s = *engine.stream;
+  s.url.abandon = &engine.abandon;
+  if (!openStream(s, p.name)) {
+    postNotification(ENGINE_OPEN_FAILED, 0);
+    return true;
+  }
+  outputSystem.setPosition(0);
+  sendNotification(ENGINE_PROGRESS, 0);
+  resetFrameState(s);
+  bool justStarted = true;
+  bool quit = false;
+
+  while (readFrame(s, ctx)) {
+    platform::ThreadMessage message;
+    if (engine.queue.peek(&message)) {
+      if (message.message == platform::WM_QUIT) {
+        quit = true;
+        break;
+      }
+      if (message.message == ENGINE_STOP) {
+        p.stopRequested = true;
+        outputSystem.flush();
+        break;
+      }
+      if (message.message == ENGINE_SEEK) {
+        seek(p, message);
+        continue;  // the seek has read ahead; go on with the next frame
+      }
+      discard(message);
+    }
+    if (ctx.crcPresent) getBits(*ctx.bits, 16);
+
+    if (justStarted || ctx.headerChanged) {
+      const int32_t rate = kSampleRates[ctx.sampleRateIndex] >> downSample;
+      if (justStarted) {
+        ctx.outRate = rate;
+        ctx.outChannels = outChannels;
+        ctx.outBits = eightBit ? 8 : 16;
+        sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(s, ctx)));
+      }
+      engine.layer.store(ctx.layer);
+      engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
+      engine.playing.store(1);
+      engine.sampleRate.store(rate);
+      engine.stereo.store(outChannels != 1 ? 1 : 0);
+      p.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
+      if (rate != p.openRate) {
+        p.openRate = rate;
+        // PCM staged in the old format goes to the old output first.
+        drainStaging(p);
+        if (outputSystem.isOpen()) outputSystem.close(1);
+        if (!outputSystem.open(rate, outChannels, eightBit)) {
+          p.openRate = 0;
+          p.stopRequested = true;
+          break;
+        }
+        outputSystem.setVolume(settings.EqVolume);
+        ctx.outRate = rate;
+        ctx.outChannels = outChannels;
+        ctx.outBits = eightBit ? 8 : 16;
+      }
+      justStarted = false;
+    }
+
+    const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
+    if (result == kFrameWriteFailed) {
+      platform::messageBox("KUVec2 Error: Could not write audio data\nDevice is full?", "KUVec2 Error Message...",
+                           kEngineBoxStyle);
+      break;
+    }
+    if (result < 0) continue;
+    if (settings.EqVolume != p.volume) {
+      p.volume = settings.EqVolume;
+      outputSystem.setVolume(p.volume);
+    }
+    if (settings.DecoderPriority != p.priority) {
+      p.priority = settings.DecoderPriority;
+      setThreadPriority(p.priority);
+    }
+    ++p.frameCounter;
+    if (bufferCount > 0 && outputSystem.getFreeBufferCount() < bufferCount / 2) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (p.frameCounter % 2 == 0) postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(p.frameCounter));
+  }
+
+  closeStream(s);
+  engine.playing.store(0);
+  if (quit) return false;
+  // A stop asked for while the last frames were read is still a stop.
+  if (!p.stopRequested && !engine.abandon.load()) {
+    sendNotification(ENGINE_TRACK_ENDED, 0);
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    outputSystem.flush();
+    p.pcm.fill = 0;
+  }
+  return true;
+}
+
+void decoderThread() {
+  auto player = std::make_unique<Player>();
+  Player& p = *player;
+  p.priority = settings.DecoderPriority;
+  setThreadPriority(p.priority);
+  p.system = settings.AudioOutputSystem;
+  selectOutputSystem(p.system);
+  p.volume = settings.EqVolume;
+  outputSystem.setVolume(p.volume);
+  p.eightBit = settings.AudioOutput8Bit;
+  p.staging = std::make_unique<uint8_t[]>(kPcmStagingBytes);
+  p.pcm.data = p.staging.get();
+  p.pcm.fill = 0;
+  p.pcm.abandon = &engine.abandon;
+
+  platform::ThreadMessage message;
+  while (engine.queue.get(&message)) {
+    switch (message.message) {
+      case ENGINE_PLAY_FILE:
+        p.name = takeName(message);
+        [[fallthrough]];
+      case ENGINE_PLAY:
+        if (!runTrack(p)) goto end;
+        break;
+      case ENGINE_CLOSE_OUTPUT:
+        if (outputSystem.isOpen()) {
+          if (message.lParam == 0) drainStaging(p);
+          outputSystem.close(static_cast<int32_t>(message.lParam));
+        }
+        if (!outputSystem.shutdown()) {
+          platform::messageBox("KUVec2: Error on Audio System Shutdown!", "Error...", kEngineBoxStyle);
+        }
+        p.openRate = 0;
+        p.pcm.fill = 0;
+        break;
+      case ENGINE_SETTINGS_CHANGED:
+        if (settings.DecoderPriority != p.priority) {
+          p.priority = settings.DecoderPriority;
+          setThreadPriority(p.priority);
+        }
+        break;
+      default:
+        discard(message);
+        break;
+    }
+  }
+end:
+  closeStream(*engine.stream);
+  if (outputSystem.isOpen && outputSystem.isOpen()) outputSystem.close(1);
+  // Names of play commands that never ran.
+  while (engine.queue.peek(&message)) discard(message);
+  engine.queue.close();
+  engine.ended.store(1);
+}
+
+int32_t postCommand(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  return platform::postRetry(engine.queue, message, wParam, lParam) ? 1 : 0;
+}
+
+}  // namespace
+
+int32_t niceForPriority(int32_t decoderPriority) {
+  switch (decoderPriority) {
+    case 0: return 10;   // lowest
+    case 1: return 5;    // below normal
+    case 3: return -5;   // above normal
+    case 4: return -10;  // highest
+    case 5: return -20;  // time-critical
+    default: return 0;   // normal
+  }
+}
+
+int32_t startEngine(const NotificationSink& sink) {
+  if (engine.thread.joinable()) return -1;
+  engine.sink = sink;
+  engine.abandon.store(0);
+  engine.quitting.store(0);
+  engine.ended.store(0);
+  if (!engine.stream) engine.stream = std::make_unique<InputStream>();
+  // Open before the thread runs, so no command posted from now on is lost.
+  engine.queue.open();
+  try {
+    engine.thread = std::thread(decoderThread);
+  } catch (const std::system_error&) {
+    engine.queue.close();
+    return -1;
+  }
+  engine.id = nextEngineId++;
+  return engine.id;
+}
+
+void shutdownEngine() {
+  if (!engine.thread.joinable()) return;
+  engine.abandon.store(1);
+  engine.quitting.store(1);
+  platform::postRetry(engine.queue, platform::WM_QUIT);
+  if (engine.sink.release) engine.sink.release(engine.sink.context);
+  abortUrl(engine.stream->url);
+  // A write blocked on a paused device is released by letting it play;
+  // failing that, by dropping what it waits behind.
+  const Clock::time_point start = Clock::now();
+  bool resumed = false, flushed = false;
+  while (!engine.ended.load() && Clock::now() - start < std::chrono::milliseconds(3000)) {
+    const auto waited = Clock::now() - start;
+    if (!resumed && waited > std::chrono::milliseconds(100)) {
+      resumed = true;
+      if (outputSystem.resume) outputSystem.resume();
+    }
+    if (!flushed && waited > std::chrono::milliseconds(500)) {
+      flushed = true;
+      if (outputSystem.flush) outputSystem.flush();
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  engine.thread.join();
+  engine.playing.store(0);
+}
+
+int32_t play(const std::string& name) {
+  auto* copy = new std::string(name);
+  if (postCommand(ENGINE_PLAY_FILE, 0, reinterpret_cast<intptr_t>(copy))) return 1;
+  delete copy;
+  return 0;
+}
+
+int32_t play() { return postCommand(ENGINE_PLAY, 0, 0); }
+
+int32_t stop() {
+  engine.abandon.store(1);
+  return postCommand(ENGINE_STOP, 0, 1);
+}
+
+int32_t closeOutput() { return postCommand(ENGINE_CLOSE_OUTPUT, 0, 0); }
+int32_t seekFrame(uint32_t frame) { return postCommand(ENGINE_SEEK, 0, static_cast<intptr_t>(frame)); }
+int32_t seekMilliseconds(uint32_t milliseconds) {
+  return postCommand(ENGINE_SEEK, 1, static_cast<intptr_t>(milliseconds));
+}
+int32_t settingsChanged() { return postCommand(ENGINE_SETTINGS_CHANGED, 0, 0); }
+
+PlaybackInfo getPlaybackInfo() {
+  PlaybackInfo info;
+  info.playing = engine.playing.load();
+  info.sampleRate = engine.sampleRate.load();
+  info.layer = static_cast<uint8_t>(engine.layer.load());
+  info.bitRate = static_cast<uint16_t>(engine.bitRate.load());
+  info.stereo = engine.stereo.load();
+  return info;
+}
+
+}  // namespace kuv

@@ -1,0 +1,62 @@
+// The decoder thread: plays one input at a time through the output system,
+// taking commands as posted messages and reporting through notifications.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace kuv {
+
+// Commands (posted to the decoder thread).
+constexpr uint32_t ENGINE_PLAY = 0x8100;
+constexpr uint32_t ENGINE_PLAY_FILE = 0x8101;
+constexpr uint32_t ENGINE_STOP = 0x8102;
+constexpr uint32_t ENGINE_CLOSE_OUTPUT = 0x8103;
+constexpr uint32_t ENGINE_SEEK = 0x8104;
+constexpr uint32_t ENGINE_SETTINGS_CHANGED = 0x8105;
+
+// Notifications (to the notification sink).
+constexpr uint32_t ENGINE_TRACK_ENDED = 0x8200;    // sent
+constexpr uint32_t ENGINE_TRACK_STARTED = 0x8201;  // sent; lParam = total frames
+constexpr uint32_t ENGINE_PROGRESS = 0x8202;       // sent once with 0, then posted; lParam = frame counter
+constexpr uint32_t ENGINE_OPEN_FAILED = 0x8203;    // posted
+
+// Where notifications go. `send` must not return before the receiver has
+// handled the message; `post` must not wait for it. `release` (optional)
+// makes a send in progress return at once: the engine calls it when it shuts
+// down, so a receiver busy shutting the engine down cannot deadlock with it.
+struct NotificationSink {
+  void (*send)(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) = nullptr;
+  void (*post)(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) = nullptr;
+  void (*release)(void* context) = nullptr;
+  void* context = nullptr;
+};
+
+struct PlaybackInfo {
+  int32_t playing;     // 1 from a track's first frame until its loop ends
+  int32_t sampleRate;  // output rate: the stream's rate >> DownSample
+  uint8_t layer;
+  uint16_t bitRate;    // kbit/s of the current frame
+  int32_t stereo;      // two output channels
+};
+
+// Starts the thread; returns its identifier (> 0), or -1.
+int32_t startEngine(const NotificationSink& sink);
+// Ends the thread within 3000 ms whatever it is doing (a blocked write, a
+// stalled URL, a notification being sent).
+void shutdownEngine();
+
+int32_t play(const std::string& name);  // ENGINE_PLAY_FILE
+int32_t play();                          // ENGINE_PLAY: the last name again
+int32_t stop();
+int32_t closeOutput();
+int32_t seekFrame(uint32_t frame);
+int32_t seekMilliseconds(uint32_t milliseconds);
+int32_t settingsChanged();
+PlaybackInfo getPlaybackInfo();
+
+// nice value for a DecoderPriority setting (0 lowest .. 5 time-critical;
+// anything else normal).
+int32_t niceForPriority(int32_t decoderPriority);
+
+}  // namespace kuv

@@ -1,0 +1,230 @@
+#include "engine/layer12.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "engine/bit_reader.h"
+#include "engine/frame_context.h"
+#include "engine/frame_header.h"
+#include "engine/pcm_staging.h"
+
+namespace kuv {
+
+namespace {
+
+// Requantisation is one multiplication by multiplier[row][scale index]: the
+// scale factor, the level normalisation and the step size folded together.
+double multiplier[27][64];
+
+// Rows of the three samples a grouped code packs, first sample first.
+struct Triple {
+  uint8_t rows[3];
+};
+Triple grouped3[27];
+Triple grouped5[125];
+Triple grouped9[729];
+
+void buildGrouping(Triple* table, int levels, const uint8_t* levelRows) {
+  for (int c = 0; c < levels * levels * levels; ++c) {
+    table[c].rows[0] = levelRows[c % levels];
+    table[c].rows[1] = levelRows[(c / levels) % levels];
+    table[c].rows[2] = levelRows[c / (levels * levels)];
+  }
+}
+
+// Sub-band samples of one block, by channel.
+using Block = double[2][32];
+
+// Channel to output when one is asked for: Layers I and II never mix, so
+// both the mono position and the mix give the left channel.
+int32_t sourceChannel(const FrameContext& ctx) {
+  const int32_t sel = ctx.channelSelect;
+  if (ctx.channels == 1 || sel == 2 || sel == 3) return sel < 0 ? -1 : 0;
+  return sel;
+}
+
+// Synthesises one block into the staging buffer and applies the write rule.
+// Returns 1, or a frame outcome to stop with.
+int outputBlock(FrameContext& ctx, Block& block, int32_t sel) {
+  const int32_t firstSilent = 32 >> ctx.downSample;
+  for (int sb = firstSilent; sb < 32; ++sb) block[0][sb] = block[1][sb] = 0.0;
+  PcmStagingBuffer& pcm = *ctx.pcm;
+  if (!pcmMakeRoom(pcm, ctx.blockBytes)) return kFrameSkipped;
+  uint8_t* at = pcm.data + pcm.fill;
+  if (sel < 0 && ctx.channels == 2) {
+    ctx.stereoDriver(block[0], 0, at);
+    ctx.stereoDriver(block[1], 1, at);
+  } else {
+    ctx.monoHandler(block[sel > 0 ? sel : 0], at);
+  }
+  return pcmBlockDone(pcm, ctx.blockBytes) ? 1 : kFrameWriteFailed;
+}
+
+}  // namespace
+
+void buildLayerTables() {
+  double base[27];
+  base[0] = 0.0;
+  base[1] = -2.0 / 3.0;
+  base[2] = 2.0 / 3.0;
+  for (int b = 3; b <= 16; ++b) base[b] = 2.0 / ((1 << b) - 1);
+  const double fifths[4] = {-4.0 / 5, -2.0 / 5, 2.0 / 5, 4.0 / 5};
+  const double ninths[6] = {-8.0 / 9, -4.0 / 9, -2.0 / 9, 2.0 / 9, 4.0 / 9, 8.0 / 9};
+  for (int i = 0; i < 4; ++i) base[17 + i] = fifths[i];
+  for (int i = 0; i < 6; ++i) base[21 + i] = ninths[i];
+  for (int row = 0; row < 27; ++row) {
+    for (int i = 0; i < 63; ++i) multiplier[row][i] = base[row] * std::pow(2.0, (3 - i) / 3.0);
+    multiplier[row][63] = 0.0;
+  }
+  static const uint8_t kLevels3[3] = {1, 0, 2};
+  static const uint8_t kLevels5[5] = {17, 18, 0, 19, 20};
+  static const uint8_t kLevels9[9] = {21, 1, 22, 23, 0, 24, 25, 2, 26};
+  buildGrouping(grouped3, 3, kLevels3);
+  buildGrouping(grouped5, 5, kLevels5);
+  buildGrouping(grouped9, 9, kLevels9);
+}
+
+double layerMultiplier(int32_t row, int32_t scaleIndex) {
+  if (row < 0 || row > 26 || scaleIndex < 0 || scaleIndex > 63) return 0.0;
+  return multiplier[row][scaleIndex];
+}
+
+bool layer2GroupRows(int32_t levels, uint32_t code, int32_t rows[3]) {
+  const Triple* group = levels == 3 ? grouped3 : levels == 5 ? grouped5 : levels == 9 ? grouped9 : nullptr;
+  if (!group || code >= static_cast<uint32_t>(levels * levels * levels)) return false;
+  for (int i = 0; i < 3; ++i) rows[i] = group[code].rows[i];
+  return true;
+}
+
+int decodeLayerI(FrameContext& ctx) {
+  BitReader& bits = *ctx.bits;
+  const int32_t channels = ctx.channels == 1 ? 1 : 2;
+  const int32_t bound = channels == 1 ? 32 : (ctx.jointBound < 32 ? ctx.jointBound : 32);
+  const int32_t sel = sourceChannel(ctx);
+
+  uint8_t alloc[2][32] = {};
+  uint8_t scale[2][32] = {};
+  for (int sb = 0; sb < 32; ++sb) {
+    if (sb < bound) {
+      for (int ch = 0; ch < channels; ++ch) alloc[ch][sb] = static_cast<uint8_t>(getBits(bits, 4));
+    } else {
+      alloc[0][sb] = alloc[1][sb] = static_cast<uint8_t>(getBits(bits, 4));
+    }
+  }
+  for (int sb = 0; sb < 32; ++sb) {
+    for (int ch = 0; ch < channels; ++ch) {
+      if (alloc[ch][sb]) scale[ch][sb] = static_cast<uint8_t>(getBits(bits, 6));
+    }
+  }
+
+  for (int slot = 0; slot < 12; ++slot) {
+    Block block = {};
+    for (int sb = 0; sb < 32; ++sb) {
+      const int sharedFrom = sb < bound ? channels : 1;
+      for (int ch = 0; ch < sharedFrom; ++ch) {
+        const int n = alloc[ch][sb];
+        if (n == 0) continue;
+        const double value = static_cast<double>(static_cast<int32_t>(getBits(bits, n + 1)) - (1 << n) + 1);
+        if (sb < bound) {
+          block[ch][sb] = value * multiplier[n + 1][scale[ch][sb]];
+        } else {
+          for (int c = 0; c < channels; ++c) block[c][sb] = value * multiplier[n + 1][scale[c][sb]];
+        }
+      }
+    }
+    const int outcome = outputBlock(ctx, block, sel);
+    if (outcome != 1) return outcome;
+  }
+  return 1;
+}
+
+int decodeLayerII(FrameContext& ctx) {
+  BitReader& bits = *ctx.bits;
+  const int32_t channels = ctx.channels == 1 ? 1 : 2;
+  const int32_t tableIndex = ctx.allocTable >= 0 && ctx.allocTable < 5 ? ctx.allocTable : 0;
+  const Layer2AllocTable& table = kLayer2AllocTables[tableIndex];
+  const int32_t limit = table.subbandLimit;
+  int32_t bound = channels == 1 ? limit : ctx.jointBound;
+  if (bound > limit) bound = limit;
+  const int32_t sel = sourceChannel(ctx);
+
+  uint8_t alloc[2][32] = {};
+  uint8_t scfsi[2][32] = {};
+  uint8_t scale[2][3][32] = {};
+  for (int sb = 0; sb < limit; ++sb) {
+    const uint32_t width = table.allocBits[sb];
+    if (sb < bound) {
+      for (int ch = 0; ch < channels; ++ch) alloc[ch][sb] = static_cast<uint8_t>(getBits(bits, width));
+    } else {
+      alloc[0][sb] = alloc[1][sb] = static_cast<uint8_t>(getBits(bits, width));
+    }
+  }
+  for (int sb = 0; sb < limit; ++sb) {
+    for (int ch = 0; ch < channels; ++ch) {
+      if (alloc[ch][sb]) scfsi[ch][sb] = static_cast<uint8_t>(getBitsShort(bits, 2));
+    }
+  }
+  for (int sb = 0; sb < limit; ++sb) {
+    for (int ch = 0; ch < channels; ++ch) {
+      if (!alloc[ch][sb]) continue;
+      uint8_t s[3];
+      switch (scfsi[ch][sb]) {
+        case 0:
+          s[0] = static_cast<uint8_t>(getBits(bits, 6));
+          s[1] = static_cast<uint8_t>(getBits(bits, 6));
+          s[2] = static_cast<uint8_t>(getBits(bits, 6));
+          break;
+        case 1:
+          s[0] = s[1] = static_cast<uint8_t>(getBits(bits, 6));
+          s[2] = static_cast<uint8_t>(getBits(bits, 6));
+          break;
+        case 2:
+          s[0] = s[1] = s[2] = static_cast<uint8_t>(getBits(bits, 6));
+          break;
+        default:
+          s[0] = static_cast<uint8_t>(getBits(bits, 6));
+          s[1] = s[2] = static_cast<uint8_t>(getBits(bits, 6));
+          break;
+      }
+      for (int p = 0; p < 3; ++p) scale[ch][p][sb] = s[p];
+    }
+  }
+
+  for (int granule = 0; granule < 12; ++granule) {
+    const int part = granule / 4;
+    Block blocks[3] = {};
+    for (int sb = 0; sb < limit; ++sb) {
+      const int readers = sb < bound ? channels : 1;
+      for (int ch = 0; ch < readers; ++ch) {
+        const Layer2Entry entry = table.entries[sb][alloc[ch][sb]];
+        if (entry.bits == 0) continue;
+        // Rows of the three samples and their integer factors.
+        int32_t rows[3];
+        double values[3] = {1.0, 1.0, 1.0};
+        if (entry.d < 0) {
+          for (int i = 0; i < 3; ++i) {
+            rows[i] = entry.bits;
+            values[i] = static_cast<double>(static_cast<int32_t>(getBits(bits, static_cast<uint32_t>(entry.bits))) + entry.d);
+          }
+        } else {
+          const uint32_t code = getBits(bits, static_cast<uint32_t>(entry.bits));
+          // A code past the last group comes from a damaged frame: silence.
+          if (!layer2GroupRows(entry.d, code, rows)) rows[0] = rows[1] = rows[2] = 0;
+        }
+        const int first = sb < bound ? ch : 0;
+        const int last = sb < bound ? ch : channels - 1;
+        for (int c = first; c <= last; ++c) {
+          const uint8_t index = scale[c][part][sb];
+          for (int i = 0; i < 3; ++i) blocks[i][c][sb] = values[i] * multiplier[rows[i]][index];
+        }
+      }
+    }
+    for (Block& block : blocks) {
+      const int outcome = outputBlock(ctx, block, sel);
+      if (outcome != 1) return outcome;
+    }
+  }
+  return 1;
+}
+
+}  // namespace kuv

@@ -1,0 +1,74 @@
+// Tables the Layer III stages share, computed by initLayer3Tables.
+#pragma once
+
+#include <cstdint>
+
+namespace kuv {
+
+constexpr int32_t kGainTableSize = 378;
+constexpr int32_t kPowTableSize = 8207;
+
+// One entry of a band list: `width` values go to lines first, first + step,
+// ... (step 1 for a long band, 3 for a window of a short band).
+struct BandEntry {
+  int16_t width;
+  int16_t first;
+  int8_t window;  // 0..2, or 3 for a long band
+  int8_t band;
+  int8_t slot;    // scale factor slot
+  int8_t step;
+};
+
+// A granule's band list in transmission order; its entries cover the 576
+// lines.
+struct BandList {
+  BandEntry entries[40];
+  int32_t count;
+};
+
+enum BandKind { kLongBands = 0, kShortBands = 1, kMixedBands = 2 };
+
+struct Layer3Tables {
+  double gain[kGainTableSize];  // 2^(-(k - 46) / 4)
+  double pow43[kPowTableSize];  // n^(4/3)
+  BandList bands[9][3];         // by rate index and kind
+  // Long bands and the first short band of a mixed granule, by rate index.
+  int32_t mixedLongBands[9];
+  int32_t mixedFirstShort[9];
+  // Subbands needed to hold the lines up to each band boundary, capped by
+  // the down-sampling limit.
+  int32_t longLimit[9][23];
+  int32_t shortLimit[9][14];
+  int32_t subbandCap;
+  // LSF scale factor lengths: slen1..4 in 3-bit fields, table row in bits
+  // 12-14, preflag in bit 15.
+  uint16_t lsfSlen[512];
+  uint16_t lsfIntensitySlen[256];
+  // Intensity ratios by position.
+  double intensityLeft[2][64];  // [msOn][position], MPEG-1
+  double intensityRight[2][64];
+  double lsfIntensityLeft[2][2][64];  // [intensity scale][msOn][position]
+  double lsfIntensityRight[2][2][64];
+  // Alias reduction.
+  double cs[8];
+  double ca[8];
+  // IMDCT windows by block type and the transform cosines.
+  double window[4][36];
+  double longCos[36][18];
+  // The 18 independent rows of longCos (outputs 0..8 and 18..26),
+  // transposed: longCosByInput[k][j].
+  double longCosByInput[18][18];
+  double shortCos[12][6];
+};
+
+extern Layer3Tables layer3Tables;
+// 576 gains, unity until setupEqualiser runs.
+extern float equaliserTable[576];
+
+// Scale factor slot of short band b, window w, in a short or mixed granule.
+inline int32_t shortSlot(bool mixed, int32_t rateIndex, int32_t band, int32_t window) {
+  if (!mixed) return 3 * band + window;
+  return layer3Tables.mixedLongBands[rateIndex] + 3 * (band - layer3Tables.mixedFirstShort[rateIndex]) + window;
+}
+
+}  // namespace kuv

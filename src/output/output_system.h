@@ -1,0 +1,43 @@
+// The output system in use: the one record of fifteen operations all
+// playback code calls, its selection, and the output plug-ins.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "output/kuv_output_plugin.h"
+
+namespace kuv {
+
+enum OutputKind : int32_t { kSoundDeviceOutput = 0, kWaveFileOutput = 1, kPluginOutput = 2 };
+
+// The active record. Written only by selectOutputSystem (decoder thread);
+// everyone else calls through it.
+extern OutputSystem outputSystem;
+
+// The built-in systems' records.
+const OutputSystem& soundDeviceOutputSystem();
+const OutputSystem& waveFileOutputSystem();
+
+// Unloads any loaded plug-in, then installs kind 0 (sound device), 1 (wave
+// file) or 2 (the plug-in "default.kop" from OutputPluginDir, falling back
+// to the sound device with a message). Any other kind installs the sound
+// device. Returns 1.
+int32_t selectOutputSystem(int32_t kind);
+
+constexpr int32_t kMaxOutputPlugins = 256;
+constexpr size_t kOutputPluginTextMax = 255;
+
+// Lists the "*.kos" plug-ins (any case) in folder; returns 0.
+int32_t scanOutputPlugins(const std::string& folder);
+int32_t outputPluginCount();
+// "Invalid Output Plugin" / "default.kos" for an index out of range.
+std::string outputPluginDescription(int32_t index);
+std::string outputPluginFileName(int32_t index);
+
+// Loads a plug-in library: a bare name is looked up in OutputPluginDir, then
+// by the loader's search. Returns its record, or null (nothing stays loaded).
+const OutputSystem* loadOutputPlugin(const std::string& fileName);
+void unloadOutputPlugin();
+
+}  // namespace kuv

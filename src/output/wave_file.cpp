@@ -1,0 +1,115 @@
+#include "output/wave_file.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <string>
+
+#include "output/riff_writer.h"
+#include "platform/dialogs.h"
+#include "platform/message_box.h"
+
+namespace kuv {
+
+namespace {
+
+// Only the decoder thread opens, writes and closes.
+struct WaveFile {
+  bool opened = false;
+  std::string path;
+  RiffWriter writer;
+  RiffChunk riff;
+  RiffChunk data;
+};
+WaveFile wave;
+
+constexpr unsigned kOwnedBox = platform::MB_OK | platform::MB_ICONWARNING;
+
+void report(const char* text) { platform::messageBox(text, kWaveFileErrorTitle, kOwnedBox); }
+
+void putLe16(uint8_t* p, uint32_t v) {
+  p[0] = static_cast<uint8_t>(v);
+  p[1] = static_cast<uint8_t>(v >> 8);
+}
+void putLe32(uint8_t* p, uint32_t v) {
+  putLe16(p, v);
+  putLe16(p + 2, v >> 16);
+}
+
+// The 18-byte PCM format record.
+void formatRecord(uint8_t out[18], int32_t sampleRate, int32_t channels, int32_t eightBit) {
+  const uint32_t bits = eightBit ? 8 : 16;
+  const uint32_t blockAlign = static_cast<uint32_t>(channels) * bits / 8;
+  putLe16(out, 1);
+  putLe16(out + 2, static_cast<uint32_t>(channels));
+  putLe32(out + 4, static_cast<uint32_t>(sampleRate));
+  putLe32(out + 8, static_cast<uint32_t>(sampleRate) * blockAlign);
+  putLe16(out + 12, blockAlign);
+  putLe16(out + 14, bits);
+  putLe16(out + 16, 0);
+}
+
+// A header that could not be written leaves no half file behind (only a
+// regular file we created is removed, never a device like /dev/full).
+void discardPartialFile() {
+  riffClose(wave.writer);
+  struct stat st;
+  if (stat(wave.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(wave.path.c_str());
+}
+
+}  // namespace
+
+int32_t waveFileOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
+  if (wave.opened) return 0;
+  uint8_t format[18];
+  formatRecord(format, sampleRate, channels, eightBit);
+  const std::string path = platform::askSaveFileName({"Save a WaveForm Audio File...", "Waveform Audio", "*.wav", "WAV"});
+  if (path.empty()) return 0;
+  wave.path = path;
+  if (!riffCreate(wave.writer, path)) {
+    report("Could not open file.");
+    return 0;
+  }
+  RiffChunk fmt;
+  // The header goes to disk at once, so a disk that refuses it is found
+  // here rather than at the first write.
+  const bool headerWritten = riffCreateChunk(wave.writer, wave.riff, "RIFF", 0, "WAVE") &&
+                             riffCreateChunk(wave.writer, fmt, "fmt ", 18) && riffWrite(wave.writer, format, 18) &&
+                             riffAscend(wave.writer, fmt) && riffCreateChunk(wave.writer, wave.data, "data", 0) &&
+                             riffFlush(wave.writer);
+  if (!headerWritten) {
+    report("Could not write to file");
+    discardPartialFile();
+    return 0;
+  }
+  wave.opened = true;
+  return 1;
+}
+
+int32_t waveFileWrite(int32_t length, const void* data) {
+  if (length <= 0) return length;
+  if (!wave.opened || data == nullptr) return -1;
+  return riffWrite(wave.writer, data, static_cast<size_t>(length)) ? length : -1;
+}
+
+int32_t waveFileClose(int32_t /*discard*/) {
+  if (!wave.opened) return 0;
+  // Each step is tried whatever happened before it.
+  if (!riffFlush(wave.writer)) platform::messageBox("mmioSetInfo() failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  if (!riffAscend(wave.writer, wave.data)) {
+    platform::messageBox("Ascend on data chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  }
+  if (!riffAscend(wave.writer, wave.riff)) {
+    platform::messageBox("Ascend on RIFF chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  }
+  if (!riffClose(wave.writer)) {
+    platform::messageBox("Could not close output file!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  }
+  wave.opened = false;
+  return 0;
+}
+
+int32_t waveFileIsOpen() { return wave.opened ? 1 : 0; }
+
+}  // namespace kuv

@@ -1,0 +1,63 @@
+#include "platform/dialogs.h"
+
+#include <sys/stat.h>
+
+#include <cctype>
+#include <mutex>
+
+namespace kuv::platform {
+
+namespace {
+std::mutex dialogLock;
+SaveFileBackend currentBackend;
+std::string consoleName;
+int consoleAsks = 0;
+
+std::string consoleAnswer() {
+  std::lock_guard<std::mutex> guard(dialogLock);
+  if (consoleName.empty()) return {};
+  struct stat st;
+  const bool special = stat(consoleName.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+  if (++consoleAsks == 1 || special) return consoleName;
+  const size_t slash = consoleName.rfind('/');
+  size_t dot = consoleName.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) dot = consoleName.size();
+  return consoleName.substr(0, dot) + "-" + std::to_string(consoleAsks) + consoleName.substr(dot);
+}
+}  // namespace
+
+std::string withDefaultExtension(const std::string& path, const std::string& extension) {
+  if (path.empty() || extension.empty()) return path;
+  const size_t slash = path.rfind('/');
+  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  if (last.empty() || last.find('.') != std::string::npos) return path;
+  std::string lower = extension;
+  for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return path + "." + lower;
+}
+
+std::string askSaveFileName(const SaveFileRequest& request) {
+  SaveFileBackend backend;
+  {
+    std::lock_guard<std::mutex> guard(dialogLock);
+    backend = currentBackend;
+  }
+  // A name typed on the command line is taken as it stands (it may be a
+  // device or a pipe); a dialog's answer gets the default extension.
+  return backend ? withDefaultExtension(backend(request), request.defaultExtension) : consoleAnswer();
+}
+
+SaveFileBackend setSaveFileBackend(SaveFileBackend backend) {
+  std::lock_guard<std::mutex> guard(dialogLock);
+  SaveFileBackend old = std::move(currentBackend);
+  currentBackend = std::move(backend);
+  return old;
+}
+
+void setConsoleSaveFileName(const std::string& name) {
+  std::lock_guard<std::mutex> guard(dialogLock);
+  consoleName = name;
+  consoleAsks = 0;
+}
+
+}  // namespace kuv::platform

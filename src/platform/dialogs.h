@@ -1,0 +1,35 @@
+// The file dialogs the core asks for. The GUI installs a backend that shows
+// a real dialog; console programs answer from their command line.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace kuv::platform {
+
+struct SaveFileRequest {
+  std::string title;             // "Save a WaveForm Audio File..."
+  std::string filterName;        // "Waveform Audio"
+  std::string filterPattern;     // "*.wav"
+  std::string defaultExtension;  // "WAV": added when the name has none
+};
+
+using SaveFileBackend = std::function<std::string(const SaveFileRequest& request)>;
+
+// The chosen path, or "" when the user cancelled. A dialog's answer without
+// an extension gets the default one (in lower case, as Linux names go).
+std::string askSaveFileName(const SaveFileRequest& request);
+
+// Replaces the backend (empty restores the console one); returns the old one.
+SaveFileBackend setSaveFileBackend(SaveFileBackend backend);
+
+// The console answer: the name given on the command line the first time,
+// then the same name with "-2", "-3", ... before its extension, so that a
+// reopened output never overwrites the previous file (a device or a pipe is
+// answered with its own name every time). No name: cancel.
+void setConsoleSaveFileName(const std::string& name);
+
+// Adds "." + extension (lower case) when the last path component has no '.'.
+std::string withDefaultExtension(const std::string& path, const std::string& extension);
+
+}  // namespace kuv::platform

@@ -1,0 +1,206 @@
+#include "output/wave_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstring>
+#include <string>
+
+#include "output/output_system.h"
+#include "platform/dialogs.h"
+#include "support/test_support.h"
+
+namespace kuv {
+namespace {
+
+uint32_t le32(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
+         (static_cast<uint8_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
+}
+uint32_t le16(const std::string& bytes, size_t at) {
+  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8);
+}
+
+class WaveFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = test::makeTempFolder();
+    previous_ = platform::setSaveFileBackend([this](const platform::SaveFileRequest& request) {
+      lastRequest_ = request;
+      return answer_;
+    });
+  }
+  void TearDown() override {
+    waveFileClose(0);
+    platform::setSaveFileBackend(previous_);
+    test::removeTree(folder_);
+  }
+  std::string folder_;
+  std::string answer_;
+  platform::SaveFileRequest lastRequest_;
+  platform::SaveFileBackend previous_;
+  test::MessageRecorder recorder_;
+};
+
+TEST_F(WaveFileTest, StereoSixteenBitHeaderAndData) {
+  answer_ = folder_ + "/out.wav";
+  ASSERT_EQ(waveFileOpen(44100, 2, 0), 1);
+  EXPECT_EQ(lastRequest_.title, "Save a WaveForm Audio File...");
+  EXPECT_EQ(lastRequest_.filterName, "Waveform Audio");
+  EXPECT_EQ(lastRequest_.filterPattern, "*.wav");
+  EXPECT_EQ(lastRequest_.defaultExtension, "WAV");
+  EXPECT_EQ(waveFileIsOpen(), 1);
+  std::string pcm;
+  for (int i = 0; i < 100000; ++i) pcm.push_back(static_cast<char>(i * 7));
+  EXPECT_EQ(waveFileWrite(static_cast<int32_t>(pcm.size() / 2), pcm.data()), static_cast<int32_t>(pcm.size() / 2));
+  EXPECT_EQ(waveFileWrite(static_cast<int32_t>(pcm.size() / 2), pcm.data() + pcm.size() / 2),
+            static_cast<int32_t>(pcm.size() / 2));
+  EXPECT_EQ(waveFileWrite(0, pcm.data()), 0);
+  EXPECT_EQ(waveFileClose(0), 0);
+  EXPECT_EQ(waveFileIsOpen(), 0);
+
+  const std::string file = test::readFile(answer_);
+  ASSERT_EQ(file.size(), 46 + pcm.size());
+  EXPECT_EQ(file.substr(0, 4), "RIFF");
+  EXPECT_EQ(le32(file, 4), file.size() - 8);
+  EXPECT_EQ(file.substr(8, 8), "WAVEfmt ");
+  EXPECT_EQ(le32(file, 16), 18u);
+  EXPECT_EQ(le16(file, 20), 1u);
+  EXPECT_EQ(le16(file, 22), 2u);
+  EXPECT_EQ(le32(file, 24), 44100u);
+  EXPECT_EQ(le32(file, 28), 176400u);
+  EXPECT_EQ(le16(file, 32), 4u);
+  EXPECT_EQ(le16(file, 34), 16u);
+  EXPECT_EQ(le16(file, 36), 0u);
+  EXPECT_EQ(file.substr(38, 4), "data");
+  EXPECT_EQ(le32(file, 42), pcm.size());
+  EXPECT_EQ(file.substr(46), pcm);
+  EXPECT_TRUE(recorder_.boxes().empty());
+}
+
+TEST_F(WaveFileTest, MonoEightBitWithAnOddCountGetsItsPadByte) {
+  answer_ = folder_ + "/mono";  // no extension: ".wav" is added
+  ASSERT_EQ(waveFileOpen(22050, 1, 1), 1);
+  const std::string pcm = "\x80\x81\x7f\x10\xf0";
+  EXPECT_EQ(waveFileWrite(5, pcm.data()), 5);
+  waveFileClose(1);
+  const std::string file = test::readFile(folder_ + "/mono.wav");
+  ASSERT_EQ(file.size(), 46u + 5 + 1);
+  EXPECT_EQ(le16(file, 22), 1u);
+  EXPECT_EQ(le32(file, 24), 22050u);
+  EXPECT_EQ(le32(file, 28), 22050u);
+  EXPECT_EQ(le16(file, 32), 1u);
+  EXPECT_EQ(le16(file, 34), 8u);
+  EXPECT_EQ(le32(file, 42), 5u);
+  EXPECT_EQ(le32(file, 4), 38u + 5 + 1);
+  EXPECT_EQ(file.substr(46, 5), pcm);
+  EXPECT_EQ(file[51], '\0');
+}
+
+TEST_F(WaveFileTest, NothingWrittenStillMakesAValidFile) {
+  answer_ = folder_ + "/empty.wav";
+  ASSERT_EQ(waveFileOpen(48000, 2, 0), 1);
+  waveFileClose(0);
+  const std::string file = test::readFile(answer_);
+  ASSERT_EQ(file.size(), 46u);
+  EXPECT_EQ(le32(file, 4), 38u);
+  EXPECT_EQ(le32(file, 42), 0u);
+}
+
+TEST_F(WaveFileTest, CancelledDialogOpensNothingAndSaysNothing) {
+  answer_ = "";
+  EXPECT_EQ(waveFileOpen(44100, 2, 0), 0);
+  EXPECT_EQ(waveFileIsOpen(), 0);
+  EXPECT_TRUE(recorder_.boxes().empty());
+  EXPECT_EQ(waveFileWrite(4, "abcd"), -1);
+}
+
+TEST_F(WaveFileTest, AnOpenFileIsNotOpenedTwice) {
+  answer_ = folder_ + "/a.wav";
+  ASSERT_EQ(waveFileOpen(44100, 2, 0), 1);
+  answer_ = folder_ + "/b.wav";
+  EXPECT_EQ(waveFileOpen(44100, 2, 0), 0);
+  EXPECT_FALSE(test::fileExists(folder_ + "/b.wav"));
+}
+
+TEST_F(WaveFileTest, AFileThatCannotBeCreatedIsReported) {
+  answer_ = folder_ + "/missing/folder/out.wav";
+  EXPECT_EQ(waveFileOpen(44100, 2, 0), 0);
+  const auto boxes = recorder_.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Could not open file.");
+  EXPECT_EQ(boxes[0].title, "Wave file output error");
+  EXPECT_EQ(boxes[0].style & 0xF0, platform::MB_ICONWARNING);
+}
+
+TEST_F(WaveFileTest, AFullDiskRefusingTheHeaderIsReported) {
+  if (!test::fileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  answer_ = folder_ + "/full.wav";
+  ASSERT_EQ(symlink("/dev/full", answer_.c_str()), 0);
+  EXPECT_EQ(waveFileOpen(44100, 2, 0), 0);
+  const auto boxes = recorder_.boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text, "Could not write to file");
+  EXPECT_TRUE(test::fileExists(answer_)) << "a device is never removed";
+}
+
+TEST_F(WaveFileTest, ADiskFillingUpMidwayFailsTheWrite) {
+  // A file-size limit stands in for a full disk: the header fits, the
+  // audio does not.
+  answer_ = folder_ + "/limited.wav";
+  std::signal(SIGXFSZ, SIG_IGN);
+  rlimit old{};
+  getrlimit(RLIMIT_FSIZE, &old);
+  rlimit limit = old;
+  limit.rlim_cur = 100000;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
+  ASSERT_EQ(waveFileOpen(44100, 2, 0), 1);
+  const std::string block(20000, '\x11');
+  int32_t result = 0;
+  for (int i = 0; i < 20 && result >= 0; ++i) result = waveFileWrite(20000, block.data());
+  EXPECT_EQ(result, -1);
+  waveFileClose(0);
+  setrlimit(RLIMIT_FSIZE, &old);
+  std::signal(SIGXFSZ, SIG_DFL);
+  bool ascendReported = false;
+  for (const auto& box : recorder_.boxes()) ascendReported |= box.text == "Ascend on data chunk failed!";
+  EXPECT_TRUE(ascendReported);
+  EXPECT_EQ(waveFileIsOpen(), 0);
+}
+
+TEST(WaveFileRecord, HasNoQueuePositionOrVolume) {
+  const OutputSystem& record = waveFileOutputSystem();
+  EXPECT_EQ(record.init(), 1);
+  EXPECT_EQ(record.shutdown(), 1);
+  EXPECT_EQ(record.getBufferCount(), 0);
+  EXPECT_EQ(record.getFreeBufferCount(), 0);
+  EXPECT_EQ(record.getPosition(), 0);
+  EXPECT_EQ(record.getVolume(), 0);
+  EXPECT_EQ(record.setPosition(12), 0);
+  EXPECT_EQ(record.flush(), 0);
+  EXPECT_EQ(record.open, &waveFileOpen);
+  EXPECT_EQ(record.write, &waveFileWrite);
+}
+
+TEST(SaveFileNames, ConsoleAnswersNeverOverwriteAnEarlierFile) {
+  platform::setConsoleSaveFileName("/tmp/take.wav");
+  const platform::SaveFileRequest request{"t", "f", "*.wav", "WAV"};
+  EXPECT_EQ(platform::askSaveFileName(request), "/tmp/take.wav");
+  EXPECT_EQ(platform::askSaveFileName(request), "/tmp/take-2.wav");
+  EXPECT_EQ(platform::askSaveFileName(request), "/tmp/take-3.wav");
+  platform::setConsoleSaveFileName("/tmp/dir.v1/take");
+  EXPECT_EQ(platform::askSaveFileName(request), "/tmp/dir.v1/take");
+  EXPECT_EQ(platform::askSaveFileName(request), "/tmp/dir.v1/take-2");
+  platform::setConsoleSaveFileName("/dev/null");
+  EXPECT_EQ(platform::askSaveFileName(request), "/dev/null");
+  EXPECT_EQ(platform::askSaveFileName(request), "/dev/null");
+  platform::setConsoleSaveFileName("");
+  EXPECT_EQ(platform::askSaveFileName(request), "");
+  EXPECT_EQ(platform::withDefaultExtension("/a/b.mp3", "WAV"), "/a/b.mp3");
+  EXPECT_EQ(platform::withDefaultExtension("/a.d/b", "WAV"), "/a.d/b.wav");
+}
+
+}  // namespace
+}  // namespace kuv
