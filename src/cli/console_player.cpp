@@ -17,6 +17,8 @@
 #include "platform/dialogs.h"
 #include "platform/message_box.h"
 #include "platform/message_queue.h"
+#include "playlist/playlist.h"
+#include "playlist/playlist_files.h"
 
 namespace kuv {
 
@@ -142,6 +144,8 @@ int runConsolePlayer(const ConsoleOptions& options) {
   if (options.channels != -9) settings.Channels = options.channels;
   if (options.eightBit) settings.AudioOutput8Bit = 1;
   if (options.priority != -99) settings.DecoderPriority = options.priority;
+  if (options.shuffle >= 0) settings.ShufflePlay = options.shuffle;
+  if (options.repeat >= 0) settings.RepeatPlay = options.repeat;
   platform::setConsoleSaveFileName(options.waveFile);
   setupEqualiser(settings.EqBand);
   if (options.answerYes) {
@@ -169,27 +173,42 @@ int runConsolePlayer(const ConsoleOptions& options) {
   }
 
   const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
-  size_t current = 0;
-  size_t played = 0;
-  bool started = false;
   bool interrupted = false;
+  bool failures = false;
+  int32_t failedInARow = 0;  // since the last track that started
+  std::string path;
   Progress progress;
-  play(options.inputs[current]);
-  progress.title = titleOf(options.inputs[current]);
 
-  // Moves to the next input, or closes the output and ends the loop.
-  auto advance = [&]() -> bool {
-    if (started) ++played;
-    started = false;
+  auto startCurrent = [&]() -> bool {
+    if (!currentPath(path)) return false;
+    progress = Progress{};
+    progress.title = titleOf(path);
+    play(path);
+    return true;
+  };
+  // Moves on after a track ended (by RepeatPlay) or could not be opened
+  // (to the next entry, wrapping with RepeatPlay 1, never the same one
+  // again); false when playback ends.
+  auto advance = [&](bool openFailed) -> bool {
     endProgressLine(progress);
-    if (++current < options.inputs.size()) {
-      progress = Progress{};
-      progress.title = titleOf(options.inputs[current]);
-      play(options.inputs[current]);
-      return true;
-    }
+    if (!openFailed) return advanceAtTrackEnd(settings.RepeatPlay, path) && startCurrent();
+    if (++failedInARow >= entryCount()) return false;
+    if (nextEntry() || (settings.RepeatPlay == 1 && selectEntry(0))) return startCurrent();
     return false;
   };
+
+  // The names become the playlist; the first named plays first, and with
+  // ShufflePlay the rest follow in shuffled order.
+  clearPlaylist();
+  for (const std::string& input : options.inputs) addByName(kAddNormal, input);
+  selectEntry(0);
+  if (settings.ShufflePlay == 1) shuffleEntries();
+  if (!startCurrent()) {
+    std::fprintf(stderr, "kuv-decode: nothing to play\n");
+    shutdownEngine();
+    stopVisQueue();
+    return 1;
+  }
 
   auto lastDraw = std::chrono::steady_clock::now();
   platform::ThreadMessage message;
@@ -197,7 +216,7 @@ int runConsolePlayer(const ConsoleOptions& options) {
   while (running && sink->queue.get(&message)) {
     switch (message.message) {
       case ENGINE_TRACK_STARTED:
-        started = true;
+        failedInARow = 0;
         progress.totalFrames = static_cast<uint32_t>(message.lParam);
         progress.frame = 0;
         if (showProgress) {
@@ -219,13 +238,13 @@ int runConsolePlayer(const ConsoleOptions& options) {
           progress.frame = progress.totalFrames;
           drawProgress(progress, settings.DownSample);
         }
-        running = advance();
+        running = advance(false);
         continue;
       case ENGINE_OPEN_FAILED:
         endProgressLine(progress);
-        std::fprintf(stderr, "kuv-decode: cannot open %s\n", options.inputs[current].c_str());
-        started = false;
-        running = advance();
+        std::fprintf(stderr, "kuv-decode: cannot open %s\n", path.c_str());
+        failures = true;
+        running = advance(true);
         break;
       case kInterrupted:
         interrupted = true;
@@ -247,7 +266,25 @@ int runConsolePlayer(const ConsoleOptions& options) {
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   shutdownEngine();
   stopVisQueue();
-  return (played == options.inputs.size() && !interrupted) ? 0 : 1;
+  return (!failures && !interrupted) ? 0 : 1;
+}
+
+int listPlaylist(const std::vector<std::string>& names) {
+  loadSettings();
+  settings.ReadFileInfo = 1;  // the lengths and tags are what the listing is for
+  clearPlaylist();
+  for (const std::string& name : names) addByName(kAddNormal, name);
+  PlayTimeTotal total;
+  int32_t position = 0;
+  for (PlaylistEntry* entry = entryAt(0); entry; entry = entry->next) {
+    ++position;
+    total.add(*entry);
+    const std::string length =
+        entry->infoKnown && entry->lengthMs >= 0 ? playTimeText(entry->lengthMs).substr(10) : std::string("--:--:--");
+    std::printf("%s  [%s]\n", entryLineText(position, *entry).c_str(), length.c_str());
+  }
+  std::printf("%s\n", total.text().c_str());
+  return position > 0 ? 0 : 1;
 }
 
 }  // namespace kuv

@@ -18,9 +18,17 @@ struct ConsoleOptions {
   int priority = -99;       // -99: keep the setting
   bool answerYes = false;   // --yes: answer stream questions with Yes
   bool quiet = false;       // no progress display
+  int shuffle = -1;         // --shuffle: ShufflePlay 1 (-1: keep the setting)
+  int repeat = -1;          // --repeat N: RepeatPlay (-1: keep the setting)
 };
 
-// Returns the exit status: 0 when every input played.
+// Adds the inputs to the playlist and plays it as the player does, by
+// RepeatPlay and ShufflePlay. Returns the exit status: 0 when no entry
+// failed to open and nothing interrupted playback.
 int runConsolePlayer(const ConsoleOptions& options);
+
+// Adds the names to the playlist and prints it, one entry a line with its
+// length, then the total play time. Returns 0 when anything was listed.
+int listPlaylist(const std::vector<std::string>& names);
 
 }  // namespace kuv

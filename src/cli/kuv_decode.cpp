@@ -100,8 +100,9 @@ int listDevices() {
 }
 
 const char kUsage[] =
-    "usage: kuv-decode [OPTIONS] FILE|URL ...      play the inputs in order\n"
+    "usage: kuv-decode [OPTIONS] FILE|FOLDER|PLAYLIST|URL ...  play them in playlist order\n"
     "       kuv-decode --info FILE|URL ...         describe the inputs\n"
+    "       kuv-decode --list FILE|FOLDER|PLAYLIST|URL ...  list the playlist they make\n"
     "       kuv-decode --list-devices              list the sound devices\n"
     "options:\n"
     "  -o FILE.wav        write a wave file instead of playing\n"
@@ -110,6 +111,8 @@ const char kUsage[] =
     "  --downsample 0|1|2 full, half or quarter sample rate\n"
     "  --channels C       -1 stereo, 0 left, 1 right, 2 mono (left), 3 mix\n"
     "  --8bit             8-bit output\n"
+    "  --shuffle          shuffle the playlist (the first name still plays first)\n"
+    "  --repeat 0|1|2     at the end: stop, start over, or repeat the track\n"
     "  --priority N       decoder priority 0 (lowest) .. 5 (time-critical)\n"
     "  --yes              answer Yes to questions about damaged streams\n"
     "  -q, --quiet        no progress display\n"
@@ -136,6 +139,10 @@ int badUsage() {
 int main(int argc, char** argv) {
   kuv::ignoreSigpipe();
   if (argc >= 2 && std::strcmp(argv[1], "--list-devices") == 0) return listDevices();
+  if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
+    if (argc < 3) return badUsage();
+    return kuv::listPlaylist(std::vector<std::string>(argv + 2, argv + argc));
+  }
   if (argc >= 2 && std::strcmp(argv[1], "--info") == 0) {
     if (argc < 3) {
       std::fputs(kUsage, stderr);
@@ -179,12 +186,17 @@ int main(int argc, char** argv) {
     } else if (arg == "--priority") {
       if (!intValue(next, 0, 5, &options.priority)) return bad("--priority takes 0 to 5");
       ++i;
+    } else if (arg == "--shuffle") {
+      options.shuffle = 1;
+    } else if (arg == "--repeat") {
+      if (!intValue(next, 0, 2, &options.repeat)) return bad("--repeat takes 0, 1 or 2");
+      ++i;
     } else if (arg == "--yes") {
       options.answerYes = true;
     } else if (arg == "-q" || arg == "--quiet") {
       options.quiet = true;
-    } else if (arg == "--info" || arg == "--list-devices") {
-      return bad("--info and --list-devices come first");
+    } else if (arg == "--info" || arg == "--list-devices" || arg == "--list") {
+      return bad("--info, --list and --list-devices come first");
     } else if (arg.size() > 1 && arg[0] == '-') {
       return bad(("unknown option " + arg).c_str());
     } else {

@@ -10,6 +10,7 @@ namespace kuv::platform {
 namespace {
 std::mutex dialogLock;
 SaveFileBackend currentBackend;
+OpenFilesBackend openBackend;
 std::string consoleName;
 int consoleAsks = 0;
 
@@ -58,6 +59,22 @@ void setConsoleSaveFileName(const std::string& name) {
   std::lock_guard<std::mutex> guard(dialogLock);
   consoleName = name;
   consoleAsks = 0;
+}
+
+OpenFilesAnswer askOpenFileNames(const OpenFilesRequest& request) {
+  OpenFilesBackend backend;
+  {
+    std::lock_guard<std::mutex> guard(dialogLock);
+    backend = openBackend;
+  }
+  return backend ? backend(request) : OpenFilesAnswer{};
+}
+
+OpenFilesBackend setOpenFilesBackend(OpenFilesBackend backend) {
+  std::lock_guard<std::mutex> guard(dialogLock);
+  OpenFilesBackend old = std::move(openBackend);
+  openBackend = std::move(backend);
+  return old;
 }
 
 }  // namespace kuv::platform

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace kuv::platform {
 
@@ -31,5 +32,29 @@ void setConsoleSaveFileName(const std::string& name);
 
 // Adds "." + extension (lower case) when the last path component has no '.'.
 std::string withDefaultExtension(const std::string& path, const std::string& extension);
+
+struct FileFilter {
+  std::string name;     // "Mpeg Audio Files"
+  std::string pattern;  // "*.MP1;*.MP2;*.MP3", matched without regard to case
+};
+
+struct OpenFilesRequest {
+  std::string title;
+  std::vector<FileFilter> filters;  // the first is preselected
+  std::string initialFolder;
+};
+
+// The user's choice: the folder and the names chosen in it, in the dialog's
+// order. No names: cancelled.
+struct OpenFilesAnswer {
+  std::string folder;
+  std::vector<std::string> names;
+};
+
+using OpenFilesBackend = std::function<OpenFilesAnswer(const OpenFilesRequest& request)>;
+
+// Asks for existing files; without a backend (console) the answer is a cancel.
+OpenFilesAnswer askOpenFileNames(const OpenFilesRequest& request);
+OpenFilesBackend setOpenFilesBackend(OpenFilesBackend backend);
 
 }  // namespace kuv::platform

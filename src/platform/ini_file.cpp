@@ -9,6 +9,7 @@
 #include <climits>
 #include <cstdlib>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/paths.h"
@@ -59,6 +60,12 @@ std::string_view trim(std::string_view s) {
 }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+std::string lowerName(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = lowerAscii(c);
+  return out;
+}
 
 bool sameName(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
@@ -239,12 +246,49 @@ std::string getProfileString(const std::string& section, const std::string& key,
 
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& path) {
+  return writeProfileStrings(section, {{key, value}}, path);
+}
+
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
+                                                                    const std::string& path,
+                                                                    size_t maxValueLength) {
+  std::vector<std::pair<std::string, std::string>> keys;
   std::string_view wantSection = trim(section);
-  std::string_view wantKey = trim(key);
-  if (path.empty() || !validNames(wantSection, wantKey)) return false;
-  // A value holding a line break would add lines of its own; keep its first line.
-  std::string_view newValue = value;
-  newValue = newValue.substr(0, newValue.find_first_of(std::string_view("\r\n\0", 3)));
+  if (wantSection.empty()) return keys;
+  std::string data;
+  struct stat info;
+  if (readWholeFile(path, data, info) != ReadStatus::Ok) return keys;
+  std::vector<Line> lines = splitLines(data);
+  Location at = locate(lines, wantSection, std::string_view());
+  if (at.section == SIZE_MAX) return keys;
+  for (size_t i = at.section + 1; i < at.sectionEnd; ++i) {
+    if (lines[i].kind != LineKind::Key) continue;
+    std::string_view v = lines[i].value;
+    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    keys.emplace_back(std::string(lines[i].name), std::string(v.substr(0, maxValueLength)));
+  }
+  return keys;
+}
+
+bool writeProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& pairs,
+                         const std::string& path) {
+  std::string_view wantSection = trim(section);
+  if (path.empty() || pairs.empty()) return false;
+  // Keys as they will be written, each with its last value, in first-write order.
+  std::vector<std::pair<std::string_view, std::string_view>> writes;
+  std::unordered_map<std::string, size_t> writeIndex;
+  for (const auto& [key, value] : pairs) {
+    std::string_view wantKey = trim(key);
+    if (!validNames(wantSection, wantKey)) return false;
+    // A value holding a line break would add lines of its own; keep its first line.
+    std::string_view newValue = value;
+    newValue = newValue.substr(0, newValue.find_first_of(std::string_view("\r\n\0", 3)));
+    auto [slot, added] = writeIndex.emplace(lowerName(wantKey), writes.size());
+    if (added)
+      writes.emplace_back(wantKey, newValue);
+    else
+      writes[slot->second].second = newValue;
+  }
 
   std::string target = path;
   struct stat info{};
@@ -268,30 +312,51 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
   std::string_view newline = (firstBreak != std::string::npos && firstBreak > 0 && data[firstBreak - 1] == '\r')
                                  ? std::string_view("\r\n")
                                  : std::string_view("\n");
+  auto appendKey = [&](std::string& out, std::string_view key, std::string_view value) {
+    out.append(key);
+    out += '=';
+    out.append(value);
+  };
 
   std::vector<Line> lines = splitLines(data);
-  Location at = locate(lines, wantSection, wantKey);
+  Location at = locate(lines, wantSection, std::string_view());
   std::string content;
-  content.reserve(data.size() + wantSection.size() + wantKey.size() + newValue.size() + 8);
-  if (at.key != SIZE_MAX) {
-    const Line& line = lines[at.key];
-    content.append(data, 0, line.begin + line.indent);
-    content.append(line.name);
-    content += '=';
-    content.append(newValue);
-    content.append(data, line.end, std::string::npos);
-  } else if (at.section != SIZE_MAX) {
+  size_t extra = 0;
+  for (const auto& [key, value] : writes) extra += key.size() + value.size() + 3;
+  content.reserve(data.size() + wantSection.size() + extra + 8);
+  if (at.section != SIZE_MAX) {
+    // Existing keys change in place (the first of a name counts); the others
+    // follow the section's last non-blank line.
+    std::vector<size_t> lineWrite(lines.size(), SIZE_MAX);
+    std::vector<bool> placed(writes.size(), false);
     size_t last = at.section;
-    for (size_t i = at.section + 1; i < at.sectionEnd; ++i)
+    for (size_t i = at.section + 1; i < at.sectionEnd; ++i) {
       if (lines[i].kind != LineKind::Blank) last = i;
-    const Line& after = lines[last];
-    content.append(data, 0, after.next);
-    if (after.next == after.end) content.append(newline);
-    content.append(wantKey);
-    content += '=';
-    content.append(newValue);
-    content.append(newline);
-    content.append(data, after.next, std::string::npos);
+      if (lines[i].kind != LineKind::Key) continue;
+      auto found = writeIndex.find(lowerName(lines[i].name));
+      if (found == writeIndex.end() || placed[found->second]) continue;
+      placed[found->second] = true;
+      lineWrite[i] = found->second;
+    }
+    for (size_t i = 0; i < lines.size(); ++i) {
+      const Line& line = lines[i];
+      if (lineWrite[i] != SIZE_MAX) {
+        content.append(data, line.begin, line.indent);
+        appendKey(content, line.name, writes[lineWrite[i]].second);
+        content.append(data, line.end, line.next - line.end);
+      } else {
+        content.append(data, line.begin, line.next - line.begin);
+      }
+      if (i != last) continue;
+      bool breakNeeded = line.next == line.end;
+      for (size_t w = 0; w < writes.size(); ++w) {
+        if (placed[w]) continue;
+        if (breakNeeded) content.append(newline);
+        appendKey(content, writes[w].first, writes[w].second);
+        content.append(newline);
+        breakNeeded = false;
+      }
+    }
   } else {
     content = data;
     if (!content.empty() && content.back() != '\n') content.append(newline);
@@ -299,10 +364,10 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
     content.append(wantSection);
     content += ']';
     content.append(newline);
-    content.append(wantKey);
-    content += '=';
-    content.append(newValue);
-    content.append(newline);
+    for (const auto& [key, value] : writes) {
+      appendKey(content, key, value);
+      content.append(newline);
+    }
   }
   if (existed && content == data) return true;
   return replaceFile(target, content, existed, info.st_mode);

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace kuv::platform {
 
@@ -28,5 +30,16 @@ std::string getProfileString(const std::string& section, const std::string& key,
 // file. Returns false (and changes nothing) when the file cannot be written.
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
                         const std::string& path);
+
+// Every key of a section in file order, values unquoted and cut to
+// maxValueLength. Empty when the file or section is missing.
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
+                                                                    const std::string& path,
+                                                                    size_t maxValueLength = kProfileStringMax);
+
+// Several writes to one section in one rewrite of the file, with the same
+// result as writeProfileString called for each pair in order.
+bool writeProfileStrings(const std::string& section, const std::vector<std::pair<std::string, std::string>>& pairs,
+                         const std::string& path);
 
 }  // namespace kuv::platform

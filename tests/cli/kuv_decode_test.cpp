@@ -74,5 +74,71 @@ TEST(KuvDecodeInfo, DescribesTheSampleTrack) {
   EXPECT_GT(numberAfter(out, "frames: "), 300);
 }
 
+// --- Playlists on the command line ------------------------------------------
+
+class KuvDecodePlaylist : public ::testing::Test {
+ protected:
+  void SetUp() override { dir_ = test::makeTempFolder(); }
+  void TearDown() override { test::removeTree(dir_); }
+  std::string copyFixture(const std::string& fixture, const std::string& name) {
+    const std::string path = dir_ + "/" + name;
+    EXPECT_TRUE(test::writeFile(path, test::readFile(test::fixturePath(fixture))));
+    return path;
+  }
+  // kuv-decode with a settings file of its own (XDG_CONFIG_HOME in the folder).
+  std::string kuvDecode(const std::string& arguments) {
+    return run("cd '" + dir_ + "' && XDG_CONFIG_HOME='" + dir_ + "/config' " + KUV_DECODE_BIN + " " + arguments +
+               " 2>&1");
+  }
+  std::string dir_;
+};
+
+TEST_F(KuvDecodePlaylist, ListShowsLinesLengthsAndTheTotal) {
+  copyFixture("l2_44_joint.mp2", "b.mp2");
+  copyFixture("id3v1.mp3", "a.mp3");
+  test::writeFile(dir_ + "/list.m3u", "#EXTM3U\n#EXTINF:1,x\nb.mp2\nmissing.mp3\nhttp://radio.example/live\n");
+  const std::string out = kuvDecode("--list '" + dir_ + "/a.mp3' '" + dir_ + "/list.m3u'");
+  EXPECT_NE(out.find("1> "), std::string::npos) << out;
+  EXPECT_NE(out.find("2> b.mp2  [00:00:"), std::string::npos) << out;
+  EXPECT_NE(out.find("3> live  [--:--:--]"), std::string::npos) << out;
+  EXPECT_NE(out.find("Error Adding Directory: " + dir_ + "/missing.mp3"), std::string::npos) << out;
+  // The URL has no length, so neither has the whole.
+  EXPECT_NE(out.find("Playtime: Unknown"), std::string::npos) << out;
+}
+
+TEST_F(KuvDecodePlaylist, PlaysAFolderAndRepeatsAsAsked) {
+  constexpr size_t kHeader = 46;  // RIFF, an 18-byte format chunk, the data chunk header
+  auto dataSize = [](const std::string& wave) {
+    uint32_t size = 0;
+    for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<uint8_t>(wave[kHeader - 4 + static_cast<size_t>(i)]);
+    return static_cast<size_t>(size);
+  };
+  copyFixture("l2_16k.mp2", "2.mp2");
+  copyFixture("l2_16k.mp2", "1.mp2");
+  const std::string wave = dir_ + "/out.wav";
+  const std::string out = kuvDecode("-q -o '" + wave + "' '" + dir_ + "'");
+  const std::string both = test::readFile(wave);
+  ASSERT_GT(both.size(), kHeader) << out;
+  // Two tracks of one rate go into one file.
+  test::removeTree(wave);
+  test::writeFile(dir_ + "/one.m3u", "1.mp2\n");
+  const std::string single = kuvDecode("-q -o '" + wave + "' '" + dir_ + "/one.m3u'");
+  const size_t oneTrack = dataSize(test::readFile(wave));
+  EXPECT_EQ(dataSize(both), 2 * oneTrack) << single;
+  // Repeat 1 starts over until interrupted; the wave file is still whole.
+  test::removeTree(wave);
+  kuvDecode("-q --repeat 1 -o '" + wave + "' '" + dir_ + "/one.m3u' & sleep 0.3; kill -INT $!; wait");
+  const std::string repeated = test::readFile(wave);
+  ASSERT_GT(repeated.size(), kHeader);
+  EXPECT_GT(dataSize(repeated), 3 * oneTrack);
+  EXPECT_EQ(dataSize(repeated), repeated.size() - kHeader - (repeated.size() - kHeader) % 2);
+}
+
+TEST_F(KuvDecodePlaylist, NothingToPlayIsAnError) {
+  const std::string out = kuvDecode("-q -o /dev/null '" + dir_ + "/nothing.mp3' 2>&1; echo status=$?");
+  EXPECT_NE(out.find("Error Adding Directory"), std::string::npos) << out;
+  EXPECT_NE(out.find("status=1"), std::string::npos) << out;
+}
+
 }  // namespace
 }  // namespace kuv

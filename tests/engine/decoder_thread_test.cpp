@@ -297,7 +297,9 @@ TEST_F(EngineTest, QuitWhileAWriteWaitsOnAPausedDeviceEndsPromptly) {
   // the decoder thread sits in write when the quit comes.
   test::setClockPcmOptions({});
   setSoundDevicePcmOpener(test::openClockPcm);
+  shutdownEngine();  // settings change only while no engine reads them
   settings.AudioOutputSystem = kSoundDeviceOutput;
+  ASSERT_GT(startEngine(sink_.sink()), 0);
   play(longFile(40));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
   std::this_thread::sleep_for(std::chrono::milliseconds(100));

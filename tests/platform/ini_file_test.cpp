@@ -343,3 +343,53 @@ TEST_F(IniFileTest, FoldersAndPipesAreNotFiles) {
 }
 
 }  // namespace
+
+// --- Whole sections: one read, one rewrite ------------------------------------
+
+namespace {
+
+using kuv::platform::readProfileSection;
+using kuv::platform::writeProfileStrings;
+using Pairs = std::vector<std::pair<std::string, std::string>>;
+
+TEST_F(IniFileTest, SectionReadGivesKeysInOrderUnquotedAndCut) {
+  put("[a]\nx=1\n[Play]\n; note\nK1 = \"quoted\"\nk2=" + std::string(300, 'v') + "\nk1=again\n[b]\ny=2\n");
+  const Pairs keys = readProfileSection("play", path_, 280);
+  ASSERT_EQ(keys.size(), 3u);
+  EXPECT_EQ(keys[0], (std::pair<std::string, std::string>{"K1", "quoted"}));
+  EXPECT_EQ(keys[1].second.size(), 280u);
+  EXPECT_EQ(keys[2].second, "again");
+  EXPECT_TRUE(readProfileSection("none", path_).empty());
+  EXPECT_TRUE(readProfileSection("play", dir_ + "/missing.ini").empty());
+  EXPECT_EQ(readProfileSection("Play", path_)[1].second.size(), kProfileStringMax);
+}
+
+TEST_F(IniFileTest, BatchWritesEqualOneWriteAfterAnother) {
+  const std::string starts[] = {
+      "",
+      "[other]\na=1\n",
+      "; head\r\n[s]\r\nk2=old\r\n\r\n[t]\r\nz=9\r\n",
+      "[s]\nK1=x\nk3=y\nk1=second\n[s]\nk4=in the second section\n",
+      "[s]",
+  };
+  const Pairs writes = {{"k1", "one"}, {"k2", "two"}, {"K5", "five"}, {"k1", "last wins"}, {"k6", "a\nb"}};
+  for (const std::string& start : starts) {
+    SCOPED_TRACE(start);
+    const std::string one = dir_ + "/one.ini";
+    const std::string all = dir_ + "/all.ini";
+    if (!start.empty()) {
+      put(one, start);
+      put(all, start);
+    } else {
+      std::remove(one.c_str());
+      std::remove(all.c_str());
+    }
+    for (const auto& [key, value] : writes) ASSERT_TRUE(writeProfileString("s", key, value, one));
+    ASSERT_TRUE(writeProfileStrings("s", writes, all));
+    EXPECT_EQ(get(all), get(one));
+  }
+  EXPECT_FALSE(writeProfileStrings("s", {{"good", "1"}, {"bad=key", "2"}}, path_));
+  EXPECT_FALSE(writeProfileStrings("s", {}, path_));
+}
+
+}  // namespace

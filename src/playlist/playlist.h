@@ -1,0 +1,87 @@
+// The one playlist: a doubly linked list of entries with a current position.
+// Reordering swaps entry contents, never links, and the current position
+// follows the content it pointed at.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "playlist/file_info.h"
+
+namespace kuv {
+
+// Longest path an entry holds (PATH_MAX less the terminator); longer names
+// are refused, never cut.
+constexpr size_t kMaxPathBytes = 4095;
+
+struct PlaylistEntry {
+  PlaylistEntry* previous = nullptr;
+  PlaylistEntry* next = nullptr;
+  std::string path;
+  int32_t lengthMs = 0;  // valid when infoKnown; kUnknownLength when it cannot be estimated
+  TagInfo tag{};
+  int32_t infoKnown = 0;
+};
+
+struct Playlist {
+  PlaylistEntry* first = nullptr;
+  PlaylistEntry* last = nullptr;
+  PlaylistEntry* current = nullptr;
+  // Held by every change and by copyCurrentEntry, which the display thread
+  // calls while the UI thread may be editing the list.
+  std::mutex lock;
+};
+
+extern Playlist playlist;
+
+// Called after the list was cleared (the editor refreshes itself).
+using PlaylistChangedHook = void (*)();
+void setPlaylistChangedHook(PlaylistChangedHook hook);
+
+// Appends an entry; reads its information at once when ReadFileInfo is 1.
+// False (nothing added) for an empty name or one longer than kMaxPathBytes.
+bool addEntry(const std::string& path);
+int32_t clearPlaylist();
+int32_t entryCount();
+// position >= 0: that entry becomes current (failure past the end, leaving
+// the last one current). position -1: the first entry whose path equals
+// `path` byte for byte, else the first entry.
+int32_t selectEntry(int32_t position, const std::string& path = std::string());
+int32_t nextEntry();
+int32_t previousEntry();
+// The current entry's path, reading its information first when not known.
+int32_t currentPath(std::string& path);
+// A copy of the whole current entry (links cleared); safe from any thread.
+int32_t copyCurrentEntry(PlaylistEntry& out);
+int32_t sortEntries(int32_t descending);
+// Shuffles with the generator seeded from the clock in whole seconds.
+int32_t shuffleEntries();
+int32_t shuffleEntriesSeeded(uint32_t seed);
+int32_t moveEntries(int32_t down, int32_t count, const int32_t* positions);
+// Positions in ascending order.
+int32_t deleteEntries(int32_t count, const int32_t* positions);
+
+// For the editor and the console: the entry at a position (nullptr past the
+// end) and the current position (-1 when none).
+PlaylistEntry* entryAt(int32_t position);
+int32_t currentPosition();
+
+// The editor's line for an entry: "%d> %s" with the 1-based position and
+// "title / artist" when the tag is valid, else the last part of the path.
+std::string entryLineText(int32_t position, const PlaylistEntry& entry);
+
+// What plays when a track ends, by RepeatPlay: true with the path to play
+// next (the current entry moved as the rule says), false to stop.
+bool advanceAtTrackEnd(int32_t repeatPlay, std::string& path);
+
+// The shuffle generator: state = state * 214013 + 2531011, output bits 16..30.
+struct ShuffleRandom {
+  uint32_t state;
+  int32_t next() {
+    state = state * 214013u + 2531011u;
+    return static_cast<int32_t>((state >> 16) & 0x7FFF);
+  }
+};
+
+}  // namespace kuv

@@ -1,0 +1,353 @@
+#include "playlist/playlist_files.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "config/settings.h"
+#include "engine/input_stream.h"
+#include "platform/dialogs.h"
+#include "platform/file.h"
+#include "platform/ini_file.h"
+#include "platform/message_box.h"
+#include "platform/paths.h"
+#include "playlist/playlist.h"
+
+namespace kuv {
+
+namespace {
+
+constexpr const char* kPlsSection = "playlist";
+constexpr const char* kCountKey = "NumberOfEntries";
+// Playlists that name each other several times over would multiply their
+// loads at every level; past this many loads for one name, nested playlists
+// are skipped as if they were too deep.
+constexpr int32_t kMaxPlaylistLoads = 4096;
+
+// The nesting of the playlists and folders being added on this thread.
+struct AddNesting {
+  int32_t playlistDepth = 0;
+  int32_t playlistLoads = 0;
+  std::vector<std::pair<dev_t, ino_t>> folders;  // being scanned, outermost first
+};
+thread_local AddNesting nesting;
+
+// One playlist being read: counts its depth while it lasts.
+struct PlaylistLevel {
+  PlaylistLevel() {
+    if (nesting.playlistDepth == 0 && nesting.folders.empty()) nesting.playlistLoads = 0;
+    ++nesting.playlistDepth;
+    ++nesting.playlistLoads;
+  }
+  ~PlaylistLevel() { --nesting.playlistDepth; }
+  PlaylistLevel(const PlaylistLevel&) = delete;
+  PlaylistLevel& operator=(const PlaylistLevel&) = delete;
+};
+
+char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool endsWithNoCase(const std::string& name, const char* suffix) {
+  const size_t n = std::strlen(suffix);
+  if (name.size() < n) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (lowerAscii(name[name.size() - n + i]) != lowerAscii(suffix[i])) return false;
+  return true;
+}
+
+bool startsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (lowerAscii(text[i]) != lowerAscii(prefix[i])) return false;
+  return true;
+}
+
+bool containsNoCase(const std::string& text, const char* part) {
+  const size_t n = std::strlen(part);
+  for (size_t at = 0; at + n <= text.size(); ++at) {
+    size_t i = 0;
+    while (i < n && lowerAscii(text[at + i]) == lowerAscii(part[i])) ++i;
+    if (i == n) return true;
+  }
+  return false;
+}
+
+void showError(const char* format, const std::string& name) {
+  std::string text = format;
+  const size_t at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, name);
+  platform::messageBox(text, kPlaylistErrorTitle, platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
+}
+
+std::string joinPath(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
+}
+
+// The folder a playlist's relative values are taken from: its name up to
+// the last '/', or "" when it has none (the current folder).
+std::string playlistFolder(const std::string& file) {
+  const size_t slash = file.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return slash == 0 ? std::string("/") : file.substr(0, slash);
+}
+
+bool isPlsName(const std::string& name) { return endsWithNoCase(name, ".pls"); }
+bool isM3uName(const std::string& name) { return endsWithNoCase(name, ".m3u") || endsWithNoCase(name, ".m3u8"); }
+
+// "file12" -> 12; 0 for anything else (File0 and leading zeros are never asked for).
+uint32_t fileKeyIndex(const std::string& key) {
+  if (key.size() < 5 || key.size() > 14 || !startsWithNoCase(key, "file") || key[4] == '0') return 0;
+  uint64_t n = 0;
+  for (size_t i = 4; i < key.size(); ++i) {
+    if (key[i] < '0' || key[i] > '9') return 0;
+    n = n * 10 + static_cast<uint64_t>(key[i] - '0');
+  }
+  return n > 0x7FFFFFFF ? 0 : static_cast<uint32_t>(n);
+}
+
+// Adds a value read from a playlist in `folder`.
+void addPlaylistValue(const std::string& folder, const std::string& value) {
+  int32_t mode = kAddNormal;
+  const std::string path = resolvePlaylistValue(folder, value, mode);
+  addByName(mode, path);
+}
+
+// A line of M3U text is a name unless it is empty, a comment or directive
+// ('#'), or holds control characters (binary junk read as text).
+bool isNameLine(const std::string& line) {
+  if (line.empty() || line[0] == '#') return false;
+  bool blank = true;
+  for (char c : line) {
+    const auto u = static_cast<unsigned char>(c);
+    if (u < 0x20 && c != '\t') return false;
+    if (c != ' ' && c != '\t') blank = false;
+  }
+  return !blank;
+}
+
+// A value the INI reader would change (outer blanks trimmed, outer quotes
+// taken off) is written in quotes.
+std::string quotedIfNeeded(const std::string& value) {
+  if (value.empty()) return value;
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
+  const bool needs = blank(value.front()) || blank(value.back()) || (value.size() >= 2 && value.front() == '"' &&
+                                                                      value.back() == '"');
+  return needs ? "\"" + value + "\"" : value;
+}
+
+bool sameFolder(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+}  // namespace
+
+std::string resolvePlaylistValue(const std::string& folder, const std::string& value, int32_t& mode) {
+  mode = kAddNormal;
+  if (containsNoCase(value, "://")) {
+    mode = kAddAsEntry;
+    return value;
+  }
+  // A drive letter means nothing here; the name stays as written and later
+  // fails to open like any missing file.
+  if (value.size() >= 3 && value[1] == ':' && (value[2] == '\\' || value[2] == '/')) return value;
+  // Playlists made on Windows separate with '\'.
+  std::string v = value;
+  std::replace(v.begin(), v.end(), '\\', '/');
+  if (!v.empty() && v[0] == '/') return v;
+  return joinPath(folder, v);
+}
+
+std::string playlistValueFor(const std::string& folder, const std::string& path) {
+  if (folder.empty() || containsNoCase(path, "://")) return path;
+  const std::string prefix = folder.back() == '/' ? folder : folder + "/";
+  if (path.size() <= prefix.size()) return path;
+  if (path.compare(0, prefix.size(), prefix) == 0) return path.substr(prefix.size());
+  // Folder names that differ only in case are one folder on a filesystem
+  // that ignores case; elsewhere they are two, and a relative value would
+  // point at the wrong one.
+  if (startsWithNoCase(path, prefix) && sameFolder(path.substr(0, prefix.size()), prefix))
+    return path.substr(prefix.size());
+  return path;
+}
+
+int32_t addByName(int32_t mode, const std::string& name) {
+  if (isPlsName(name) || isM3uName(name)) {
+    const bool nested = nesting.playlistDepth > 0 || !nesting.folders.empty();
+    if (nesting.playlistDepth >= kMaxPlaylistDepth || (nested && nesting.playlistLoads >= kMaxPlaylistLoads))
+      return 1;
+    const int32_t loaded = isPlsName(name) ? loadPls(name) : loadM3u(name);
+    if (!loaded) showError(kLoadPlaylistErrorText, name);
+    return 1;
+  }
+  struct stat info;
+  // A URL is an entry whichever way it came in (a command line gives it as
+  // a plain name).
+  if (mode == kAddAsEntry || isUrlName(name) || (stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) {
+    addEntry(name);
+    return 1;
+  }
+  if (!addFolder(name)) showError(kAddDirectoryErrorText, name);
+  return 1;
+}
+
+int32_t loadPls(const std::string& file) {
+  PlaylistLevel level;
+  const int32_t count = platform::getProfileInt(kPlsSection, kCountKey, -1, file);
+  if (count == -1) return 0;
+  if (count <= 0) return 1;
+  // One read of the section; values as long as a path may be, so a longer
+  // one can be told apart and refused rather than cut.
+  const auto keys = platform::readProfileSection(kPlsSection, file, kMaxPathBytes + 1);
+  std::vector<const std::string*> values;
+  for (const auto& [key, value] : keys) {
+    const uint32_t index = fileKeyIndex(key);
+    if (index == 0 || index > static_cast<uint32_t>(count)) continue;
+    if (values.size() < index) values.resize(index, nullptr);
+    if (!values[index - 1]) values[index - 1] = &value;  // the first of a name counts
+  }
+  const std::string folder = playlistFolder(file);
+  for (const std::string* value : values) {
+    // A missing or empty key within the count names nothing.
+    if (!value || value->empty() || value->size() > kMaxPathBytes) continue;
+    addPlaylistValue(folder, *value);
+  }
+  return 1;
+}
+
+int32_t loadM3u(const std::string& file) {
+  PlaylistLevel level;
+  const int handle = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (handle < 0) return 0;
+  struct stat info;
+  if (fstat(handle, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(handle);
+    return 0;
+  }
+  const std::string folder = playlistFolder(file);
+  std::string line;
+  bool overlong = false;  // the rest of a line too long to be a path is dropped
+  bool firstLine = true;
+  auto finishLine = [&]() {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+    firstLine = false;
+    if (!overlong && isNameLine(line)) addPlaylistValue(folder, line);
+    line.clear();
+    overlong = false;
+  };
+  char buffer[16384];
+  for (;;) {
+    const long got = platform::readSome(handle, buffer, sizeof buffer);
+    if (got <= 0) break;
+    for (long i = 0; i < got; ++i) {
+      if (buffer[i] == '\n') {
+        finishLine();
+      } else if (!overlong) {
+        line += buffer[i];
+        if (line.size() > kMaxPathBytes + 1) {
+          overlong = true;
+          line.clear();
+        }
+      }
+    }
+  }
+  if (!line.empty() || overlong) finishLine();
+  ::close(handle);
+  return 1;
+}
+
+int32_t savePls(const std::string& file) {
+  std::vector<std::string> paths;
+  {
+    std::lock_guard<std::mutex> guard(playlist.lock);
+    for (PlaylistEntry* e = playlist.first; e; e = e->next) paths.push_back(e->path);
+  }
+  if (paths.empty()) return 0;
+  const std::string folder = playlistFolder(file);
+  std::vector<std::pair<std::string, std::string>> pairs;
+  pairs.reserve(paths.size() + 1);
+  for (size_t i = 0; i < paths.size(); ++i)
+    pairs.emplace_back("File" + std::to_string(i + 1), quotedIfNeeded(playlistValueFor(folder, paths[i])));
+  pairs.emplace_back(kCountKey, std::to_string(paths.size()));
+  if (!platform::writeProfileStrings(kPlsSection, pairs, file)) return 0;
+  return static_cast<int32_t>(paths.size());
+}
+
+int32_t addFolder(const std::string& folder) {
+  DIR* dir = opendir(folder.c_str());
+  if (!dir) return 0;
+  if (nesting.playlistDepth == 0 && nesting.folders.empty()) nesting.playlistLoads = 0;
+  struct stat self;
+  if (fstat(dirfd(dir), &self) == 0) {
+    // A link back to a folder being scanned would never end.
+    const std::pair<dev_t, ino_t> id{self.st_dev, self.st_ino};
+    if (std::find(nesting.folders.begin(), nesting.folders.end(), id) != nesting.folders.end()) {
+      closedir(dir);
+      return 1;
+    }
+    nesting.folders.push_back(id);
+  } else {
+    nesting.folders.push_back({0, 0});
+  }
+  std::vector<std::string> names;
+  while (const dirent* item = readdir(dir)) {
+    if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
+    names.emplace_back(item->d_name);
+  }
+  closedir(dir);
+  // A listing has no order of its own here; names sort as bytes.
+  std::sort(names.begin(), names.end());
+  for (const std::string& name : names) {
+    const std::string path = joinPath(folder, name);
+    struct stat info;
+    // Pipes, sockets and devices are no media files, and opening a pipe
+    // would wait for a writer.
+    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) continue;
+    addByName(kAddNormal, path);
+  }
+  nesting.folders.pop_back();
+  return 1;
+}
+
+std::vector<std::pair<std::string, std::string>> openDialogFilters(int32_t filterSet) {
+  const std::pair<std::string, std::string> audio{"Mpeg Audio Files", "*.MP1;*.MP2;*.MP3"};
+  const std::pair<std::string, std::string> lists{"Playlist Files", "*.PLS;*.M3U"};
+  if (filterSet == 1) return {audio};
+  if (filterSet == 2) return {lists};
+  return {{"All Supported Files", "*.MP1;*.MP2;*.MP3;*.PLS;*.M3U"}, audio, lists, {"All FileTypes", "*.*"}};
+}
+
+int32_t addChosenFiles(const std::string& folder, const std::vector<std::string>& names, bool clearFirst) {
+  if (names.empty()) return 0;
+  if (clearFirst) clearPlaylist();
+  // One file leaves the folder with its trailing separator, several without,
+  // as the dialog hands them over.
+  std::string previous = folder;
+  if (names.size() == 1 && (previous.empty() || previous.back() != '/')) previous += '/';
+  if (names.size() > 1)
+    while (previous.size() > 1 && previous.back() == '/') previous.pop_back();
+  if (!previous.empty() && previous.size() < kSettingsStringBytes) {
+    std::memset(settings.PreviousDir, 0, sizeof settings.PreviousDir);
+    std::memcpy(settings.PreviousDir, previous.data(), previous.size());
+  }
+  for (const std::string& name : names) addByName(kAddNormal, joinPath(folder, name));
+  return static_cast<int32_t>(names.size());
+}
+
+int32_t openFilesDialog(bool clearFirst, int32_t filterSet) {
+  platform::OpenFilesRequest request;
+  request.title = kOpenDialogTitle;
+  for (const auto& [name, pattern] : openDialogFilters(filterSet)) request.filters.push_back({name, pattern});
+  request.initialFolder = settings.PreviousDir;
+  const platform::OpenFilesAnswer answer = platform::askOpenFileNames(request);
+  return addChosenFiles(answer.folder, answer.names, clearFirst);
+}
+
+}  // namespace kuv
