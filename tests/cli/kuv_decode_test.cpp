@@ -127,7 +127,11 @@ TEST_F(KuvDecodePlaylist, PlaysAFolderAndRepeatsAsAsked) {
   EXPECT_EQ(dataSize(both), 2 * oneTrack) << single;
   // Repeat 1 starts over until interrupted; the wave file is still whole.
   test::removeTree(wave);
-  kuvDecode("-q --repeat 1 -o '" + wave + "' '" + dir_ + "/one.m3u' & sleep 0.3; kill -INT $!; wait");
+  // Interrupted once the file holds more than three rounds (or after 20 s).
+  const std::string enough = std::to_string(kHeader + 3 * oneTrack + 1);
+  kuvDecode("-q --repeat 1 -o '" + wave + "' '" + dir_ + "/one.m3u' & pid=$!; for i in $(seq 400); do "
+            "[ \"$(stat -c %s '" + wave + "' 2>/dev/null || echo 0)\" -gt " + enough +
+            " ] && break; sleep 0.05; done; kill -INT $pid; wait");
   const std::string repeated = test::readFile(wave);
   ASSERT_GT(repeated.size(), kHeader);
   EXPECT_GT(dataSize(repeated), 3 * oneTrack);
