@@ -196,17 +196,19 @@ bool runTrack(Player& p) {
 
     if (justStarted || ctx.headerChanged) {
       const int32_t rate = kSampleRates[ctx.sampleRateIndex] >> downSample;
+      // Published before the track-started notification: its receiver
+      // takes its copy of the playback info while handling it.
+      engine.layer.store(ctx.layer);
+      engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
+      engine.playing.store(1);
+      engine.sampleRate.store(rate);
+      engine.stereo.store(outChannels != 1 ? 1 : 0);
       if (justStarted) {
         ctx.outRate = rate;
         ctx.outChannels = outChannels;
         ctx.outBits = eightBit ? 8 : 16;
         sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(s, ctx)));
       }
-      engine.layer.store(ctx.layer);
-      engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
-      engine.playing.store(1);
-      engine.sampleRate.store(rate);
-      engine.stereo.store(outChannels != 1 ? 1 : 0);
       p.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
       if (rate != p.openRate) {
         p.openRate = rate;

@@ -148,6 +148,30 @@ TEST_F(EngineTest, ATrackReportsStartProgressAndEnd) {
   EXPECT_EQ(info.stereo, 1);
 }
 
+TEST_F(EngineTest, TheStartedTrackIsDescribedWhileItsNotificationIsHandled) {
+  // The window takes its copy of the playback info inside the handler.
+  std::vector<PlaybackInfo> seen;
+  {
+    std::lock_guard<std::mutex> guard(sink_.lock);
+    sink_.onNote = [&seen](const Note& note) {
+      if (note.message == ENGINE_TRACK_STARTED) seen.push_back(getPlaybackInfo());
+    };
+  }
+  play(test::fixturePath("l2_44_joint.mp2"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
+  play(test::fixturePath("mpeg2.mp3"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, 2));
+  {
+    std::lock_guard<std::mutex> guard(sink_.lock);
+    sink_.onNote = nullptr;
+  }
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].sampleRate, 44100);
+  EXPECT_EQ(seen[0].layer, 2);
+  EXPECT_EQ(seen[1].sampleRate, 22050);
+  EXPECT_EQ(seen[1].layer, 3);
+}
+
 TEST_F(EngineTest, AFileWithoutFramesStartsNothingAndEnds) {
   play(test::fixturePath("random.bin"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));

@@ -1,0 +1,327 @@
+#include "app/instance_channel.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstddef>
+#include <cstring>
+#include <system_error>
+
+namespace kuv {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+bool makeAddress(const std::string& name, sockaddr_un& address, socklen_t& length) {
+  if (name.empty() || name.size() > sizeof(address.sun_path) - 1) return false;
+  std::memset(&address, 0, sizeof address);
+  address.sun_family = AF_UNIX;
+  address.sun_path[0] = '\0';  // abstract namespace
+  std::memcpy(address.sun_path + 1, name.data(), name.size());
+  length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
+  return true;
+}
+
+void closeFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void putU32(unsigned char* at, uint32_t value) {
+  at[0] = static_cast<unsigned char>(value);
+  at[1] = static_cast<unsigned char>(value >> 8);
+  at[2] = static_cast<unsigned char>(value >> 16);
+  at[3] = static_cast<unsigned char>(value >> 24);
+}
+
+uint32_t getU32(const unsigned char* at) {
+  return static_cast<uint32_t>(at[0]) | (static_cast<uint32_t>(at[1]) << 8) | (static_cast<uint32_t>(at[2]) << 16) |
+         (static_cast<uint32_t>(at[3]) << 24);
+}
+
+// Waits until fd is ready for `events`. False on timeout, on a poll error, or
+// when stopFd (if >= 0) becomes readable.
+bool waitReady(int fd, short events, int stopFd, Clock::time_point deadline) {
+  for (;;) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    if (left <= 0) return false;
+    pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
+    const int n = ::poll(fds, stopFd >= 0 ? 2 : 1, static_cast<int>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    if (n == 0) continue;  // the loop re-checks the deadline
+    if (stopFd >= 0 && fds[1].revents != 0) return false;
+    // POLLHUP / POLLERR count as ready: the next recv or send reports them.
+    if (fds[0].revents != 0) return true;
+  }
+}
+
+enum class ReadResult { Complete, ClosedBeforeFirstByte, Failed };
+
+ReadResult readExact(int fd, unsigned char* buffer, size_t size, int stopFd, Clock::time_point deadline) {
+  size_t got = 0;
+  while (got < size) {
+    const ssize_t n = ::recv(fd, buffer + got, size - got, MSG_DONTWAIT);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n == 0) return got == 0 ? ReadResult::ClosedBeforeFirstByte : ReadResult::Failed;
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return ReadResult::Failed;
+    if (!waitReady(fd, POLLIN, stopFd, deadline)) return ReadResult::Failed;
+  }
+  return ReadResult::Complete;
+}
+
+// MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in our process.
+bool writeAll(int fd, const unsigned char* data, size_t size, int stopFd, Clock::time_point deadline) {
+  size_t sent = 0;
+  while (sent < size) {
+    const ssize_t n = ::send(fd, data + sent, size - sent, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      sent += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return false;
+    if (!waitReady(fd, POLLOUT, stopFd, deadline)) return false;
+  }
+  return true;
+}
+
+Clock::time_point after(int ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+
+bool textAcceptable(const std::string& text) {
+  return text.size() <= kMaxTextBytes && text.find('\0') == std::string::npos;
+}
+
+}  // namespace
+
+std::string instanceSocketName() { return "KuvMainWindow." + std::to_string(getuid()); }
+
+// ---------------------------------------------------------------------------
+// Server
+
+InstanceServer::~InstanceServer() { close(); }
+
+void InstanceServer::setRequestTimeoutMs(int ms) { requestTimeoutMs_ = ms > 0 ? ms : kRequestTimeoutMs; }
+
+bool InstanceServer::isListening() const { return thread_.joinable(); }
+
+bool InstanceServer::listen(const std::string& name, InstanceHandler handler) {
+  if (thread_.joinable() || !handler) return false;
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!makeAddress(name, address, length)) return false;
+
+  // Non-blocking, so a peer that vanishes between poll and accept cannot
+  // stall the loop in accept.
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, 16) != 0) {
+    closeFd(fd);
+    return false;
+  }
+  int wake[2];
+  if (::pipe2(wake, O_CLOEXEC | O_NONBLOCK) != 0) {
+    closeFd(fd);
+    return false;
+  }
+  listenFd_ = fd;
+  wakeFds_[0] = wake[0];
+  wakeFds_[1] = wake[1];
+  ownUid_ = geteuid();
+  stopping_.store(false);
+  handler_ = std::move(handler);
+  try {
+    thread_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    closeFd(listenFd_);
+    closeFd(wakeFds_[0]);
+    closeFd(wakeFds_[1]);
+    handler_ = nullptr;
+    return false;
+  }
+  return true;
+}
+
+void InstanceServer::close() {
+  if (thread_.joinable()) {
+    stopping_.store(true);
+    // The pipe stays readable from now on, so every wait in the server
+    // thread ends at once.
+    const char byte = 1;
+    ssize_t ignored = ::write(wakeFds_[1], &byte, 1);
+    (void)ignored;
+    thread_.join();
+  }
+  closeFd(listenFd_);
+  closeFd(wakeFds_[0]);
+  closeFd(wakeFds_[1]);
+  handler_ = nullptr;
+}
+
+void InstanceServer::run() {
+  for (;;) {
+    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
+    const int n = ::poll(fds, 2, -1);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    if (fds[1].revents != 0 || stopping_.load()) return;
+    if (fds[0].revents == 0) continue;
+    const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) {
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The pending peer stays queued and keeps the socket readable; pause
+        // rather than spin until descriptors or memory free up.
+        pollfd wake = {wakeFds_[0], POLLIN, 0};
+        ::poll(&wake, 1, 100);
+      }
+      continue;
+    }
+    if (peerAllowed(connection)) serve(connection);
+    ::close(connection);
+  }
+}
+
+bool InstanceServer::peerAllowed(int fd) const {
+  ucred credentials;
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) return false;
+  return credentials.uid == ownUid_ || credentials.uid == 0;
+}
+
+void InstanceServer::serve(int fd) {
+  unsigned char header[kRequestHeaderBytes];
+  unsigned char text[kMaxTextBytes];
+  while (!stopping_.load()) {
+    const Clock::time_point deadline = after(requestTimeoutMs_);
+    if (readExact(fd, header, sizeof header, wakeFds_[0], deadline) != ReadResult::Complete) return;
+    const uint32_t magic = getU32(header);
+    InstanceRequest request;
+    request.kind = getU32(header + 4);
+    request.code = getU32(header + 8);
+    request.value = static_cast<int32_t>(getU32(header + 12));
+    const uint32_t textBytes = getU32(header + 16);
+    if (magic != kInstanceMagic || request.kind > kKindQuery || textBytes > kMaxTextBytes) return;
+    if (textBytes > 0) {
+      if (readExact(fd, text, textBytes, wakeFds_[0], deadline) != ReadResult::Complete) return;
+      request.text.assign(reinterpret_cast<const char*>(text), textBytes);
+      if (request.text.find('\0') != std::string::npos) return;
+    }
+    if (stopping_.load()) return;
+    const int32_t result = handler_(request);
+    unsigned char answer[4];
+    putU32(answer, static_cast<uint32_t>(result));
+    // A peer that does not read its answers is dropped like a silent one.
+    if (!writeAll(fd, answer, sizeof answer, wakeFds_[0], after(requestTimeoutMs_))) return;
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Client
+
+InstanceClient::~InstanceClient() { close(); }
+
+void InstanceClient::setAnswerTimeoutMs(int ms) { answerTimeoutMs_ = ms > 0 ? ms : kAnswerTimeoutMs; }
+
+bool InstanceClient::isConnected() const { return fd_ >= 0; }
+
+void InstanceClient::close() { closeFd(fd_); }
+
+bool InstanceClient::connect(const std::string& name) {
+  close();
+  sockaddr_un address;
+  socklen_t length = 0;
+  if (!makeAddress(name, address, length)) return false;
+  int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) return false;
+  // A non-blocking connect on a Unix socket either completes at once or
+  // reports EAGAIN while the server's backlog is full; retry for a while.
+  const Clock::time_point deadline = after(kConnectTimeoutMs);
+  for (;;) {
+    if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) == 0) break;
+    if (errno == EINTR) continue;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || Clock::now() >= deadline) {
+      closeFd(fd);
+      return false;
+    }
+    ::poll(nullptr, 0, 20);
+  }
+  fd_ = fd;
+  return true;
+}
+
+bool InstanceClient::request(const InstanceRequest& r, int32_t& result) {
+  if (fd_ < 0) return false;
+  if (!textAcceptable(r.text)) return false;
+  unsigned char message[kRequestHeaderBytes + kMaxTextBytes];
+  putU32(message, kInstanceMagic);
+  putU32(message + 4, r.kind);
+  putU32(message + 8, r.code);
+  putU32(message + 12, static_cast<uint32_t>(r.value));
+  putU32(message + 16, static_cast<uint32_t>(r.text.size()));
+  std::memcpy(message + kRequestHeaderBytes, r.text.data(), r.text.size());
+  const Clock::time_point deadline = after(answerTimeoutMs_);
+  unsigned char answer[4];
+  if (!writeAll(fd_, message, kRequestHeaderBytes + r.text.size(), -1, deadline) ||
+      readExact(fd_, answer, sizeof answer, -1, deadline) != ReadResult::Complete) {
+    close();
+    return false;
+  }
+  result = static_cast<int32_t>(getU32(answer));
+  return true;
+}
+
+bool handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error) {
+  std::string notes;
+  InstanceClient client;
+  if (!client.connect(name)) {
+    if (error) *error = "no running instance to take the arguments";
+    return false;
+  }
+  auto step = [&client](int32_t code, int32_t value, const std::string& text) {
+    InstanceRequest request;
+    request.kind = kKindHandOver;
+    request.code = static_cast<uint32_t>(code);
+    request.value = value;
+    request.text = text;
+    int32_t ignored = 0;
+    return client.request(request, ignored);
+  };
+  bool ok = step(HANDOVER_CLEAR, 0, std::string());
+  for (size_t i = 0; ok && i < args.size(); ++i) {
+    const std::string& argument = args[i];
+    if (!textAcceptable(argument)) {
+      const bool tooLong = argument.size() > kMaxTextBytes;
+      const std::string shown = argument.substr(0, std::min<size_t>(argument.find('\0'), 60));
+      if (!notes.empty()) notes += '\n';
+      notes += "skipped an argument ";
+      notes += tooLong ? "longer than 4095 bytes: " : "holding a NUL byte: ";
+      notes += shown + (shown.size() < argument.size() ? "..." : "");
+      continue;
+    }
+    ok = step(HANDOVER_ADD, static_cast<int32_t>(argument.size()), argument);
+  }
+  if (ok) ok = step(HANDOVER_START, 0, std::string());
+  if (!ok) {
+    if (error) *error = notes + (notes.empty() ? "" : "\n") + "the running instance did not take the arguments";
+    return false;
+  }
+  if (error) *error = notes;
+  return true;
+}
+
+}  // namespace kuv

@@ -1,0 +1,165 @@
+// The single-instance channel. The running player listens on an abstract
+// Unix socket named after its window class and the user id; a second start
+// hands its command line over and other programs ask it questions.
+//
+// Abstract names need no file: the name vanishes with the process, so a
+// crashed player never blocks the next start, and a second bind fails with
+// EADDRINUSE, so two players can never both listen. Abstract names have no
+// file permissions either, so the server only talks to peers running under
+// its own user id (or root).
+//
+// Wire format (every integer little-endian):
+//   request:  u32 magic      0x3156554B (the bytes "KUV1")
+//             u32 kind       0 = hand-over, 1 = query
+//             u32 code       hand-over code (HANDOVER_*), or query message (MW_*)
+//             i32 value      hand-over: text length, or entry index for
+//                            HANDOVER_SELECT (-1 = select by path);
+//                            query: the lParam
+//             u32 textBytes  0..4095
+//             then textBytes bytes of text (a path, no NUL, not terminated)
+//   answer:   i32 result
+// One connection carries any number of requests, each answered before the
+// next is read; the server reads until the peer closes. A request must
+// arrive complete within 2 seconds. A bad magic, an unknown kind, a text
+// longer than 4095 bytes or containing a NUL, or a request that stops short
+// closes the connection without an answer. Unknown codes of a known kind
+// reach the handler (hand-overs answer 1, unused queries 0).
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kuv {
+
+constexpr uint32_t kInstanceMagic = 0x3156554B;  // "KUV1"
+constexpr uint32_t kKindHandOver = 0;
+constexpr uint32_t kKindQuery = 1;
+constexpr uint32_t kMaxTextBytes = 4095;
+constexpr size_t kRequestHeaderBytes = 20;
+
+// A request must arrive within this time; a silent peer is dropped after it.
+constexpr int kRequestTimeoutMs = 2000;
+// The receiver may show a message box while it takes a name, so a client
+// waits long for an answer, but not forever.
+constexpr int kAnswerTimeoutMs = 30000;
+// Connecting waits this long while the server's backlog is full.
+constexpr int kConnectTimeoutMs = 5000;
+
+enum HandOverCode : int32_t {
+  HANDOVER_CLEAR = 0,
+  HANDOVER_ADD = 1,
+  HANDOVER_REPLACE_AND_PLAY = 2,
+  HANDOVER_SELECT = 3,
+  HANDOVER_START = 4,
+};
+
+// Query messages; the lParam travels in InstanceRequest::value.
+constexpr uint32_t MW_GET_OUTPUT_POSITION = 0x8700;
+constexpr uint32_t MW_GET_FRAMES_PLAYED = 0x8701;
+constexpr uint32_t MW_GET_TOTAL_FRAMES = 0x8702;
+constexpr uint32_t MW_GET_VOLUME = 0x8703;
+constexpr uint32_t MW_SET_VOLUME = 0x8704;
+constexpr uint32_t MW_SEEK_FRAME = 0x8705;
+constexpr uint32_t MW_GET_STATE = 0x8706;
+constexpr uint32_t MW_GET_SAMPLE_RATE = 0x8707;
+constexpr uint32_t MW_GET_LAYER = 0x8708;
+constexpr uint32_t MW_GET_BIT_RATE = 0x8709;
+// 0x870A..0x870F are unused.
+constexpr uint32_t MW_GET_CHANNELS = 0x8710;
+constexpr uint32_t MW_SEEK_MS = 0x8711;
+
+struct InstanceRequest {
+  uint32_t kind = kKindHandOver;
+  uint32_t code = 0;
+  int32_t value = 0;
+  std::string text;
+};
+
+// Answers one request. Called on the server thread; must return, must not
+// throw, and must not call InstanceServer::close (which waits for the
+// server thread).
+using InstanceHandler = std::function<int32_t(const InstanceRequest&)>;
+
+// "KuvMainWindow." + the decimal user id: the abstract name without its
+// leading NUL.
+std::string instanceSocketName();
+
+class InstanceServer {
+ public:
+  InstanceServer() = default;
+  ~InstanceServer();
+  InstanceServer(const InstanceServer&) = delete;
+  InstanceServer& operator=(const InstanceServer&) = delete;
+
+  // Time a request may take to arrive; takes effect at the next listen.
+  void setRequestTimeoutMs(int ms);
+
+  // Binds the abstract name and starts the server thread. False when the
+  // name is taken (another instance runs), the name is empty or longer than
+  // 107 bytes, the handler is empty, this server already listens, or the
+  // system refuses.
+  bool listen(const std::string& name, InstanceHandler handler);
+  bool isListening() const;
+
+  // Stops the server thread and frees the name. Returns promptly unless the
+  // handler is busy, whose return it waits for. Idempotent.
+  void close();
+
+ private:
+  void run();
+  void serve(int fd);
+  bool peerAllowed(int fd) const;
+
+  int listenFd_ = -1;
+  int wakeFds_[2] = {-1, -1};
+  int requestTimeoutMs_ = kRequestTimeoutMs;
+  uid_t ownUid_ = 0;
+  std::atomic<bool> stopping_{false};
+  InstanceHandler handler_;
+  std::thread thread_;
+};
+
+class InstanceClient {
+ public:
+  InstanceClient() = default;
+  ~InstanceClient();
+  InstanceClient(const InstanceClient&) = delete;
+  InstanceClient& operator=(const InstanceClient&) = delete;
+
+  // Time to wait for each answer (kAnswerTimeoutMs by default).
+  void setAnswerTimeoutMs(int ms);
+
+  // False when nobody listens on the name (or the system refuses).
+  bool connect(const std::string& name);
+  bool isConnected() const;
+
+  // Sends one request and waits for its answer. False when not connected,
+  // when the text is longer than kMaxTextBytes or holds a NUL (nothing is
+  // sent then), or when the exchange fails; a failed exchange closes the
+  // connection, since the stream can no longer be trusted to be in step.
+  bool request(const InstanceRequest& r, int32_t& result);
+  void close();
+
+ private:
+  int fd_ = -1;
+  int answerTimeoutMs_ = kAnswerTimeoutMs;
+};
+
+// What a second start does: on one connection HANDOVER_CLEAR, HANDOVER_ADD
+// per argument (value = its length), HANDOVER_START, each answered before
+// the next. Arguments are sent as given, so the caller makes relative paths
+// absolute first. An argument longer than kMaxTextBytes (or holding a NUL)
+// is skipped, not cut: the result is still true, and *error holds a line
+// naming it. False when the running instance could not be reached or a
+// step got no answer; *error then says why. Lines in *error carry no
+// program-name prefix and are joined by '\n' without a final one; it is
+// empty when all went well.
+bool handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error);
+
+}  // namespace kuv

@@ -1,0 +1,164 @@
+// kuv: the player. One window per user unless MultipleInstances is set; a
+// second start hands its names to the running one and ends.
+#include <QApplication>
+#include <QIcon>
+#include <QSplashScreen>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/instance_channel.h"
+#include "app/remote_query.h"
+#include "config/settings.h"
+#include "engine/input_stream.h"
+#include "platform/message_box.h"
+#include "playlist/playlist.h"
+#include "playlist/playlist_files.h"
+#include "ui/dial.h"
+#include "ui/gui_backends.h"
+#include "ui/main_window.h"
+
+namespace {
+
+const char kUsage[] =
+    "usage: kuv [FILE|FOLDER|PLAYLIST|URL ...]   play them (a running kuv takes them over)\n"
+    "       kuv --query NAME                      ask the running kuv; NAME is one of\n"
+    "           position frames-played total-frames volume set-volume=N seek-frame=N\n"
+    "           state sample-rate layer bit-rate channels seek-ms=N\n"
+    "       kuv --help | --version\n"
+    "Without a display, play with kuv-decode instead.\n";
+
+std::atomic<kuv::MainWindow*> liveWindow{nullptr};
+
+// Relative names mean the folder kuv was started in, which a running
+// instance does not share.
+std::string absoluteName(const std::string& name) {
+  if (name.empty() || name[0] == '/' || kuv::isUrlName(name)) return name;
+  char cwd[4096];
+  if (!getcwd(cwd, sizeof cwd)) return name;
+  return std::string(cwd) + "/" + name;
+}
+
+// Requests from a second instance or another program, answered on the UI
+// thread once the window exists.
+int32_t answerRequest(const kuv::InstanceRequest& request) {
+  auto result = std::make_shared<int32_t>(request.kind == 0 ? 1 : 0);
+  kuv::callOnUiThread([result, request] {
+    kuv::MainWindow* window = liveWindow.load();
+    if (!window) return;
+    if (request.kind == 0) {
+      *result = kuv::handleHandOver(window->player(), static_cast<int32_t>(request.code), request.value, request.text);
+    } else {
+      int32_t answer = 0;
+      if (kuv::answerQuery(window->player(), request.code, request.value, answer)) *result = answer;
+    }
+    window->afterEvent();
+    if (request.kind == 1 && request.code == kuv::MW_SET_VOLUME) kuv::dialRedraw();
+  });
+  return *result;
+}
+
+bool haveDisplay() {
+  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> names;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--help" || arg == "-h") {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (arg == "--version") {
+      std::puts("kuv 0.94");
+      return 0;
+    }
+    if (arg == "--query") {
+      if (i + 1 >= argc) {
+        std::fputs(kUsage, stderr);
+        return 2;
+      }
+      return kuv::runQuery(argv[i + 1], stdout, stderr);
+    }
+    // Other switches are for other versions; they are passed over.
+    if (!arg.empty() && arg[0] != '-') names.push_back(absoluteName(arg));
+  }
+
+  kuv::loadSettings();
+  kuv::clearPlaylist();
+
+  // The socket decides who runs: a second listener is refused while the
+  // first lives, and nothing of a crashed one is left over.
+  kuv::InstanceServer server;
+  const bool primary = server.listen(kuv::instanceSocketName(), answerRequest);
+  // Leaving main by any path: a request that arrives once the UI loop is
+  // gone must not wait for it, or closing the server would wait forever.
+  struct ReleaseOnExit {
+    ~ReleaseOnExit() { kuv::releaseUiCalls(); }
+  } releaseOnExit;
+  if (!primary && kuv::settings.MultipleInstances == 0) {
+    if (names.empty()) return 0;
+    std::string error;
+    if (kuv::handOverArguments(kuv::instanceSocketName(), names, &error)) {
+      if (!error.empty()) std::fprintf(stderr, "kuv: %s\n", error.c_str());
+      return 0;
+    }
+    std::fprintf(stderr, "kuv: %s\n", error.c_str());
+    // The running instance did not answer: go on as a window of our own.
+  }
+
+  if (!haveDisplay()) {
+    std::fputs("Could Not Create Window...\nThere is no display here; play with kuv-decode instead:\n"
+               "    kuv-decode FILE|FOLDER|PLAYLIST|URL ...\n",
+               stderr);
+    return 0;
+  }
+  // The window places itself and is dragged by its own code; under Wayland
+  // only the compositor may place windows, so X11 is preferred when present.
+  if (std::getenv("WAYLAND_DISPLAY") && std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
+    setenv("QT_QPA_PLATFORM", "xcb", 1);
+
+  QApplication app(argc, argv);
+  QApplication::setApplicationName("kuv");
+  QApplication::setWindowIcon(QIcon(":/skin/icon-256.png"));
+  QApplication::setQuitOnLastWindowClosed(false);
+
+  std::unique_ptr<QSplashScreen> splash;
+  if (primary && kuv::settings.ShowSplashScreen) {
+    splash = std::make_unique<QSplashScreen>(QPixmap(":/skin/splash.png"));
+    splash->show();
+    QTimer::singleShot(3000, splash.get(), &QSplashScreen::close);
+  }
+
+  kuv::MainWindow window;
+  kuv::installGuiBackends(&window);
+  for (const std::string& name : names) kuv::addByName(kuv::kAddNormal, name);
+
+  std::string error;
+  if (!window.createSkin(&error)) {
+    kuv::platform::messageBox(error, "Error...", kuv::platform::MB_OK | kuv::platform::MB_ICONWARNING);
+    kuv::platform::messageBox("Could Not Create Window...", "Error...", kuv::platform::MB_OK);
+    return 0;
+  }
+  window.show();
+  liveWindow.store(&window);
+  if (!window.startPlayback()) {
+    kuv::platform::messageBox("Could Not Create Window...", "Error...", kuv::platform::MB_OK);
+    return 0;
+  }
+  const int status = app.exec();
+  liveWindow.store(nullptr);
+  kuv::removeGuiBackends();
+  return status;
+}

@@ -1,0 +1,404 @@
+#include "ui/led_display.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "config/settings.h"
+#include "platform/message_queue.h"
+#include "playlist/file_info.h"
+
+namespace kuv {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Tables computed once on first use, so no round calls libm.
+struct SineTable {
+  int16_t value[256];  // 127 * sin(2 pi i / 256)
+  SineTable() {
+    for (int i = 0; i < 256; ++i) value[i] = static_cast<int16_t>(std::lround(127.0 * std::sin(2.0 * kPi * i / 256.0)));
+  }
+};
+
+const SineTable& sineTable() {
+  static const SineTable table;
+  return table;
+}
+
+// Bar height for an average spectrum byte: log2(1 + v) / 8 of the full
+// height, so a faint signal still lifts a bar a few pixels.
+struct BarHeightTable {
+  uint8_t value[256];
+  BarHeightTable() {
+    for (int v = 0; v < 256; ++v)
+      value[v] = static_cast<uint8_t>(std::lround(kSpectrumBarHeight * std::log2(1.0 + v) / 8.0));
+  }
+};
+
+const BarHeightTable& barHeightTable() {
+  static const BarHeightTable table;
+  return table;
+}
+
+// Subbands per bar: one each up to subband 10 where most of the music is,
+// then wider groups towards the top.
+constexpr uint8_t kBarEdges[kSpectrumBars + 1] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 18, 21, 25, 29, 32};
+
+// The visible pixels only, row by row; for effects that must leave padding alone.
+void fillVisible(LedFrame& frame, uint8_t value) {
+  for (int y = 0; y < kLedHeight; ++y) std::memset(&frame.pixels[y * kLedStride], value, kLedWidth);
+}
+
+// Mean of both spectrum rows, 0..255.
+int32_t spectrumMean(const VisFrame& vis) {
+  uint32_t sum = 0;
+  for (int i = 0; i < 576; ++i) sum += static_cast<uint32_t>(vis.spectrumLeft[i]) + vis.spectrumRight[i];
+  return static_cast<int32_t>(sum / 1152u);
+}
+
+void drawGlyph(LedFrame& frame, int glyph, int left, int top) {
+  for (int r = 0; r < kLedGlyphSize; ++r) {
+    const int y = top + r;
+    if (y < 0 || y >= kLedHeight) continue;
+    for (int k = 0; k < kLedGlyphSize; ++k) {
+      const int x = left + k;
+      if (LedFont[glyph][r][k] && x >= 0 && x < kLedWidth) ledPixel(frame, x, y) = kLedLettering;
+    }
+  }
+}
+
+}  // namespace
+
+// --- Visualisations -----------------------------------------------------------
+
+void ledBackground(LedFrame& frame) { std::memset(frame.pixels, kLedBackground, sizeof frame.pixels); }
+
+void ledOscilloscope(LedFrame& frame, const VisFrame& vis) {
+  ledBackground(frame);
+  // Each channel gets half the width: 567 samples over 73 columns, every
+  // 7th sample.
+  constexpr int step = static_cast<int>(567 / (kLedWidth * 0.5));
+  constexpr int half = kLedHeight / 2;
+  constexpr int limit = 23;
+  static_assert(step == 7 && half == 26);
+  for (int c = 0; c < kLedWidth / 2 - 1; ++c) {
+    int v = vis.waveformLeft[step * c] / 5;
+    v = v > limit ? limit : (v < -limit ? -limit : v);
+    ledPixel(frame, c, half + v) = kLedScopeDot;
+  }
+  for (int c = kLedWidth / 2 - 1; c < kLedWidth - 1; ++c) {
+    int v = vis.waveformRight[step * (c - (kLedWidth / 2 - 1))] / 5;
+    v = v > limit ? limit : (v < -limit ? -limit : v);
+    ledPixel(frame, c, half + v) = kLedScopeDot;
+  }
+}
+
+void initStars(Star (&stars)[kStarCount], ShuffleRandom& random) {
+  for (Star& s : stars) {
+    s.x = static_cast<int16_t>(random.next() % kLedWidth);
+    s.y = static_cast<int16_t>(random.next() % kLedHeight);
+    s.speed = static_cast<uint8_t>(random.next() % 3 + 1);
+  }
+}
+
+void ledStars(LedFrame& frame, Star (&stars)[kStarCount], ShuffleRandom& random) {
+  ledBackground(frame);
+  for (Star& s : stars) {
+    // x == 146 lands in the row's padding, unseen; that is how a star leaves.
+    // Anything else outside the rows would be a broken record: skip it.
+    if (s.x >= 0 && s.x < kLedStride && s.y >= 0 && s.y < kLedHeight)
+      ledPixel(frame, s.x, s.y) = s.speed == 1 ? 64 : (s.speed == 2 ? 128 : 255);
+    s.x = static_cast<int16_t>(s.x + s.speed);
+    if (s.x > kLedWidth) {
+      s.y = static_cast<int16_t>(random.next() % kLedHeight);
+      s.x = 0;
+    }
+  }
+}
+
+void ledNoise(LedFrame& frame, ShuffleRandom& random) {
+  for (int y = 0; y < kLedHeight; ++y)
+    for (int x = 0; x < kLedWidth; ++x)
+      ledPixel(frame, x, y) = static_cast<uint8_t>(static_cast<int>(random.next() * (1.0 / 32767) * 128));
+}
+
+void initPlasma(PlasmaState& state) {
+  state.phase[0] = 0;
+  state.phase[1] = 64u << 8;
+  state.phase[2] = 128u << 8;
+  state.phase[3] = 192u << 8;
+  state.energy = 0;
+}
+
+void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state) {
+  const int16_t* sine = sineTable().value;
+  // Loudness jumps up at once and sinks slowly, so beats flash and the
+  // picture calms down between them.
+  int32_t level = spectrumMean(vis) * 3;
+  if (level > 255) level = 255;
+  if (level >= state.energy)
+    state.energy = level;
+  else
+    state.energy -= (state.energy - level + 7) / 8;
+  const int32_t e = state.energy;
+
+  // Half a table step a round when quiet, up to about six and a half when loud;
+  // the four waves drift at different rates and directions.
+  const uint32_t base = 128u + static_cast<uint32_t>(e) * 6u;
+  state.phase[0] += base * 3u / 2u;
+  state.phase[1] -= base;
+  state.phase[2] += base * 2u;
+  state.phase[3] -= base / 2u;
+
+  // Quiet: dim, low contrast (10..90). Loud: bright, full contrast (20..200).
+  const int32_t centre = 50 + e * 60 / 255;
+  const int32_t amplitude = 40 + e * 50 / 255;
+
+  const uint32_t p0 = state.phase[0] >> 8, p1 = state.phase[1] >> 8;
+  const uint32_t p2 = state.phase[2] >> 8, p3 = state.phase[3] >> 8;
+  int16_t column[kLedWidth];
+  for (int x = 0; x < kLedWidth; ++x) column[x] = sine[(static_cast<uint32_t>(x) * 5u + p0) & 255u];
+  for (int y = 0; y < kLedHeight; ++y) {
+    const int32_t row = sine[(static_cast<uint32_t>(y) * 7u + p1) & 255u];
+    uint8_t* out = &frame.pixels[y * kLedStride];
+    for (int x = 0; x < kLedWidth; ++x) {
+      const uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
+      const int32_t sum = column[x] + row + sine[((ux + uy) * 3u + p2) & 255u] +
+                          sine[(ux * 2u + (255u - uy) * 4u + p3) & 255u];  // -508..508
+      out[x] = static_cast<uint8_t>(centre + sum * amplitude / 508);
+    }
+  }
+}
+
+void initSpectrum(SpectrumState& state) { std::memset(&state, 0, sizeof state); }
+
+void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state) {
+  fillVisible(frame, kLedBackground);
+  const uint8_t* heights = barHeightTable().value;
+  constexpr int bottom = kLedHeight - 2;  // one dark row under the bars
+  for (int b = 0; b < kSpectrumBars; ++b) {
+    // All 18 time slots of both channels for each subband of the bar.
+    uint32_t sum = 0;
+    for (int s = kBarEdges[b]; s < kBarEdges[b + 1]; ++s)
+      for (int t = 0; t < 18; ++t) sum += static_cast<uint32_t>(vis.spectrumLeft[18 * s + t]) + vis.spectrumRight[18 * s + t];
+    const uint32_t bytes = 36u * static_cast<uint32_t>(kBarEdges[b + 1] - kBarEdges[b]);
+    const int fresh = heights[sum / bytes];
+    // Bars sink 3 pixels a round rather than dropping, which reads as motion.
+    const int sunk = state.height[b] > 3 ? state.height[b] - 3 : 0;
+    const int h = fresh > sunk ? fresh : sunk;
+    state.height[b] = static_cast<uint8_t>(h);
+    if (h >= state.peak[b]) {
+      state.peak[b] = static_cast<uint8_t>(h);
+      state.hold[b] = kSpectrumPeakHold;
+    } else if (state.hold[b] > 0) {
+      --state.hold[b];
+    } else {
+      --state.peak[b];
+    }
+
+    const int left = 1 + b * 8;
+    for (int y = bottom - h + 1; y <= bottom; ++y) std::memset(&frame.pixels[y * kLedStride + left], kLedSpectrumBar, 7);
+    if (state.peak[b] > 0) std::memset(&frame.pixels[(bottom - state.peak[b]) * kLedStride + left], kLedSpectrumPeak, 7);
+  }
+}
+
+// --- Overlay --------------------------------------------------------------------
+
+int ledDrawText(LedFrame& frame, const char* text, int left, int firstRow, int limitX) {
+  int cells = 0;
+  const auto* p = reinterpret_cast<const unsigned char*>(text);
+  for (int x = left; *p != 0 && x < limitX; x += kLedCellWidth, ++cells) {
+    const unsigned char c = *p++;
+    if (c >= 0x80) {
+      // File names are UTF-8: one blank cell per character, not per byte.
+      while ((*p & 0xC0) == 0x80) ++p;
+      continue;
+    }
+    const int upper = c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
+    const int glyph = upper - 0x20;
+    if (glyph >= 0 && glyph < 64) drawGlyph(frame, glyph, x, firstRow);
+  }
+  return cells;
+}
+
+void ledTimeText(char (&out)[kLedTimeTextBytes], uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode) {
+  uint32_t t = positionMs;
+  // Past an estimated length the remaining time would wrap round to 49 days.
+  if (timeMode == 1) t = positionMs > trackLengthMs ? 0 : trackLengthMs - positionMs;
+  const uint32_t s = t / 1000;
+  std::snprintf(out, sizeof out, "%02u:%02u:%02u", s / 3600, s % 3600 / 60, s % 60);
+  out[8] = 0;  // the panel has room for 8 cells; 100 hours and more lose the seconds
+}
+
+void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t sampleRate) {
+  std::snprintf(out, sizeof out, "%03dkb/s    %02.1fKhz", bitRate, sampleRate * 0.001);
+}
+
+void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path) {
+  const size_t slash = path.rfind('/');
+  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  size_t n = name.size();
+  if (n > kLedTitleBytes - 1) {
+    n = kLedTitleBytes - 1;
+    // Do not end on half a character.
+    while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80) --n;
+  }
+  std::memcpy(title, name.data(), n);
+  title[n] = 0;
+}
+
+void ledOverlay(LedFrame& frame, const OverlayInputs& in) {
+  ledDrawText(frame, in.title != nullptr ? in.title : "", 1, 1, kLedWidth - 1);
+  if (in.playbackState != 0) return;
+  char time[kLedTimeTextBytes];
+  ledTimeText(time, in.positionMs, in.trackLengthMs, in.timeMode);
+  ledDrawText(frame, time, 1, 10, 65);
+  char rates[kLedRatesTextBytes];
+  ledRatesText(rates, in.bitRate, in.sampleRate);
+  ledDrawText(frame, rates, 1, 44, kLedWidth - 1);
+}
+
+// --- Rounds -----------------------------------------------------------------------
+
+void initDisplayState(DisplayState& state, uint32_t seed) {
+  ledBackground(state.frame);
+  std::memset(&state.vis, 0, sizeof state.vis);
+  std::memset(&state.incoming, 0, sizeof state.incoming);
+  state.random.state = seed;
+  initStars(state.stars, state.random);
+  initPlasma(state.plasma);
+  initSpectrum(state.spectrum);
+  std::memcpy(state.title, "0123456789ABCDE", sizeof "0123456789ABCDE");
+  state.trackLengthMs = 0;
+  state.entry = PlaylistEntry{};
+  state.x = state.y = state.width = state.height = 0;
+}
+
+void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
+  if (!sources.currentEntry || !sources.currentEntry(state.entry)) return;
+  state.trackLengthMs = state.entry.lengthMs < 0 ? 0u : static_cast<uint32_t>(state.entry.lengthMs);
+  ledTitleFromPath(state.title, state.entry.path);
+}
+
+DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources) {
+  if (sources.windowMinimised && sources.windowMinimised()) return DisplayRound::Minimised;
+  DisplayRound round = DisplayRound::Drawn;
+  if (sources.visPluginRunning && sources.visPluginRunning()) {
+    // The plug-in has the signal; the panel only keeps its lettering.
+    ledBackground(state.frame);
+    round = DisplayRound::VisPlugin;
+  } else {
+    // Through a second record so a source that fails cannot spoil the copy.
+    if (sources.newestVisFrame && sources.newestVisFrame(state.incoming)) state.vis = state.incoming;
+    switch (settings.LEDVisual) {
+      case 1: ledPlasma(state.frame, state.vis, state.plasma); break;
+      case 2: ledOscilloscope(state.frame, state.vis); break;
+      case 3: ledSpectrum(state.frame, state.vis, state.spectrum); break;
+      case 4: ledStars(state.frame, state.stars, state.random); break;
+      case 5: ledNoise(state.frame, state.random); break;
+      default: ledBackground(state.frame); break;
+    }
+  }
+  if (settings.LEDOverlay) {
+    OverlayInputs in{};
+    in.title = state.title;
+    in.playbackState = sources.playbackState ? sources.playbackState() : 2;
+    in.trackLengthMs = state.trackLengthMs;
+    in.timeMode = settings.TimeMode;
+    // Time and rates are only drawn while playing; spare the calls otherwise.
+    if (in.playbackState == 0) {
+      in.positionMs = sources.positionMs ? sources.positionMs() : 0;
+      if (sources.playbackInfo) {
+        const PlaybackInfo info = sources.playbackInfo();
+        in.bitRate = info.bitRate;
+        in.sampleRate = info.sampleRate;
+      }
+    }
+    ledOverlay(state.frame, in);
+  }
+  if (sources.present) sources.present(state.frame);
+  return round;
+}
+
+// --- The thread ---------------------------------------------------------------------
+
+namespace {
+
+struct DisplayThread {
+  std::mutex control;  // start and stop
+  std::thread thread;
+  std::atomic<bool> running{false};
+  platform::MessageQueue queue;
+  // Written before the thread starts, then the thread's own until joined.
+  DisplaySources sources;
+  DisplayState state;
+};
+
+DisplayThread display;
+
+void displayLoop() {
+  DisplayState& state = display.state;
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    platform::ThreadMessage message;
+    if (display.queue.peek(&message)) {
+      if (message.message == platform::WM_QUIT) break;
+      if (message.message == LED_NEW_TRACK) takeNewTrack(state, display.sources);
+    }
+    // A running plug-in gets the processor for a while longer.
+    if (renderDisplayRound(state, display.sources) == DisplayRound::VisPlugin)
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  display.queue.close();
+}
+
+}  // namespace
+
+bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height) {
+  std::lock_guard<std::mutex> hold(display.control);
+  if (display.thread.joinable()) return false;
+  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  initDisplayState(display.state, static_cast<uint32_t>(ms.count()));
+  display.state.x = x;
+  display.state.y = y;
+  display.state.width = width;
+  display.state.height = height;
+  display.sources = sources;
+  // Open before the thread runs so a new-track signal right after the start
+  // is kept instead of retried.
+  display.queue.open();
+  try {
+    display.thread = std::thread(displayLoop);
+  } catch (const std::system_error&) {
+    display.queue.close();
+    return false;
+  }
+  display.running.store(true);
+  return true;
+}
+
+void signalNewTrack() {
+  // A queue never opened would have postRetry wait for ever.
+  if (!display.running.load()) return;
+  platform::postRetry(display.queue, LED_NEW_TRACK);
+}
+
+void stopDisplay() {
+  std::lock_guard<std::mutex> hold(display.control);
+  if (!display.thread.joinable()) return;
+  display.running.store(false);
+  // The thread looks at its queue every 20 ms (70 while a plug-in runs), so
+  // the join is short; false here only means it has ended already.
+  platform::postRetry(display.queue, platform::WM_QUIT);
+  display.thread.join();
+}
+
+bool displayRunning() { return display.running.load(); }
+
+}  // namespace kuv

@@ -1,0 +1,176 @@
+// The LED display in the main window's sunken panel: a 146 x 52 field of
+// green intensities drawn by its own thread about 50 times a second. The
+// drawing is plain functions over a frame record so it can be tested without
+// a window; the window only turns intensities into pixels and paints them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string_view>
+
+#include "engine/decoder_thread.h"
+#include "engine/vis_queue.h"
+#include "playlist/playlist.h"
+
+namespace kuv {
+
+constexpr int kLedWidth = 146, kLedHeight = 52, kLedStride = 148;
+// Where the panel sits in the main window.
+constexpr int kLedLeft = 28, kLedTop = 28;
+
+// Intensities; the colour of intensity i is RGB(0, i, 0).
+constexpr uint8_t kLedBackground = 26;
+constexpr uint8_t kLedScopeDot = 148;
+constexpr uint8_t kLedLettering = 255;
+
+// One byte per pixel, top row first. The two bytes past each row's 146
+// pixels are padding and never shown.
+struct LedFrame {
+  uint8_t pixels[kLedStride * kLedHeight];
+};
+
+inline uint8_t& ledPixel(LedFrame& frame, int x, int y) { return frame.pixels[y * kLedStride + x]; }
+inline uint8_t ledPixel(const LedFrame& frame, int x, int y) { return frame.pixels[y * kLedStride + x]; }
+
+// Glyphs for 0x20 (space) .. 0x5F ('_'): 7 rows of 7 dots, 1 lit.
+extern const uint8_t LedFont[64][7][7];
+constexpr int kLedGlyphSize = 7;
+constexpr int kLedCellWidth = 8;
+
+// --- Visualisations -------------------------------------------------------
+
+// Every byte, padding included, becomes the background.
+void ledBackground(LedFrame& frame);
+
+// Left channel in columns 0..71, right channel in 72..144, every 7th sample,
+// 26 +- sample / 5 (at most 23 either way).
+void ledOscilloscope(LedFrame& frame, const VisFrame& vis);
+
+constexpr int kStarCount = 100;
+struct Star {
+  int16_t x, y;
+  uint8_t speed;  // 1 .. 3
+};
+// Random places and speeds, three numbers per star in x, y, speed order.
+void initStars(Star (&stars)[kStarCount], ShuffleRandom& random);
+// Plots each star (brighter the faster) and moves it right; one that passes
+// the right edge starts again at the left on a new row.
+void ledStars(LedFrame& frame, Star (&stars)[kStarCount], ShuffleRandom& random);
+
+// Snow: each visible pixel a random intensity 0..128; padding untouched.
+void ledNoise(LedFrame& frame, ShuffleRandom& random);
+
+// A sine-sum plasma in 10..200 whose brightness, contrast and speed follow
+// the loudness of the spectrum. Fills every visible pixel; padding untouched.
+struct PlasmaState {
+  uint32_t phase[4];  // 8.8 fixed-point offsets into the sine table
+  int32_t energy;     // smoothed spectrum level 0..255
+};
+void initPlasma(PlasmaState& state);
+void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state);
+
+// 18 bars, 7 pixels wide with 1-pixel gaps, from the 32 subbands (single
+// subbands at the low end, wider groups higher up), log-scaled up to 40
+// pixels, with peak dots that hold and then fall. Padding untouched.
+constexpr int kSpectrumBars = 18;
+constexpr int kSpectrumBarHeight = 40;
+constexpr int kSpectrumPeakHold = 8;  // rounds a peak waits before falling
+constexpr uint8_t kLedSpectrumBar = 120;
+constexpr uint8_t kLedSpectrumPeak = 200;
+struct SpectrumState {
+  uint8_t height[kSpectrumBars];
+  uint8_t peak[kSpectrumBars];
+  uint8_t hold[kSpectrumBars];
+};
+void initSpectrum(SpectrumState& state);
+void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state);
+
+// --- Overlay ----------------------------------------------------------------
+
+struct OverlayInputs {
+  const char* title;  // UTF-8, zero-terminated
+  int32_t playbackState;
+  uint32_t positionMs;
+  uint32_t trackLengthMs;
+  int32_t timeMode;  // 1: time remaining
+  int32_t bitRate;   // kbit/s
+  int32_t sampleRate;
+};
+
+// Title on rows 1..7; when playing also the time on rows 10..16 and the
+// rates on rows 44..50.
+void ledOverlay(LedFrame& frame, const OverlayInputs& in);
+
+// Draws text in 8-pixel cells from x = left while a cell starts left of
+// `limitX`, with lit dots at 255. Lower case is drawn as capitals; a
+// character without a glyph is a blank cell, and a UTF-8 sequence takes one
+// cell. Returns the number of cells used.
+int ledDrawText(LedFrame& frame, const char* text, int left, int firstRow, int limitX);
+
+// "HH:MM:SS" of the position, or of the time left when timeMode is 1 (00:00:00
+// past the end); cut to 8 characters.
+constexpr int kLedTimeTextBytes = 16;
+void ledTimeText(char (&out)[kLedTimeTextBytes], uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode);
+// "128kb/s    44.1Khz".
+constexpr int kLedRatesTextBytes = 48;
+void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t sampleRate);
+
+// The last path component, cut to 255 bytes at a character boundary.
+constexpr int kLedTitleBytes = 256;
+void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path);
+
+// --- The display thread -----------------------------------------------------
+
+// What the thread reads each round; tests fake it. An empty function reads
+// as stopped / 0 / nothing.
+struct DisplaySources {
+  std::function<int32_t()> playbackState;            // 0 Playing, 1 Paused, 2 Stopped
+  std::function<uint32_t()> positionMs;              // the output's position
+  std::function<PlaybackInfo()> playbackInfo;
+  std::function<bool(PlaylistEntry&)> currentEntry;  // copyCurrentEntry
+  std::function<bool()> visPluginRunning;
+  std::function<bool()> windowMinimised;
+  std::function<bool(VisFrame&)> newestVisFrame;     // false when none: the old copy stays
+  std::function<void(const LedFrame&)> present;      // hands the finished frame over
+};
+
+// Everything one display keeps between rounds; allocated once.
+struct DisplayState {
+  LedFrame frame;
+  VisFrame vis;       // the newest record seen
+  VisFrame incoming;  // what the source hands over, taken only on success
+  Star stars[kStarCount];
+  ShuffleRandom random;
+  PlasmaState plasma;
+  SpectrumState spectrum;
+  char title[kLedTitleBytes];
+  uint32_t trackLengthMs;
+  PlaylistEntry entry;  // reused for each new track
+  int32_t x, y, width, height;
+};
+
+// Zeroed picture, stars placed from `seed`, title "0123456789ABCDE".
+void initDisplayState(DisplayState& state, uint32_t seed);
+
+// Takes the current entry's title and length (kept as they were when there
+// is none).
+void takeNewTrack(DisplayState& state, const DisplaySources& sources);
+
+enum class DisplayRound { Minimised, VisPlugin, Drawn };
+// The drawing part of one round: nothing when minimised; the background
+// while a vis plug-in runs; else the visualisation LEDVisual names. Then the
+// overlay when LEDOverlay is set, and the frame is presented.
+DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources);
+
+// Posted to the display thread when a new track starts.
+constexpr uint32_t LED_NEW_TRACK = 0x8300;
+
+// Records the panel's rectangle and starts the thread; false when it could
+// not be started or is running already.
+bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height);
+void signalNewTrack();
+// Asks the thread to end and waits for it.
+void stopDisplay();
+bool displayRunning();
+
+}  // namespace kuv

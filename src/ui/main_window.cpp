@@ -1,0 +1,448 @@
+#include "ui/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QShortcut>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <QWindow>
+
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "config/settings.h"
+#include "engine/vis_queue.h"
+#include "playlist/playlist.h"
+#include "layer3/layer3.h"
+#include "output/output_system.h"
+#include "playlist/playlist_files.h"
+#include "ui/dial.h"
+#include "ui/skin_region.h"
+
+namespace kuv {
+
+namespace {
+
+constexpr int kWindowWidth = 256;
+constexpr int kWindowHeight = 116;
+constexpr int kTitleLimit = 259;
+
+QRect toQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
+
+bool isWayland() { return QGuiApplication::platformName().startsWith("wayland"); }
+
+}  // namespace
+
+QRegion regionFromMask(const QImage& image) {
+  const QImage rgb = image.convertToFormat(QImage::Format_RGB32);
+  MaskImage mask;
+  mask.width = rgb.width();
+  mask.height = rgb.height();
+  mask.pixels.reserve(static_cast<size_t>(mask.width) * static_cast<size_t>(mask.height));
+  for (int y = 0; y < mask.height; ++y) {
+    const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(y));
+    for (int x = 0; x < mask.width; ++x) mask.pixels.push_back(line[x] & 0xFFFFFFu);
+  }
+  const SkinRegion region = buildRegion(mask, 10, 10);
+  QRegion out;
+  for (const SkinRect& r : region.rects) out += toQRect(r);
+  return out;
+}
+
+MainWindow::MainWindow()
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), player_{PlayerState{}, realEngine(), *this} {
+  setWindowTitle("KUV 0.94");
+  setFixedSize(kWindowWidth, kWindowHeight);
+  setAcceptDrops(true);
+  setMouseTracking(false);
+  setAttribute(Qt::WA_OpaquePaintEvent);
+  initSkinButtons(mouse_);
+  receiver_ = [this](uint32_t message, intptr_t lParam) { notification(message, lParam); };
+  // The display's frame is shown straight from its buffer: one copy per
+  // round (from the display thread into it), no allocation.
+  frameImage_ = QImage(framePixels_, kLedWidth, kLedHeight, kLedStride, QImage::Format_Indexed8);
+  QList<QRgb> greens;
+  for (int i = 0; i < 256; ++i) greens.push_back(qRgb(0, i, 0));
+  frameImage_.setColorTable(greens);
+  std::memset(framePixels_, kLedBackground, sizeof framePixels_);
+  dialTimer_.setInterval(kDialVolumeTimerMs);
+  connect(&dialTimer_, &QTimer::timeout, this, [] { dialTimerTick(); });
+}
+
+MainWindow::~MainWindow() { shutDown(); }
+
+bool MainWindow::createSkin(std::string* error) {
+  scanOutputPlugins(settings.OutputPluginDir);
+  setupEqualiser(settings.EqBand);
+  if (!startVisQueue()) {
+    *error = "Could Not Create Visualisation Timer...";
+    return false;
+  }
+  if (!background_.load(":/skin/background.png") || !shadeBackground_.load(":/skin/winshade.png")) {
+    *error = "Error Loading Background";
+    return false;
+  }
+  if (!windowButtons_.load(":/skin/window_buttons.png")) {
+    *error = "Error Loading window buttons";
+    return false;
+  }
+  if (!transport_.load(":/skin/transport.png")) {
+    *error = "Error Loading Buttons";
+    return false;
+  }
+  buildMenu();
+  addShortcuts();
+  if (settings.AlwaysOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  normalShape_ = regionFromMask(QImage(":/skin/mask_normal.png"));
+  shadeShape_ = regionFromMask(QImage(":/skin/mask_winshade.png"));
+  setMask(settings.WinShade ? shadeShape_ : normalShape_);
+  move(settings.WindowX, settings.WindowY);
+  return true;
+}
+
+bool MainWindow::startPlayback() {
+  if (startEngine(makeUiNotificationSink(&receiver_)) < 0) return false;
+  engineStarted_ = true;
+
+  DialHooks hooks;
+  hooks.seekFrame = [](uint32_t frame) { kuv::seekFrame(frame); };
+  hooks.redraw = [this](int32_t lit, int32_t mode) {
+    dialLit_.store(lit);
+    dialMode_.store(mode);
+    QMetaObject::invokeMethod(this, [this] { update(toQRect(kDialBox)); }, Qt::QueuedConnection);
+  };
+  hooks.startVolumeTimer = [this] { dialTimer_.start(); };
+  hooks.stopVolumeTimer = [this] { dialTimer_.stop(); };
+  dialStarted_ = startDial(hooks, 214, 57, 16, 11);
+
+  DisplaySources sources;
+  sources.playbackState = [this] { return sharedState_.load(); };
+  sources.positionMs = [] { return static_cast<uint32_t>(outputSystem.getPosition ? outputSystem.getPosition() : 0); };
+  sources.playbackInfo = [] { return getPlaybackInfo(); };
+  sources.currentEntry = [](PlaylistEntry& entry) { return copyCurrentEntry(entry) != 0; };
+  sources.visPluginRunning = [] { return false; };
+  sources.windowMinimised = [this] { return minimised_.load(); };
+  sources.newestVisFrame = [](VisFrame& frame) { return peekVisFrame(&frame); };
+  sources.present = [this](const LedFrame& frame) { presentFrame(frame); };
+  if (!startDisplay(sources, 28, 28, kLedWidth, kLedHeight)) return false;
+  displayStarted_ = true;
+  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  kuv::signalNewTrack();
+
+  startPlaylist(player_);
+  afterEvent();
+  return true;
+}
+
+void MainWindow::buildMenu() {
+  menu_ = new QMenu(this);
+  auto add = [this](QMenu* into, const char* text, int32_t command) {
+    QAction* action = into->addAction(QString::fromUtf8(text));
+    connect(action, &QAction::triggered, this, [this, command] { run(command); });
+    return action;
+  };
+  add(menu_, "Open File\tAlt+o", CMD_OPEN_FILE);
+  add(menu_, "Open Location\tAlt+l", CMD_OPEN_LOCATION);
+  menu_->addSeparator();
+  add(menu_, "Playlist Editor", CMD_PLAYLIST_EDITOR)->setCheckable(true);
+  add(menu_, "ID3-TAG Editor", CMD_TAG_EDITOR)->setEnabled(false);
+  add(menu_, "Preferences", CMD_PREFERENCES)->setCheckable(true);
+  add(menu_, "ShitTest", CMD_VIS_PLUGIN);
+  add(menu_, "WinShade", CMD_WINSHADE);
+  menu_->addSeparator();
+  QMenu* playback = menu_->addMenu("Playback");
+  add(playback, "Previous Track\tCtrl+z", CMD_PREVIOUS);
+  add(playback, "Play\tCtrl+x", CMD_PLAY);
+  add(playback, "Pause\tCtrl+c", CMD_PAUSE);
+  add(playback, "Stop\tCtrl+v", CMD_STOP);
+  add(playback, "Next Track\tCtrl+b", CMD_NEXT);
+  playback->addSeparator();
+  shuffleAction_ = add(playback, "Shuffle", CMD_SHUFFLE);
+  shuffleAction_->setCheckable(true);
+  add(playback, "Repeat Mode", CMD_REPEAT);
+  menu_->addSeparator();
+  topAction_ = add(menu_, "Always On Top", CMD_ALWAYS_ON_TOP);
+  topAction_->setCheckable(true);
+  add(menu_, "About...\tCtrl+h", CMD_ABOUT);
+  add(menu_, "Close\tAlt+f4", CMD_CLOSE);
+  connect(menu_, &QMenu::aboutToShow, this, [this] {
+    shuffleAction_->setChecked(settings.ShufflePlay != 0);
+    topAction_->setChecked(settings.AlwaysOnTop != 0);
+  });
+}
+
+void MainWindow::addShortcuts() {
+  const struct {
+    QKeySequence keys;
+    int32_t command;
+  } table[] = {
+      {QKeySequence(Qt::CTRL | Qt::Key_X), CMD_PLAY},      {QKeySequence(Qt::CTRL | Qt::Key_C), CMD_PAUSE},
+      {QKeySequence(Qt::CTRL | Qt::Key_V), CMD_STOP},      {QKeySequence(Qt::CTRL | Qt::Key_B), CMD_NEXT},
+      {QKeySequence(Qt::CTRL | Qt::Key_Z), CMD_PREVIOUS},  {QKeySequence(Qt::ALT | Qt::Key_O), CMD_OPEN_FILE},
+      {QKeySequence(Qt::Key_Escape), CMD_OPEN_FILE},       {QKeySequence(Qt::ALT | Qt::Key_L), CMD_OPEN_LOCATION},
+  };
+  for (const auto& entry : table) {
+    auto* shortcut = new QShortcut(entry.keys, this);
+    const int32_t command = entry.command;
+    connect(shortcut, &QShortcut::activated, this, [this, command] { run(command); });
+  }
+}
+
+// --- Drawing -------------------------------------------------------------------------
+
+void MainWindow::paintEvent(QPaintEvent* event) {
+  QPainter p(this);
+  const QRect dirty = event->rect();
+  if (settings.WinShade) {
+    p.fillRect(rect(), Qt::black);
+    p.drawPixmap(0, 0, shadeBackground_);
+  } else {
+    p.drawPixmap(0, 0, background_);
+  }
+  const QRect led(28, 28, kLedWidth, kLedHeight);
+  if (!settings.WinShade && led.intersects(dirty)) {
+    std::lock_guard<std::mutex> guard(frameLock_);
+    p.drawImage(led.topLeft(), frameImage_);
+  }
+  if (!settings.WinShade && toQRect(kDialBox).intersects(dirty)) paintDial(p);
+  for (int32_t id = 0; id < kSkinButtonCount; ++id) {
+    const SkinButton& button = mouse_.buttons[id];
+    const QRect box = toQRect(button.bounds());
+    if (!box.intersects(dirty)) continue;
+    const LookSource look = buttonLook(button, static_cast<SkinButtonId>(id), settings.AlwaysOnTop != 0);
+    const QPixmap& from = look.transport ? transport_ : windowButtons_;
+    if (button.partCount > 1) {
+      QRegion clip;
+      for (int32_t i = 0; i < button.partCount; ++i) clip += toQRect(button.parts[i]);
+      p.setClipRegion(clip);
+    }
+    p.drawPixmap(box.topLeft(), from, QRect(look.x, look.y, box.width(), box.height()));
+    p.setClipping(false);
+  }
+}
+
+// The lit part of the ring over the tick marks: green for the position,
+// amber for the volume, translucent so the ticks show through.
+void MainWindow::paintDial(QPainter& p) {
+  const int32_t lit = dialLit_.load();
+  if (lit <= 0) return;
+  const QRectF outer(214 - 27, 57 - 27, 54, 54);
+  const QRectF inner(214 - 16, 57 - 16, 32, 32);
+  QPainterPath ring;
+  // Qt counts degrees anticlockwise from three o'clock; the dial clockwise
+  // from twelve.
+  ring.arcMoveTo(outer, 90);
+  ring.arcTo(outer, 90, -lit);
+  ring.arcTo(inner, 90 - lit, lit);
+  ring.closeSubpath();
+  p.save();
+  p.setRenderHint(QPainter::Antialiasing);
+  p.setPen(Qt::NoPen);
+  p.setBrush(dialMode_.load() == kDialVolumeMode ? QColor(255, 176, 32, 130) : QColor(60, 255, 122, 110));
+  p.drawPath(ring);
+  p.restore();
+}
+
+void MainWindow::presentFrame(const LedFrame& frame) {
+  {
+    std::lock_guard<std::mutex> guard(frameLock_);
+    std::memcpy(framePixels_, frame.pixels, sizeof framePixels_);
+  }
+  // One repaint queued at a time: a busy UI thread skips frames instead of
+  // piling them up.
+  if (frameQueued_.exchange(true)) return;
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        frameQueued_.store(false);
+        update(QRect(28, 28, kLedWidth, kLedHeight));
+      },
+      Qt::QueuedConnection);
+}
+
+// --- Mouse and drops -------------------------------------------------------------------
+
+void MainWindow::apply(const MouseEffects& e) {
+  for (SkinButtonId id : e.redraw) update(toQRect(mouse_.buttons[id].bounds()));
+  if (e.moveWindow) move(e.windowX, e.windowY);
+  if (e.dialPress) dialPress(mouse_.anchorX, mouse_.anchorY);
+  if (e.minimise) minimiseWindow();
+  for (int32_t command : e.commands) run(command);
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  if (event->button() == Qt::RightButton) {
+    if (rightPressOnDial(p.x(), p.y()))
+      dialVolumeMode();
+    else
+      menu_->popup(event->globalPosition().toPoint());
+    return;
+  }
+  if (event->button() != Qt::LeftButton) return;
+  const MouseEffects e = mousePress(mouse_, p.x(), p.y(), settings.EasyMove != 0);
+  apply(e);
+  // A Wayland window cannot place itself; the compositor moves it.
+  if (mouse_.dragging && isWayland() && windowHandle()) {
+    mouse_.dragging = false;
+    windowHandle()->startSystemMove();
+  }
+}
+
+void MainWindow::mouseMoveEvent(QMouseEvent* event) {
+  const QPoint p = event->position().toPoint();
+  const QPoint g = event->globalPosition().toPoint();
+  const MouseEffects e = mouseMove(mouse_, p.x(), p.y(), g.x(), g.y());
+  if (e.dialMove) dialMove(p.x(), p.y());
+  apply(e);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
+  if (event->button() != Qt::LeftButton) return;
+  const MouseEffects e = mouseRelease(mouse_);
+  if (e.dialRelease) dialRelease();
+  apply(e);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  std::vector<std::string> names;
+  for (const QUrl& url : event->mimeData()->urls()) {
+    if (url.isLocalFile())
+      names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
+    else if (!url.isEmpty())
+      names.push_back(url.toString().toStdString());
+  }
+  event->acceptProposedAction();
+  handleDrop(player_, names);
+  afterEvent();
+}
+
+// --- What the commands ask of the window -----------------------------------------------
+
+int32_t MainWindow::openFiles(bool clearFirst, int32_t filterSet) { return openFilesDialog(clearFirst, filterSet); }
+
+bool MainWindow::askLocation(std::string& text) {
+  QDialog dialog(this);
+  dialog.setWindowTitle("Open URL...");
+  auto* layout = new QVBoxLayout(&dialog);
+  auto* edit = new QLineEdit(&dialog);
+  edit->setMaxLength(kTitleLimit);
+  edit->setMinimumWidth(360);
+  layout->addWidget(edit);
+  auto* buttons = new QDialogButtonBox(&dialog);
+  buttons->addButton("Open", QDialogButtonBox::AcceptRole)->setDefault(true);
+  buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
+  layout->addWidget(buttons);
+  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  if (dialog.exec() != QDialog::Accepted) return false;
+  text = edit->text().toUtf8().toStdString();
+  return true;
+}
+
+void MainWindow::closeWindow() { close(); }
+
+void MainWindow::minimiseWindow() { showMinimized(); }
+
+void MainWindow::applyAlwaysOnTop(bool onTop) {
+  const QPoint at = pos();
+  setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
+  move(at);
+  show();
+  update(toQRect(mouse_.buttons[kButtonAlwaysOnTop].bounds()));
+}
+
+void MainWindow::applyShape(bool winShade) {
+  setMask(winShade ? shadeShape_ : normalShape_);
+  update();
+}
+
+// --- Engine notifications and the end ---------------------------------------------------
+
+void MainWindow::notification(uint32_t message, intptr_t lParam) {
+  switch (message) {
+    case ENGINE_TRACK_STARTED:
+      onTrackStarted(player_, lParam);
+      break;
+    case ENGINE_PROGRESS:
+      onProgress(player_, lParam);
+      break;
+    case ENGINE_TRACK_ENDED:
+      onTrackEnded(player_);
+      break;
+    case ENGINE_OPEN_FAILED:
+      onOpenFailed(player_, lParam);
+      break;
+    default:
+      break;
+  }
+  afterEvent();
+}
+
+void MainWindow::run(int32_t command) {
+  handleCommand(player_, command);
+  afterEvent();
+}
+
+// The display thread reads the playback state without the UI thread's help.
+void MainWindow::afterEvent() { sharedState_.store(player_.state.playbackState); }
+
+void MainWindow::signalNewTrack() {
+  if (displayStarted_) kuv::signalNewTrack();
+}
+
+void MainWindow::dialProgress(int32_t frame, int32_t totalFrames) {
+  if (dialStarted_) kuv::dialProgress(frame, totalFrames);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange) minimised_.store(isMinimized());
+  QWidget::changeEvent(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  shutDown();
+  event->accept();
+  QApplication::quit();
+}
+
+void MainWindow::shutDown() {
+  if (shutDown_) return;
+  shutDown_ = true;
+  if (displayStarted_) stopDisplay();
+  dialTimer_.stop();
+  if (dialStarted_) stopDial();
+  if (engineStarted_) {
+    kuv::stop();
+    kuv::closeOutput();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    shutdownEngine();
+  }
+  if (!isMinimized()) {
+    settings.WindowX = pos().x();
+    settings.WindowY = pos().y();
+  }
+  saveSettings();
+  stopVisQueue();
+}
+
+}  // namespace kuv

@@ -1,0 +1,101 @@
+// The player's skinned main window: draws the skin, turns mouse, keys,
+// menu and drops into the commands of player_commands, and carries out
+// what they ask of a window.
+#pragma once
+
+#include <QImage>
+#include <QPixmap>
+#include <QRegion>
+#include <QTimer>
+#include <QWidget>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+#include "ui/player_commands.h"
+#include "ui/skin_buttons.h"
+#include "ui/gui_backends.h"
+#include "ui/led_display.h"
+
+class QMenu;
+class QAction;
+
+namespace kuv {
+
+class MainWindow final : public QWidget, public WindowActions {
+ public:
+  MainWindow();
+  ~MainWindow() override;
+
+  // Loads the skin and builds the menu; false with the message to show.
+  bool createSkin(std::string* error);
+  // Starts the engine and plays the playlist's first entry; false when the
+  // engine cannot start.
+  bool startPlayback();
+
+  PlayerWindow& player() { return player_; }
+  // After the player's state changed: what other threads read follows.
+  void afterEvent();
+
+  // WindowActions
+  int32_t openFiles(bool clearFirst, int32_t filterSet) override;
+  bool askLocation(std::string& text) override;
+  void closeWindow() override;
+  void minimiseWindow() override;
+  void applyAlwaysOnTop(bool onTop) override;
+  void applyShape(bool winShade) override;
+  void signalNewTrack() override;
+  void dialProgress(int32_t frame, int32_t totalFrames) override;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+  void mousePressEvent(QMouseEvent* event) override;
+  void mouseMoveEvent(QMouseEvent* event) override;
+  void mouseReleaseEvent(QMouseEvent* event) override;
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+  void closeEvent(QCloseEvent* event) override;
+  void changeEvent(QEvent* event) override;
+
+ private:
+  void buildMenu();
+  void addShortcuts();
+  void apply(const MouseEffects& effects);
+  void notification(uint32_t message, intptr_t lParam);
+  void shutDown();
+  void run(int32_t command);
+  void presentFrame(const LedFrame& frame);
+  void paintDial(QPainter& p);
+
+  PlayerWindow player_;
+  MouseState mouse_;
+  QPixmap background_, shadeBackground_, windowButtons_, transport_;
+  QRegion normalShape_, shadeShape_;
+  QMenu* menu_ = nullptr;
+  QAction* shuffleAction_ = nullptr;
+  QAction* topAction_ = nullptr;
+  NotificationReceiver receiver_;
+  bool engineStarted_ = false;
+  bool displayStarted_ = false;
+  bool dialStarted_ = false;
+  bool shutDown_ = false;
+
+  // What the display and dial threads read of the window.
+  std::atomic<int32_t> sharedState_{2};
+  std::atomic<bool> minimised_{false};
+  // The newest display frame, written by the display thread, shown by paint.
+  std::mutex frameLock_;
+  uint8_t framePixels_[kLedStride * kLedHeight] = {};
+  QImage frameImage_;
+  std::atomic<bool> frameQueued_{false};
+  // The lit part of the dial as its worker last computed it.
+  std::atomic<int32_t> dialLit_{0};
+  std::atomic<int32_t> dialMode_{0};
+  QTimer dialTimer_;
+};
+
+// A QRegion from a mask image: the colour at (10, 10) is the inside.
+QRegion regionFromMask(const QImage& mask);
+
+}  // namespace kuv

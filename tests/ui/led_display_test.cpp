@@ -1,0 +1,486 @@
+// The LED display: lettering, overlay texts, the visualisations' arithmetic
+// and the display thread with faked sources.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "config/settings.h"
+#include "ui/led_display.h"
+
+namespace kuv {
+namespace {
+
+constexpr uint8_t kMark = 0xEE;
+
+LedFrame background() {
+  LedFrame f;
+  ledBackground(f);
+  return f;
+}
+void markPadding(LedFrame& f) {
+  for (int y = 0; y < kLedHeight; ++y) f.pixels[y * kLedStride + 146] = f.pixels[y * kLedStride + 147] = kMark;
+}
+bool paddingMarked(const LedFrame& f) {
+  for (int y = 0; y < kLedHeight; ++y)
+    if (f.pixels[y * kLedStride + 146] != kMark || f.pixels[y * kLedStride + 147] != kMark) return false;
+  return true;
+}
+bool sameFrame(const LedFrame& a, const LedFrame& b) { return std::memcmp(a.pixels, b.pixels, sizeof a.pixels) == 0; }
+VisFrame silence() {
+  VisFrame v;
+  std::memset(&v, 0, sizeof v);
+  return v;
+}
+
+// The text's glyphs in the cells from x = 1 on row `top`, over the
+// background; characters without a glyph as blank cells.
+::testing::AssertionResult rowShows(const LedFrame& f, int top, const std::string& text) {
+  for (size_t i = 0; i < text.size(); ++i) {
+    const int g = std::toupper(static_cast<unsigned char>(text[i])) - 0x20;
+    for (int r = 0; r < 7; ++r)
+      for (int k = 0; k < 7; ++k) {
+        const int x = 1 + 8 * static_cast<int>(i) + k;
+        const bool lit = g >= 0 && g < 64 && LedFont[g][r][k];
+        if (ledPixel(f, x, top + r) != (lit ? kLedLettering : kLedBackground))
+          return ::testing::AssertionFailure() << "'" << text[i] << "' wrong at (" << x << "," << top + r << ")";
+      }
+  }
+  return ::testing::AssertionSuccess();
+}
+bool rowsAreBackground(const LedFrame& f, int first, int last) {
+  for (int y = first; y <= last; ++y)
+    for (int x = 0; x < kLedWidth; ++x)
+      if (ledPixel(f, x, y) != kLedBackground) return false;
+  return true;
+}
+
+TEST(LedFont, CapitalAAndColonExactSpaceEmptyOthersLitAndDistinct) {
+  const char* a[7] = {"..###..", ".#...#.", "#.....#", "#.....#", "#######", "#.....#", "#.....#"};
+  const char* colon[7] = {".......", ".......", "...##..", ".......", ".......", "...##..", "......."};
+  for (int r = 0; r < 7; ++r)
+    for (int k = 0; k < 7; ++k) {
+      EXPECT_EQ(LedFont['A' - 0x20][r][k], a[r][k] == '#') << r << "," << k;
+      EXPECT_EQ(LedFont[':' - 0x20][r][k], colon[r][k] == '#') << r << "," << k;
+    }
+  for (int g = 0; g < 64; ++g) {
+    int lit = 0;
+    for (int r = 0; r < 7; ++r)
+      for (int k = 0; k < 7; ++k) {
+        ASSERT_LE(LedFont[g][r][k], 1);
+        lit += LedFont[g][r][k];
+      }
+    EXPECT_EQ(lit > 0, g != 0) << "glyph 0x" << std::hex << g + 0x20;
+    for (int h = 0; h < g; ++h) EXPECT_NE(std::memcmp(LedFont[g], LedFont[h], 49), 0) << std::hex << g + 0x20;
+  }
+}
+
+TEST(LedText, RatesTimeAndTitle) {
+  char rates[kLedRatesTextBytes];
+  ledRatesText(rates, 128, 44100);
+  EXPECT_STREQ(rates, "128kb/s    44.1Khz");
+  ledRatesText(rates, 8, 8000);
+  EXPECT_STREQ(rates, "008kb/s    8.0Khz");
+
+  char time[kLedTimeTextBytes];
+  ledTimeText(time, 3723999, 0, 0);  // seconds cut, not rounded
+  EXPECT_STREQ(time, "01:02:03");
+  ledTimeText(time, 2500, 10000, 1);
+  EXPECT_STREQ(time, "00:00:07");
+  ledTimeText(time, 10001, 10000, 1);  // past a short estimate: no wrap to 1193 hours
+  EXPECT_STREQ(time, "00:00:00");
+  ledTimeText(time, 0xFFFFFFFFu, 0, 0);  // over 99 hours: cut to 8 cells
+  EXPECT_STREQ(time, "1193:02:");
+
+  char title[kLedTitleBytes];
+  ledTitleFromPath(title, "/music/a/Song Name.mp3");
+  EXPECT_STREQ(title, "Song Name.mp3");
+  ledTitleFromPath(title, "http://host/");
+  EXPECT_STREQ(title, "");
+  ledTitleFromPath(title, "/d/" + std::string(300, 'x'));
+  EXPECT_EQ(std::strlen(title), 255u);
+  ledTitleFromPath(title, "/d/" + std::string(254, 'x') + "\xC3\xA9");  // 255 would split the e acute
+  EXPECT_EQ(std::strlen(title), 254u);
+}
+
+OverlayInputs playing(const char* title) { return OverlayInputs{title, 0, 3723000, 4000000, 0, 128, 44100}; }
+
+TEST(LedOverlay, PlayingShowsTimeAndRatesOtherwiseOnlyTheTitle) {
+  LedFrame f = background();
+  ledOverlay(f, playing("Intro"));
+  EXPECT_TRUE(rowShows(f, 1, "INTRO"));
+  EXPECT_TRUE(rowShows(f, 10, "01:02:03"));
+  EXPECT_TRUE(rowShows(f, 44, "128kb/s    44.1Khz"));
+  EXPECT_TRUE(rowsAreBackground(f, 17, 43));
+
+  OverlayInputs in = playing("");
+  in.sampleRate = 8000;
+  in.timeMode = 1;
+  f = background();
+  ledOverlay(f, in);
+  EXPECT_TRUE(rowShows(f, 10, "00:04:37"));
+  EXPECT_TRUE(rowShows(f, 44, "128kb/s    8.0Khz"));
+
+  for (int32_t state : {1, 2}) {
+    in = playing("Paused");
+    in.playbackState = state;
+    f = background();
+    ledOverlay(f, in);
+    EXPECT_TRUE(rowShows(f, 1, "PAUSED"));
+    EXPECT_TRUE(rowsAreBackground(f, 8, kLedHeight - 1)) << state;
+  }
+}
+
+TEST(LedOverlay, EighteenCellsCapitalsAndOneBlankCellPerUtf8Character) {
+  LedFrame f = background();
+  ledOverlay(f, OverlayInputs{"abcdefghijklmnopqrstuvwxyz", 2, 0, 0, 0, 0, 0});
+  EXPECT_TRUE(rowShows(f, 1, "ABCDEFGHIJKLMNOPQR"));
+  for (int y = 0; y < kLedHeight; ++y) EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
+
+  f = background();
+  EXPECT_EQ(ledDrawText(f, "A\xC3\xA9" "B{\x01\xF0\x9F\x8E\xB5" "C", 1, 1, 145), 7);
+  EXPECT_TRUE(rowShows(f, 1, "A B   C"));
+
+  std::memset(f.pixels, 77, sizeof f.pixels);  // dark dots leave the picture alone
+  ledDrawText(f, "I", 1, 1, 145);
+  EXPECT_EQ(ledPixel(f, 1, 1), 77);
+  EXPECT_EQ(ledPixel(f, 2, 1), 255);
+}
+
+TEST(LedOscilloscope, EverySeventhSampleOfEachChannelInItsHalf) {
+  VisFrame v = silence();
+  std::memset(v.waveformLeft, 100, 576);  // samples not taken would land on row 46
+  std::memset(v.waveformRight, 100, 576);
+  for (int c = 0; c < 72; ++c) v.waveformLeft[7 * c] = static_cast<int8_t>(5 * (c % 47 - 23));
+  for (int c = 0; c < 73; ++c) v.waveformRight[7 * c] = static_cast<int8_t>(-5 * (c % 41 - 20));
+  LedFrame f;
+  ledOscilloscope(f, v);
+  for (int c = 0; c < kLedWidth; ++c) {
+    const int want = c < 72 ? 26 + c % 47 - 23 : (c < 145 ? 26 - ((c - 72) % 41 - 20) : -1);
+    for (int y = 0; y < kLedHeight; ++y)
+      ASSERT_EQ(ledPixel(f, c, y), y == want ? kLedScopeDot : kLedBackground) << c << "," << y;
+  }
+  EXPECT_EQ(f.pixels[kLedStride - 1], kLedBackground);
+
+  v = silence();
+  v.waveformLeft[0] = 127;    // 25 -> 23
+  v.waveformLeft[7] = -128;   // -25 -> -23
+  v.waveformLeft[14] = -9;    // -1: toward zero
+  v.waveformRight[0] = 119;   // 23
+  v.waveformRight[504] = -4;  // 0, column 144
+  ledOscilloscope(f, v);
+  EXPECT_EQ(ledPixel(f, 0, 49), kLedScopeDot);
+  EXPECT_EQ(ledPixel(f, 1, 3), kLedScopeDot);
+  EXPECT_EQ(ledPixel(f, 2, 25), kLedScopeDot);
+  EXPECT_EQ(ledPixel(f, 72, 49), kLedScopeDot);
+  EXPECT_EQ(ledPixel(f, 144, 26), kLedScopeDot);
+}
+
+TEST(LedStars, PlacedThreeNumbersAStarPlottedBySpeedMovedAndWrapped) {
+  ShuffleRandom r{12345}, check{12345};
+  Star stars[kStarCount];
+  initStars(stars, r);
+  EXPECT_TRUE(stars[0].x == check.next() % 146 && stars[0].y == check.next() % 52 && stars[0].speed == check.next() % 3 + 1);
+  for (const Star& s : stars) EXPECT_TRUE(s.x < 146 && s.y < 52 && s.speed >= 1 && s.speed <= 3);
+
+  for (Star& s : stars) s = Star{0, 0, 1};
+  stars[0] = Star{10, 5, 1};
+  stars[1] = Star{20, 6, 2};
+  stars[2] = Star{30, 7, 3};
+  stars[3] = Star{146, 8, 1};   // drawn in the padding, then wraps
+  stars[4] = Star{145, 9, 2};   // 147: wraps
+  stars[5] = Star{144, 10, 2};  // 146: stays
+  r.state = check.state = 7;
+  LedFrame f;
+  ledStars(f, stars, r);
+  EXPECT_TRUE(ledPixel(f, 10, 5) == 64 && ledPixel(f, 20, 6) == 128 && ledPixel(f, 30, 7) == 255);
+  EXPECT_EQ(f.pixels[8 * kLedStride + 146], 64);
+  EXPECT_TRUE(stars[0].x == 11 && stars[1].x == 22 && stars[2].x == 33 && stars[2].y == 7);
+  EXPECT_TRUE(stars[3].x == 0 && stars[3].y == check.next() % 52);
+  EXPECT_TRUE(stars[4].x == 0 && stars[4].y == check.next() % 52);
+  EXPECT_TRUE(stars[5].x == 146 && stars[5].y == 10);
+  EXPECT_EQ(r.state, check.state);  // one number per wrap, none otherwise
+}
+
+TEST(LedStars, BrokenRecordsWriteNothingOutsideTheFrame) {
+  struct {
+    uint8_t before[256];
+    LedFrame frame;
+    uint8_t after[256];
+  } g;
+  std::memset(g.before, kMark, 256);
+  std::memset(g.after, kMark, 256);
+  Star stars[kStarCount];
+  for (Star& s : stars) s = Star{0, 0, 1};
+  stars[0] = Star{-300, 0, 1};
+  stars[1] = Star{147, 51, 3};  // the frame's last byte: inside
+  stars[2] = Star{148, 51, 3};
+  stars[3] = Star{5, 52, 2};
+  stars[4] = Star{5, -1, 2};
+  stars[5] = Star{32767, 32767, 255};
+  ShuffleRandom r{1};
+  ledStars(g.frame, stars, r);
+  EXPECT_TRUE(std::all_of(g.before, g.before + 256, [](uint8_t b) { return b == kMark; }));
+  EXPECT_TRUE(std::all_of(g.after, g.after + 256, [](uint8_t b) { return b == kMark; }));
+  EXPECT_EQ(g.frame.pixels[sizeof g.frame.pixels - 1], 255);
+}
+
+TEST(LedNoise, RandomLevelsUpTo128AndPaddingUntouched) {
+  LedFrame f;
+  markPadding(f);
+  ShuffleRandom r{99}, check{99};
+  ledNoise(f, r);
+  EXPECT_TRUE(paddingMarked(f));
+  int low = 255, high = 0;
+  for (int y = 0; y < kLedHeight; ++y)
+    for (int x = 0; x < kLedWidth; ++x) low = std::min<int>(low, ledPixel(f, x, y)), high = std::max<int>(high, ledPixel(f, x, y));
+  EXPECT_TRUE(high <= 128 && high > 120 && low < 8);
+  EXPECT_EQ(ledPixel(f, 0, 0), static_cast<int>(check.next() * (1.0 / 32767) * 128));
+}
+
+long visibleSum(const LedFrame& f) {
+  long sum = 0;
+  for (int y = 0; y < kLedHeight; ++y)
+    for (int x = 0; x < kLedWidth; ++x) sum += ledPixel(f, x, y);
+  return sum;
+}
+
+TEST(LedPlasma, InRangeMovingAndBrighterFasterWithLouderMusic) {
+  VisFrame quiet = silence(), loud = silence();
+  std::memset(loud.spectrumLeft, 200, 576);
+  std::memset(loud.spectrumRight, 200, 576);
+  PlasmaState qs, ls;
+  initPlasma(qs);
+  initPlasma(ls);
+  LedFrame q1, q2, l1;
+  for (LedFrame* f : {&q1, &q2, &l1}) markPadding(*f);
+  ledPlasma(q1, quiet, qs);
+  const uint32_t quietStep = qs.phase[0];
+  ledPlasma(q2, quiet, qs);
+  ledPlasma(l1, loud, ls);
+  for (const LedFrame* f : {&q1, &q2, &l1}) {
+    EXPECT_TRUE(paddingMarked(*f));
+    for (int y = 0; y < kLedHeight; ++y)
+      for (int x = 0; x < kLedWidth; ++x) ASSERT_TRUE(ledPixel(*f, x, y) >= 10 && ledPixel(*f, x, y) <= 200);
+  }
+  EXPECT_FALSE(sameFrame(q1, q2));
+  EXPECT_GT(visibleSum(l1), visibleSum(q1) * 3 / 2);
+  EXPECT_GT(ls.phase[0], quietStep * 4);
+  ledPlasma(l1, quiet, ls);  // loudness fades rather than drops
+  EXPECT_TRUE(ls.energy > 0 && ls.energy < 255);
+}
+
+TEST(LedSpectrum, BarsFromSubbandsLogScaledPeaksHoldThenFall) {
+  SpectrumState s;
+  initSpectrum(s);
+  LedFrame f;
+  markPadding(f);
+  ledSpectrum(f, silence(), s);
+  EXPECT_TRUE(paddingMarked(f) && rowsAreBackground(f, 0, kLedHeight - 1));
+
+  // Subband 0 full on the left only: mean 127 -> 40 * log2(128) / 8 = 35 rows.
+  // Subbands 29..31 (the last bar) with a mean of just 1 -> 5 rows.
+  VisFrame v = silence();
+  std::memset(v.spectrumLeft, 255, 18);
+  std::memset(v.spectrumLeft + 18 * 29, 2, 54);
+  std::memset(v.spectrumRight + 18 * 30, 1, 36);
+  ledSpectrum(f, v, s);
+  EXPECT_TRUE(paddingMarked(f));
+  for (int y = 0; y < kLedHeight; ++y) {
+    const uint8_t first = y >= 16 && y <= 50 ? kLedSpectrumBar : (y == 15 ? kLedSpectrumPeak : kLedBackground);
+    const uint8_t last = y >= 46 && y <= 50 ? kLedSpectrumBar : (y == 45 ? kLedSpectrumPeak : kLedBackground);
+    for (int x = 1; x <= 7; ++x) ASSERT_EQ(ledPixel(f, x, y), first) << x << "," << y;
+    ASSERT_EQ(ledPixel(f, 137, y), last) << y;
+    ASSERT_TRUE(ledPixel(f, 0, y) == kLedBackground && ledPixel(f, 8, y) == kLedBackground);
+    ASSERT_TRUE(ledPixel(f, 9, y) == kLedBackground && ledPixel(f, 144, y) == kLedBackground);
+  }
+
+  initSpectrum(s);
+  std::memset(v.spectrumRight, 255, 18);  // now 255: full 40 rows
+  ledSpectrum(f, v, s);
+  EXPECT_TRUE(s.height[0] == 40 && ledPixel(f, 1, 10) == kLedSpectrumPeak);
+  for (int round = 1; round <= 12; ++round) {
+    ledSpectrum(f, silence(), s);
+    EXPECT_EQ(s.height[0], std::max(0, 40 - 3 * round)) << round;
+    EXPECT_EQ(s.peak[0], round <= kSpectrumPeakHold ? 40 : 40 - (round - kSpectrumPeakHold)) << round;
+  }
+  for (int y = 0; y < kLedHeight; ++y)  // bar 4 rows high, peak at 36
+    ASSERT_EQ(ledPixel(f, 4, y), y >= 47 && y <= 50 ? kLedSpectrumBar : (y == 14 ? kLedSpectrumPeak : kLedBackground));
+  for (int round = 13; round <= 60; ++round) ledSpectrum(f, silence(), s);
+  EXPECT_TRUE(rowsAreBackground(f, 0, kLedHeight - 1));
+}
+
+// Rounds run synchronously against sources the test controls.
+class LedRoundTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings.LEDVisual = 0;
+    settings.LEDOverlay = 1;
+    settings.TimeMode = 0;
+    initDisplayState(state_, 1);
+    src_.playbackState = [this] { return playback_; };
+    src_.positionMs = [] { return 61000u; };
+    src_.playbackInfo = [] { return PlaybackInfo{1, 44100, 3, 128, 1}; };
+    src_.currentEntry = [this](PlaylistEntry& e) {
+      e.path = "/music/Track One.mp3";
+      e.lengthMs = length_;
+      return haveEntry_;
+    };
+    src_.visPluginRunning = [this] { return plugin_; };
+    src_.windowMinimised = [this] { return minimised_; };
+    src_.newestVisFrame = [this](VisFrame& out) {
+      if (haveVis_) out = vis_;
+      else std::memset(&out, 0x55, sizeof out);  // a careless source: must not reach the picture
+      return haveVis_;
+    };
+    src_.present = [this](const LedFrame& f) { shown_ = f, ++presents_; };
+  }
+  void TearDown() override { settings = saved_; }
+
+  Settings saved_;
+  DisplayState state_;
+  DisplaySources src_;
+  int32_t playback_ = 2, length_ = 180000;
+  bool haveEntry_ = true, plugin_ = false, minimised_ = false, haveVis_ = false;
+  VisFrame vis_ = silence();
+  LedFrame shown_{};
+  int presents_ = 0;
+};
+
+TEST_F(LedRoundTest, TestTitleFirstThenNewTracksWithTheirLength) {
+  EXPECT_EQ(renderDisplayRound(state_, src_), DisplayRound::Drawn);
+  EXPECT_TRUE(rowShows(shown_, 1, "0123456789ABCDE"));
+  takeNewTrack(state_, src_);
+  renderDisplayRound(state_, src_);
+  EXPECT_TRUE(rowShows(shown_, 1, "TRACK ONE.MP3"));
+  EXPECT_EQ(state_.trackLengthMs, 180000u);
+
+  state_.title[0] = 'X';
+  haveEntry_ = false;  // no current entry: title and length stay
+  length_ = 5;
+  takeNewTrack(state_, src_);
+  EXPECT_TRUE(state_.title[0] == 'X' && state_.trackLengthMs == 180000u);
+
+  haveEntry_ = true;
+  length_ = kUnknownLength;  // counts as 0: nothing remains
+  takeNewTrack(state_, src_);
+  playback_ = 0;
+  settings.TimeMode = 1;
+  renderDisplayRound(state_, src_);
+  EXPECT_TRUE(rowShows(shown_, 10, "00:00:00"));
+  EXPECT_TRUE(rowShows(shown_, 44, "128kb/s    44.1Khz"));
+  settings.TimeMode = 0;
+  renderDisplayRound(state_, src_);
+  EXPECT_TRUE(rowShows(shown_, 10, "00:01:01"));
+}
+
+TEST_F(LedRoundTest, VisualBySettingOldRecordKeptMinimisedAndPlugin) {
+  settings.LEDVisual = 2;
+  settings.LEDOverlay = 0;
+  haveVis_ = true;
+  vis_.waveformLeft[0] = 127;
+  renderDisplayRound(state_, src_);
+  haveVis_ = false;
+  renderDisplayRound(state_, src_);
+  EXPECT_TRUE(ledPixel(shown_, 0, 49) == kLedScopeDot && ledPixel(shown_, 1, 26) == kLedScopeDot);
+  for (int32_t visual : {0, 6, -1}) {
+    settings.LEDVisual = visual;
+    renderDisplayRound(state_, src_);
+    EXPECT_TRUE(rowsAreBackground(shown_, 0, kLedHeight - 1)) << visual;
+  }
+
+  const int before = presents_;
+  minimised_ = true;
+  EXPECT_EQ(renderDisplayRound(state_, src_), DisplayRound::Minimised);
+  EXPECT_EQ(presents_, before);
+  minimised_ = false;
+  plugin_ = true;
+  settings.LEDVisual = 5;
+  settings.LEDOverlay = 1;
+  EXPECT_EQ(renderDisplayRound(state_, src_), DisplayRound::VisPlugin);
+  EXPECT_TRUE(rowShows(shown_, 1, "0123456789ABCDE") && rowsAreBackground(shown_, 8, kLedHeight - 1));
+}
+
+// The real thread; `present` and `windowMinimised` run on it.
+struct PresentLog {
+  std::mutex lock;
+  LedFrame last{};
+  int presents = 0, minimisedAsked = 0;
+};
+
+DisplaySources threadSources(PresentLog& log, bool minimised) {
+  DisplaySources s;
+  s.playbackState = [] { return int32_t{2}; };
+  s.currentEntry = [](PlaylistEntry& e) { return e.path = "/tmp/New Track.mp3", true; };
+  s.windowMinimised = [&log, minimised] {
+    std::lock_guard<std::mutex> hold(log.lock);
+    return ++log.minimisedAsked, minimised;
+  };
+  s.present = [&log](const LedFrame& f) {
+    std::lock_guard<std::mutex> hold(log.lock);
+    log.last = f, ++log.presents;
+  };
+  return s;
+}
+
+// Polls until `done` holds under the log's lock; false after 10 s.
+template <typename Pred>
+bool waitFor(PresentLog& log, Pred done) {
+  for (int i = 0; i < 1000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(10))) {
+    std::lock_guard<std::mutex> hold(log.lock);
+    if (done()) return true;
+  }
+  return false;
+}
+
+class LedThreadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings.LEDVisual = 0;
+    settings.LEDOverlay = 1;
+  }
+  void TearDown() override {
+    stopDisplay();
+    settings = saved_;
+  }
+  Settings saved_;
+};
+
+TEST_F(LedThreadTest, NewTrackTitleIsPresentedStopEndsItAndItStartsAgain) {
+  signalNewTrack();  // never started: must not wait for a queue
+  PresentLog log;
+  ASSERT_TRUE(startDisplay(threadSources(log, false), kLedLeft, kLedTop, kLedWidth, kLedHeight));
+  EXPECT_FALSE(startDisplay(threadSources(log, false), 0, 0, 1, 1));
+  LedFrame first = background(), renamed = background();
+  ledDrawText(first, "0123456789ABCDE", 1, 1, 145);
+  ledDrawText(renamed, "NEW TRACK.MP3", 1, 1, 145);
+  EXPECT_TRUE(waitFor(log, [&] { return sameFrame(log.last, first); }));
+  signalNewTrack();
+  EXPECT_TRUE(waitFor(log, [&] { return sameFrame(log.last, renamed); }));
+  stopDisplay();
+  EXPECT_FALSE(displayRunning());
+  signalNewTrack();  // ended: returns at once
+  stopDisplay();
+
+  ASSERT_TRUE(startDisplay(threadSources(log, false), kLedLeft, kLedTop, kLedWidth, kLedHeight));
+  EXPECT_TRUE(waitFor(log, [&] { return sameFrame(log.last, first); }));
+}
+
+TEST_F(LedThreadTest, MinimisedWindowGetsNoFrames) {
+  PresentLog log;
+  ASSERT_TRUE(startDisplay(threadSources(log, true), kLedLeft, kLedTop, kLedWidth, kLedHeight));
+  EXPECT_TRUE(waitFor(log, [&] { return log.minimisedAsked >= 5; }));
+  stopDisplay();
+  std::lock_guard<std::mutex> hold(log.lock);
+  EXPECT_EQ(log.presents, 0);
+}
+
+}  // namespace
+}  // namespace kuv

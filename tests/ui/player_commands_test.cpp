@@ -1,0 +1,339 @@
+// The main window's command logic against a recording engine and window:
+// playback state, release pause, advancing, drops, hand-overs and queries.
+#include "ui/player_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/instance_channel.h"
+#include "config/settings.h"
+#include "playlist/playlist.h"
+#include "support/test_support.h"
+
+namespace kuv {
+namespace {
+
+struct RecordingEngine final : EngineControl {
+  std::vector<std::string> calls;
+  PlaybackInfo info{};
+  int32_t position = 0;
+  void play(const std::string& path) override { calls.push_back("play " + path); }
+  void playLast() override { calls.push_back("play"); }
+  void stop() override { calls.push_back("stop"); }
+  void closeOutput() override { calls.push_back("close"); }
+  void seekFrame(int32_t frame) override { calls.push_back("seekFrame " + std::to_string(frame)); }
+  void seekMilliseconds(int32_t ms) override { calls.push_back("seekMs " + std::to_string(ms)); }
+  void pauseOutput() override { calls.push_back("pause"); }
+  void resumeOutput() override { calls.push_back("resume"); }
+  void flushOutput() override { calls.push_back("flush"); }
+  int32_t outputPosition() override { return position; }
+  PlaybackInfo playbackInfo() override { return info; }
+};
+
+struct RecordingWindow final : WindowActions {
+  std::vector<std::string> calls;
+  std::vector<std::string> toOpen;  // what the open dialog "chooses"
+  std::string location;
+  bool locationOk = false;
+  int32_t openFiles(bool clearFirst, int32_t filterSet) override {
+    calls.push_back("openFiles " + std::to_string(clearFirst) + " " + std::to_string(filterSet));
+    if (toOpen.empty()) return 0;
+    if (clearFirst) clearPlaylist();
+    for (const std::string& name : toOpen) addEntry(name);
+    return static_cast<int32_t>(toOpen.size());
+  }
+  bool askLocation(std::string& text) override {
+    text = location;
+    return locationOk;
+  }
+  void closeWindow() override { calls.push_back("close"); }
+  void applyAlwaysOnTop(bool onTop) override { calls.push_back(onTop ? "top" : "not top"); }
+  void applyShape(bool winShade) override { calls.push_back(winShade ? "shade" : "normal"); }
+  void refreshEditor() override { calls.push_back("refresh"); }
+  void signalNewTrack() override { calls.push_back("newTrack"); }
+  void publishCurrentFile(const std::string& path) override { calls.push_back("publish " + path); }
+  void trayPercent(int32_t percent) override { calls.push_back("tray " + std::to_string(percent)); }
+};
+
+class PlayerCommandsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = settings;
+    settings.ReadFileInfo = 0;
+    settings.RepeatPlay = 0;
+    settings.ShufflePlay = 0;
+    settings.AddOnDragAndDrop = 0;
+    clearPlaylist();
+  }
+  void TearDown() override {
+    clearPlaylist();
+    settings = saved_;
+  }
+  // Entries that need not exist: addEntry takes any name.
+  static void fill(const std::vector<std::string>& names) {
+    for (const std::string& n : names) addEntry(n);
+  }
+  std::vector<std::string> takeEngine() {
+    std::vector<std::string> calls;
+    calls.swap(engine_.calls);
+    return calls;
+  }
+  using Calls = std::vector<std::string>;
+
+  RecordingEngine engine_;
+  RecordingWindow window_;
+  PlayerWindow w_{PlayerState{}, engine_, window_};
+  Settings saved_;
+};
+
+TEST_F(PlayerCommandsTest, PlayPauseStopFollowTheState) {
+  EXPECT_EQ(w_.state.playbackState, Stopped);
+  handleCommand(w_, CMD_PAUSE);  // nothing while stopped
+  EXPECT_EQ(takeEngine(), Calls{});
+  handleCommand(w_, CMD_PLAY);
+  EXPECT_EQ(takeEngine(), (Calls{"play"}));
+  EXPECT_EQ(w_.state.playbackState, Playing);
+  handleCommand(w_, CMD_PLAY);  // restarts the track
+  EXPECT_EQ(takeEngine(), (Calls{"stop", "play"}));
+  handleCommand(w_, CMD_PAUSE);
+  EXPECT_EQ(w_.state.playbackState, Paused);
+  handleCommand(w_, CMD_PAUSE);  // pause does not toggle
+  EXPECT_EQ(takeEngine(), (Calls{"pause"}));
+  handleCommand(w_, CMD_PLAY);  // resumes only
+  EXPECT_EQ(takeEngine(), (Calls{"resume"}));
+  EXPECT_EQ(w_.state.playbackState, Playing);
+  handleCommand(w_, CMD_PAUSE);
+  handleCommand(w_, CMD_STOP);  // the paused output runs again before the stop
+  EXPECT_EQ(takeEngine(), (Calls{"pause", "resume", "flush", "stop", "close"}));
+  EXPECT_EQ(w_.state.playbackState, Stopped);
+}
+
+TEST_F(PlayerCommandsTest, NextAndPreviousReleaseAPauseButKeepTheState) {
+  fill({"a", "b"});
+  handleCommand(w_, CMD_PREVIOUS);  // at the first entry: nothing
+  EXPECT_EQ(takeEngine(), Calls{});
+  w_.state.playbackState = Paused;
+  handleCommand(w_, CMD_NEXT);
+  EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "play b"}));
+  EXPECT_EQ(w_.state.playbackState, Paused);
+  // The track that starts while paused is ignored.
+  onTrackStarted(w_, 500);
+  EXPECT_EQ(w_.state.totalFrames, 0);
+  handleCommand(w_, CMD_NEXT);  // at the last entry: nothing
+  EXPECT_EQ(takeEngine(), Calls{});
+}
+
+TEST_F(PlayerCommandsTest, RepeatCyclesAndTogglesFlip) {
+  settings.RepeatPlay = 1;
+  handleCommand(w_, CMD_REPEAT);
+  EXPECT_EQ(settings.RepeatPlay, 2);
+  handleCommand(w_, CMD_REPEAT);
+  EXPECT_EQ(settings.RepeatPlay, 0);
+  handleCommand(w_, CMD_REPEAT);
+  EXPECT_EQ(settings.RepeatPlay, 1);
+  handleCommand(w_, CMD_SHUFFLE);
+  EXPECT_EQ(settings.ShufflePlay, 1);
+  settings.AlwaysOnTop = 0;
+  settings.WinShade = 0;
+  handleCommand(w_, CMD_ALWAYS_ON_TOP);
+  handleCommand(w_, CMD_WINSHADE);
+  handleCommand(w_, CMD_WINSHADE);
+  handleCommand(w_, CMD_CLOSE);
+  handleCommand(w_, CMD_TAG_EDITOR);
+  EXPECT_EQ(window_.calls, (Calls{"top", "shade", "normal", "close"}));
+}
+
+TEST_F(PlayerCommandsTest, TrackEndAdvancesByRepeatPlay) {
+  fill({"a", "b"});
+  selectEntry(1);
+  settings.RepeatPlay = 0;
+  EXPECT_EQ(onTrackEnded(w_), 1);
+  EXPECT_EQ(takeEngine(), (Calls{"close"}));
+  EXPECT_EQ(w_.state.playbackState, Stopped);
+  settings.RepeatPlay = 1;
+  EXPECT_EQ(onTrackEnded(w_), 1);
+  EXPECT_EQ(takeEngine(), (Calls{"play a"}));
+  settings.RepeatPlay = 2;
+  EXPECT_EQ(onTrackEnded(w_), 0);
+  EXPECT_EQ(takeEngine(), (Calls{"play a"}));
+  settings.RepeatPlay = 0;
+  EXPECT_EQ(onTrackEnded(w_), 1);
+  EXPECT_EQ(takeEngine(), (Calls{"play b"}));
+  clearPlaylist();
+  settings.RepeatPlay = 2;
+  EXPECT_EQ(onTrackEnded(w_), 0);
+  EXPECT_EQ(takeEngine(), (Calls{"close"}));
+}
+
+TEST_F(PlayerCommandsTest, TrackStartAndProgressUpdateTheWindow) {
+  fill({"/m/a.mp3"});
+  engine_.info.sampleRate = 44100;
+  engine_.info.layer = 3;
+  engine_.info.bitRate = 128;
+  engine_.info.stereo = 1;
+  onTrackStarted(w_, 200);
+  EXPECT_EQ(w_.state.playbackState, Playing);
+  EXPECT_EQ(w_.state.totalFrames, 200);
+  onProgress(w_, 2);
+  onProgress(w_, 3);  // 1.5 % is still 1 %
+  onProgress(w_, 199);
+  EXPECT_EQ(window_.calls, (Calls{"newTrack", "publish /m/a.mp3", "tray 1", "tray 99"}));
+  int32_t answer = 0;
+  ASSERT_TRUE(answerQuery(w_, MW_GET_FRAMES_PLAYED, 0, answer));
+  EXPECT_EQ(answer, 199);
+  ASSERT_TRUE(answerQuery(w_, MW_GET_CHANNELS, 0, answer));
+  EXPECT_EQ(answer, 2);
+  ASSERT_TRUE(answerQuery(w_, MW_GET_BIT_RATE, 0, answer));
+  EXPECT_EQ(answer, 128);
+}
+
+TEST_F(PlayerCommandsTest, QueriesBeforeAnyTrack) {
+  int32_t answer = -5;
+  ASSERT_TRUE(answerQuery(w_, MW_GET_STATE, 0, answer));
+  EXPECT_EQ(answer, Stopped);
+  ASSERT_TRUE(answerQuery(w_, MW_GET_CHANNELS, 0, answer));
+  EXPECT_EQ(answer, 1);
+  for (uint32_t m : {MW_GET_FRAMES_PLAYED, MW_GET_TOTAL_FRAMES, MW_GET_SAMPLE_RATE, MW_GET_LAYER, MW_GET_BIT_RATE}) {
+    ASSERT_TRUE(answerQuery(w_, m, 0, answer));
+    EXPECT_EQ(answer, 0) << m;
+  }
+  engine_.position = 1234;
+  ASSERT_TRUE(answerQuery(w_, MW_GET_OUTPUT_POSITION, 0, answer));
+  EXPECT_EQ(answer, 1234);
+  ASSERT_TRUE(answerQuery(w_, MW_SET_VOLUME, 20, answer));
+  EXPECT_EQ(settings.EqVolume, 20);
+  ASSERT_TRUE(answerQuery(w_, MW_GET_VOLUME, 0, answer));
+  EXPECT_EQ(answer, 20);
+  answerQuery(w_, MW_SET_VOLUME, 64, answer);  // would wrap the gain to silence
+  EXPECT_EQ(settings.EqVolume, 63);
+  answerQuery(w_, MW_SET_VOLUME, -5, answer);
+  EXPECT_EQ(settings.EqVolume, 0);
+  ASSERT_TRUE(answerQuery(w_, MW_SEEK_FRAME, 77, answer));
+  ASSERT_TRUE(answerQuery(w_, MW_SEEK_MS, 5000, answer));
+  EXPECT_EQ(takeEngine(), (Calls{"seekFrame 77", "seekMs 5000"}));
+  EXPECT_FALSE(answerQuery(w_, 0x870A, 0, answer));
+  EXPECT_FALSE(answerQuery(w_, 0x8712, 0, answer));
+}
+
+TEST_F(PlayerCommandsTest, UnopenableEntriesAreSkippedAndAFailedRoundStops) {
+  fill({"a", "b", "c"});
+  onOpenFailed(w_, 1);  // only lParam 0 counts
+  EXPECT_EQ(takeEngine(), Calls{});
+  onOpenFailed(w_, 0);
+  EXPECT_EQ(takeEngine(), (Calls{"play b"}));
+  onTrackStarted(w_, 10);  // b opened: the count starts again
+  onOpenFailed(w_, 0);
+  EXPECT_EQ(takeEngine(), (Calls{"play c"}));
+  onOpenFailed(w_, 0);  // the end of the list, RepeatPlay 0
+  EXPECT_EQ(takeEngine(), (Calls{"close"}));
+  EXPECT_EQ(w_.state.playbackState, Stopped);
+
+  // With RepeatPlay 1 the list wraps, and a whole round of failures stops.
+  settings.RepeatPlay = 1;
+  selectEntry(0);
+  onOpenFailed(w_, 0);
+  onOpenFailed(w_, 0);
+  onOpenFailed(w_, 0);
+  EXPECT_EQ(takeEngine(), (Calls{"play b", "play c", "close"}));
+  EXPECT_EQ(w_.state.playbackState, Stopped);
+}
+
+TEST_F(PlayerCommandsTest, AnOpenFailureWithAnEmptyListOpensTheDialog) {
+  handleCommand(w_, CMD_PLAY);  // nothing was played: the engine answers with a failure
+  onOpenFailed(w_, 0);
+  EXPECT_EQ(window_.calls, (Calls{"openFiles 1 0"}));
+}
+
+TEST_F(PlayerCommandsTest, OpenFileReplacesThePlaylistAndPlays) {
+  fill({"old"});
+  handleCommand(w_, CMD_OPEN_FILE);  // cancelled: nothing changes
+  EXPECT_EQ(entryCount(), 1);
+  EXPECT_EQ(takeEngine(), Calls{});
+  window_.toOpen = {"x", "y"};
+  w_.state.playbackState = Paused;
+  handleCommand(w_, CMD_OPEN_FILE);
+  EXPECT_EQ(entryCount(), 2);
+  EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "play x"}));
+}
+
+TEST_F(PlayerCommandsTest, OpenLocationNeedsFourCharacters) {
+  window_.locationOk = true;
+  window_.location = "abc";
+  handleCommand(w_, CMD_OPEN_LOCATION);
+  EXPECT_EQ(takeEngine(), Calls{});
+  window_.location = "http";
+  handleCommand(w_, CMD_OPEN_LOCATION);
+  EXPECT_EQ(takeEngine(), (Calls{"stop", "play http"}));
+  window_.location = "http://radio.example/stream";
+  window_.locationOk = false;
+  handleCommand(w_, CMD_OPEN_LOCATION);
+  EXPECT_EQ(takeEngine(), Calls{});
+}
+
+TEST_F(PlayerCommandsTest, DropsReplaceOrAppend) {
+  const std::string dir = test::makeTempFolder();
+  std::vector<std::string> names;
+  for (const char* n : {"1.mp3", "2.mp3", "3.mp3"}) {
+    names.push_back(dir + "/" + n);
+    test::writeFile(names.back(), "x");
+  }
+  fill({"old"});
+  handleDrop(w_, names);
+  EXPECT_EQ(entryCount(), 3);
+  EXPECT_EQ(takeEngine(), (Calls{"stop", "play " + names[0]}));
+  EXPECT_TRUE(w_.state.refreshAllowed);
+
+  settings.AddOnDragAndDrop = 1;
+  handleDrop(w_, {names[2]});
+  EXPECT_EQ(entryCount(), 4);
+  EXPECT_EQ(takeEngine(), Calls{});  // appending never touches playback
+
+  // Replace with ShufflePlay: the shuffled list's first entry plays.
+  settings.AddOnDragAndDrop = 0;
+  settings.ShufflePlay = 1;
+  handleDrop(w_, names);
+  const Calls calls = takeEngine();
+  ASSERT_EQ(calls.size(), 2u);
+  EXPECT_EQ(calls[1], "play " + entryAt(0)->path);
+  EXPECT_EQ(currentPosition(), 0);
+  test::removeTree(dir);
+}
+
+TEST_F(PlayerCommandsTest, HandOverClearsAddsAndStarts) {
+  const std::string dir = test::makeTempFolder();
+  const std::string a = dir + "/a b.mp3", b = dir + "/b.mp3";
+  test::writeFile(a, "x");
+  test::writeFile(b, "x");
+  fill({"old"});
+  w_.state.playbackState = Paused;
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_CLEAR, 0, ""), 1);
+  EXPECT_EQ(entryCount(), 0);
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_ADD, static_cast<int32_t>(a.size()), a), 1);
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_ADD, static_cast<int32_t>(b.size()), b), 1);
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_START, 0, ""), 1);
+  EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "resume", "flush", "stop", "play " + a}));
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, 1, ""), 1);
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, -1, a), 1);
+  w_.state.playbackState = Playing;
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_REPLACE_AND_PLAY, 0, b), 1);
+  EXPECT_EQ(handleHandOver(w_, 99, 0, "ignored"), 1);
+  const Calls calls = takeEngine();
+  EXPECT_EQ(calls, (Calls{"resume", "flush", "stop", "play " + b, "resume", "flush", "stop", "play " + a, "stop",
+                          "play " + b}));
+  EXPECT_EQ(entryCount(), 1);
+  test::removeTree(dir);
+}
+
+TEST_F(PlayerCommandsTest, StartUpPlaysTheFirstNamedFile) {
+  startPlaylist(w_);  // empty: nothing
+  EXPECT_EQ(takeEngine(), Calls{});
+  fill({"first", "second", "third"});
+  settings.ShufflePlay = 1;
+  startPlaylist(w_);
+  EXPECT_EQ(takeEngine(), (Calls{"play first"}));
+}
+
+}  // namespace
+}  // namespace kuv
