@@ -5,6 +5,9 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/ini_file.h"
 #include "platform/paths.h"
@@ -160,6 +163,8 @@ bool loadSettingsFrom(Settings& into, const std::string& path, const std::string
 }
 
 bool saveSettingsTo(const Settings& from, const std::string& path) {
+  std::vector<std::pair<std::string, std::string>> pairs;
+  pairs.reserve(std::size(kKeys));
   for (const KeyInfo& key : kKeys) {
     char number[16];
     std::string value;
@@ -178,10 +183,12 @@ bool saveSettingsTo(const Settings& from, const std::string& path) {
         break;
       }
     }
-    // A failed write (read-only file) leaves the file as it was; the rest are
-    // tried anyway, as each write stands alone.
-    (void)platform::writeProfileString(kSection, keyName(key), value, path);
+    pairs.emplace_back(keyName(key), std::move(value));
   }
+  // One rewrite of the file for all keys (each a rewrite and a sync would
+  // make closing the window wait on the disk); same result in the file. A
+  // read-only file is left as it was.
+  (void)platform::writeProfileStrings(kSection, pairs, path);
   return true;
 }
 
