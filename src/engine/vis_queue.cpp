@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <system_error>
@@ -34,6 +35,10 @@ std::mutex timerControl;
 std::thread timerThread;
 std::atomic<bool> timerRunning{false};
 std::atomic<bool> stopRequested{false};
+// An empty queue has nothing to release: the timer sleeps here instead of
+// waking every 2 ms, until a record arrives or it is stopped.
+std::mutex idleLock;
+std::condition_variable idleWake;
 
 std::atomic<uint32_t> stallWindowMs{200};
 // The position at which the output was last seen standing still for a whole
@@ -59,6 +64,14 @@ void dropOldest() {
 void timerLoop() {
   Clock::time_point next = Clock::now() + kTick;
   while (!stopRequested.load(std::memory_order_relaxed)) {
+    if (queue.count.load(std::memory_order_relaxed) == 0) {
+      std::unique_lock<std::mutex> idle(idleLock);
+      idleWake.wait_for(idle, std::chrono::milliseconds(100), [] {
+        return queue.count.load(std::memory_order_relaxed) > 0 || stopRequested.load(std::memory_order_relaxed);
+      });
+      next = Clock::now() + kTick;
+      continue;
+    }
     std::this_thread::sleep_until(next);
     if (stopRequested.load(std::memory_order_relaxed)) break;
     // An empty queue has nothing to release; leave the output alone.
@@ -90,7 +103,11 @@ void stopVisQueue() {
   {
     std::lock_guard<std::mutex> hold(timerControl);
     if (timerThread.joinable()) {
-      stopRequested.store(true, std::memory_order_relaxed);
+      {
+        std::lock_guard<std::mutex> idle(idleLock);
+        stopRequested.store(true, std::memory_order_relaxed);
+      }
+      idleWake.notify_all();
       timerThread.join();
     }
     // A pusher waiting for the timer sees this and drops instead.
@@ -130,10 +147,18 @@ void pushVisFrame(const VisFrame& frame) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  std::lock_guard<std::mutex> hold(queue.lock);
-  queue.frames.push_back(frame);
-  queue.frames.back().link = 0;
-  queue.count.fetch_add(1, std::memory_order_relaxed);
+  int32_t before;
+  {
+    std::lock_guard<std::mutex> hold(queue.lock);
+    queue.frames.push_back(frame);
+    queue.frames.back().link = 0;
+    before = queue.count.fetch_add(1, std::memory_order_relaxed);
+  }
+  if (before == 0) {
+    // Taking the timer's lock orders this with its look at the count.
+    { std::lock_guard<std::mutex> idle(idleLock); }
+    idleWake.notify_one();
+  }
 }
 
 bool peekVisFrame(VisFrame* out) {

@@ -261,6 +261,8 @@ void MainWindow::paintDial(QPainter& p) {
 void MainWindow::presentFrame(const LedFrame& frame) {
   {
     std::lock_guard<std::mutex> guard(frameLock_);
+    // A still picture (stopped, or no visualisation) costs no repaint.
+    if (std::memcmp(framePixels_, frame.pixels, sizeof framePixels_) == 0) return;
     std::memcpy(framePixels_, frame.pixels, sizeof framePixels_);
   }
   // One repaint queued at a time: a busy UI thread skips frames instead of

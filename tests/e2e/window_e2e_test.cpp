@@ -1,0 +1,746 @@
+// The player window end to end: kuv runs in a private Xvfb, plays into a
+// FIFO drained at the pace of a sound card, and is driven with the mouse the
+// way a person would, through xdotool; `kuv --query` reads what it does.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "e2e/desktop.h"
+#include "output/paced_reader.h"
+#include "platform/ini_file.h"
+#include "support/test_support.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using kuv::e2e::Child;
+using kuv::e2e::Environment;
+using kuv::e2e::Geometry;
+using kuv::e2e::Pointer;
+using kuv::e2e::Rgb;
+using kuv::e2e::RunResult;
+using kuv::e2e::Screenshot;
+using kuv::e2e::XServer;
+using kuv::e2e::waitFor;
+
+constexpr char kTitlePattern[] = "^KUV 0\\.94$";
+constexpr uint32_t kCdBytesPerSecond = 44100 * 4;
+
+// Button centres in window coordinates.
+constexpr int kCloseX = 8, kCloseY = 8;
+constexpr int kPlayX = 57, kPauseX = 81, kStopX = 104, kTransportY = 94;
+
+std::string samplePath() { return std::string(KUV_SOURCE_DIR) + "/resources/samples/kuv-sample.mp3"; }
+
+std::string trim(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) text.pop_back();
+  return text;
+}
+
+std::string describe(const RunResult& r) {
+  return "status " + std::to_string(r.status) + (r.timedOut ? " (timed out)" : "") + ", stdout \"" + trim(r.out) +
+         "\", stderr \"" + trim(r.err) + "\"";
+}
+
+std::string describe(const Rgb& c) {
+  return "rgb(" + std::to_string(c.r) + "," + std::to_string(c.g) + "," + std::to_string(c.b) + ")";
+}
+
+// Environment for kuv and its helpers: the test's own folders for settings
+// and ALSA's configuration, nothing of the user's session.
+Environment baseEnvironment(const std::string& folder) {
+  const Environment outer = kuv::e2e::currentEnvironment();
+  Environment env;
+  env["PATH"] = outer.count("PATH") ? outer.at("PATH") : "/usr/bin:/bin";
+  env["HOME"] = folder + "/home";
+  env["XDG_CONFIG_HOME"] = folder + "/config";
+  env["XDG_RUNTIME_DIR"] = folder + "/run";
+  env["LANG"] = "C.UTF-8";
+  // Without a session bus Qt would launch one per start, outliving the test.
+  env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + folder + "/no-session-bus";
+  return env;
+}
+
+// Everything that a freshly started kuv needs, and one kuv at a time.
+class KuvSession {
+ public:
+  bool prepare(std::string* error) {
+    folder_ = kuv::test::makeTempFolder();
+    if (folder_.empty()) {
+      *error = "no temporary folder";
+      return false;
+    }
+    for (const char* sub : {"/home", "/config", "/config/kuv", "/run"}) {
+      const std::string path = folder_ + sub;
+      if (std::system(("mkdir -p -m 700 '" + path + "'").c_str()) != 0) {
+        *error = "cannot make " + path;
+        return false;
+      }
+    }
+    // The `file` PCM writes into a FIFO that the test drains at 44.1 kHz
+    // stereo, so kuv plays in real time without a sound card.
+    const std::string asoundrc =
+        "pcm.!default {\n"
+        "  type plug\n"
+        "  slave {\n"
+        "    pcm { type file slave.pcm \"null\" file \"" + folder_ + "/paced.fifo\" format \"raw\" }\n"
+        "    format S16_LE rate 44100 channels 2\n"
+        "  }\n"
+        "}\n";
+    const std::string ini =
+        "[kuv]\n"
+        "ShowSplashScreen=0\n"
+        "WindowX=100\n"
+        "WindowY=100\n"
+        "MultipleInstances=0\n"
+        "EasyMove=0\n"
+        "WinMMOutputDev=4294967295\n"
+        "AudioOutputSystem=0\n";
+    if (!kuv::test::writeFile(folder_ + "/home/.asoundrc", asoundrc) || !kuv::test::writeFile(iniPath(), ini)) {
+      *error = "cannot write the settings";
+      return false;
+    }
+    sink_ = std::make_unique<kuv::test::PacedReader>(folder_ + "/paced.fifo", kCdBytesPerSecond);
+    if (!sink_->ok()) {
+      *error = "cannot make the FIFO the sound goes into";
+      return false;
+    }
+    return true;
+  }
+
+  ~KuvSession() {
+    kuv_.stop();
+    sink_.reset();
+    kuv::test::removeTree(folder_);
+  }
+
+  Environment environment(const std::string& display) const {
+    Environment env = baseEnvironment(folder_);
+    env["DISPLAY"] = display;
+    env["QT_QPA_PLATFORM"] = "xcb";
+    return env;
+  }
+
+  std::string iniPath() const { return folder_ + "/config/kuv/kuv.ini"; }
+  const std::string& folder() const { return folder_; }
+
+  bool start(const Environment& env, const std::vector<std::string>& names) {
+    std::vector<std::string> argv{KUV_BIN};
+    argv.insert(argv.end(), names.begin(), names.end());
+    const std::string log = folder_ + "/kuv-" + std::to_string(logs_.size() + 1) + ".stderr";
+    logs_.push_back(log);
+    return kuv_.start(argv, env, folder_ + "/kuv.stdout", log);
+  }
+
+  Child& process() { return kuv_; }
+
+  // What every kuv started here printed on stderr.
+  std::string logs() const {
+    std::string text;
+    for (const std::string& log : logs_) {
+      const std::string body = kuv::test::readFile(log);
+      text += "--- " + log + (body.empty() ? " (empty)\n" : ":\n" + body);
+    }
+    return text;
+  }
+
+ private:
+  std::string folder_;
+  std::unique_ptr<kuv::test::PacedReader> sink_;
+  Child kuv_;
+  std::vector<std::string> logs_;
+};
+
+// Asks the running kuv; the printed answer, or nothing when it did not answer.
+std::string query(const Environment& env, const std::string& name) {
+  const RunResult r = kuv::e2e::run({KUV_BIN, "--query", name}, env, 10s);
+  return r.status == 0 ? trim(r.out) : std::string();
+}
+
+// Fails the calling test when another kuv of this user answers: the tests
+// would talk to it instead of their own. Only possible where the test could
+// not get a network namespace of its own.
+::testing::AssertionResult noOtherKuvRuns(const Environment& env) {
+  const RunResult r = kuv::e2e::run({KUV_BIN, "--query", "state"}, env, 10s);
+  if (r.status == 1) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << "a kuv of this user is already running (kuv --query state: " << describe(r)
+         << "); close it before running these tests";
+}
+
+int framesOf(const std::string& path, const std::string& folder) {
+  const RunResult r = kuv::e2e::run({KUV_DECODE_BIN, "--info", path}, baseEnvironment(folder), 60s);
+  const size_t at = r.out.find("frames:");
+  return at == std::string::npos ? -1 : std::atoi(r.out.c_str() + at + 7);
+}
+
+class KuvWindowTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    kuv::e2e::isolateAbstractSockets();
+    server_ = new XServer;
+    serverError_ = new std::string;
+    if (!server_->start(serverError_)) {
+      delete server_;
+      server_ = nullptr;
+    }
+  }
+
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+    delete serverError_;
+    serverError_ = nullptr;
+  }
+
+  void SetUp() override {
+    ASSERT_NE(server_, nullptr) << *serverError_;
+    std::string error;
+    ASSERT_TRUE(session_.prepare(&error)) << error;
+    env_ = session_.environment(server_->display());
+    pointer_ = std::make_unique<Pointer>(env_);
+    ASSERT_TRUE(noOtherKuvRuns(env_));
+  }
+
+  void TearDown() override {
+    if (HasFailure()) std::fprintf(stderr, "What kuv printed on stderr:\n%s", session_.logs().c_str());
+  }
+
+  // Starts kuv and waits for its window; the window id, or empty.
+  std::string startWindow(const std::vector<std::string>& names) {
+    if (!session_.start(env_, names)) {
+      ADD_FAILURE() << "cannot start " << KUV_BIN;
+      return {};
+    }
+    std::string id;
+    const bool shown = waitFor(
+        [&] {
+          const std::vector<std::string> ids = pointer_->windowsNamed(kTitlePattern);
+          if (!ids.empty()) id = ids.front();
+          return !ids.empty() || !session_.process().running();
+        },
+        20s, 200ms);
+    if (!shown || id.empty()) {
+      ADD_FAILURE() << "no visible window titled \"KUV 0.94\" within 20 s"
+                    << (session_.process().running() ? "" : "; kuv ended");
+      return {};
+    }
+    return id;
+  }
+
+  ::testing::AssertionResult queryBecomes(const std::string& name, const std::string& expected,
+                                          std::chrono::milliseconds timeout = 10s) {
+    std::string last;
+    if (waitFor([&] { return (last = query(env_, name)) == expected; }, timeout))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "kuv --query " << name << " answered \"" << last << "\", not \""
+                                         << expected << "\" within " << timeout.count() << " ms";
+  }
+
+  ::testing::AssertionResult exitsWithZero(std::chrono::milliseconds timeout = 10s) {
+    const std::optional<int> status = session_.process().wait(timeout);
+    if (!status) return ::testing::AssertionFailure() << "kuv did not end within " << timeout.count() << " ms";
+    if (*status != 0) return ::testing::AssertionFailure() << "kuv ended with status " << *status;
+    return ::testing::AssertionSuccess();
+  }
+
+  Geometry geometryOf(const std::string& window) {
+    const std::optional<Geometry> g = pointer_->geometry(window);
+    EXPECT_TRUE(g.has_value()) << "xdotool getwindowgeometry " << window << " failed";
+    return g.value_or(Geometry{});
+  }
+
+  // Waits until the window at (x, y) has been drawn, then checks that the
+  // parts its shape leaves out show the white root and the skin does not.
+  void expectShapeAt(int x, int y) {
+    Screenshot shot;
+    std::string error;
+    const bool drawn = waitFor(
+        [&] { return shot.take(env_, session_.folder(), &error) && !shot.at(x + 200, y + 50).white(); }, 10s, 200ms);
+    ASSERT_TRUE(drawn) << "the window at " << x << "," << y << " was not drawn within 10 s " << error;
+    struct Probe {
+      int x, y;
+      bool outside;
+      const char* what;
+    } probes[] = {
+        {60, 3, true, "the notch in the top edge"},
+        {60, 15, true, "the closed slot"},
+        {128, 114, true, "the rows below the skin"},
+        {10, 10, false, "the Close button"},
+        {200, 50, false, "the skin's face"},
+    };
+    for (const Probe& probe : probes) {
+      const Rgb colour = shot.at(x + probe.x, y + probe.y);
+      if (probe.outside)
+        EXPECT_TRUE(colour.white()) << probe.what << " at window (" << probe.x << "," << probe.y
+                                    << ") should show the white root, reads " << describe(colour);
+      else
+        EXPECT_FALSE(colour.white()) << probe.what << " at window (" << probe.x << "," << probe.y
+                                     << ") should be skin, reads white";
+    }
+  }
+
+  static XServer* server_;
+  static std::string* serverError_;
+  KuvSession session_;
+  Environment env_;
+  std::unique_ptr<Pointer> pointer_;
+};
+
+XServer* KuvWindowTest::server_ = nullptr;
+std::string* KuvWindowTest::serverError_ = nullptr;
+
+TEST_F(KuvWindowTest, TransportButtonsDriveThePlayback) {
+  const std::string window = startWindow({samplePath()});
+  ASSERT_FALSE(window.empty());
+  const Geometry g = geometryOf(window);
+  EXPECT_EQ(g.width, 256);
+  EXPECT_EQ(g.height, 116);
+
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+  // The track lasts 11 s: pause before it can end, and look at it then.
+  ASSERT_TRUE(pointer_->click(window, kPauseX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "1"));
+  const std::string frames = query(env_, "total-frames");
+  EXPECT_GT(std::atoi(frames.c_str()), 0) << "total-frames: \"" << frames << "\"";
+  EXPECT_EQ(query(env_, "sample-rate"), "44100");
+
+  ASSERT_TRUE(pointer_->click(window, kPlayX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "0"));
+  ASSERT_TRUE(pointer_->click(window, kStopX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "2"));
+
+  // A press on Play that is let go elsewhere does not play.
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, std::to_string(kPlayX),
+                                 std::to_string(kTransportY), "mousedown", "1", "mousemove", "--window",
+                                 window, "200", "100", "mouseup", "1"}));
+  std::string seen;
+  const bool changed = waitFor([&] { return (seen = query(env_, "state")) != "2"; }, 1s);
+  EXPECT_FALSE(changed) << "a press on Play released outside it: kuv --query state answered \"" << seen << "\"";
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+TEST_F(KuvWindowTest, SecondStartHandsOverItsNames) {
+  // Another rate than the sample's, so stale track details show.
+  const std::string other = kuv::test::fixturePath("mpeg2.mp3");
+  const int otherFrames = framesOf(other, session_.folder());
+  ASSERT_GT(otherFrames, 0) << "kuv-decode --info " << other << " gave no frame count";
+
+  const std::string window = startWindow({samplePath()});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+
+  const RunResult second = kuv::e2e::run({KUV_BIN, other}, env_, 10s);
+  ASSERT_EQ(second.status, 0) << "the second kuv: " << describe(second);
+  ASSERT_TRUE(queryBecomes("total-frames", std::to_string(otherFrames)));
+  ASSERT_TRUE(queryBecomes("state", "0"));
+  EXPECT_EQ(query(env_, "sample-rate"), "22050");
+  EXPECT_EQ(query(env_, "layer"), "3");
+  EXPECT_EQ(pointer_->windowsNamed(kTitlePattern).size(), 1u) << "the second kuv opened a window of its own";
+
+  // Paused, nothing changes by itself while a start without names runs.
+  ASSERT_TRUE(pointer_->click(window, kPauseX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "1"));
+  const RunResult bare = kuv::e2e::run({KUV_BIN}, env_, 10s);
+  EXPECT_EQ(bare.status, 0) << "kuv without names: " << describe(bare);
+  EXPECT_EQ(query(env_, "state"), "1");
+  EXPECT_EQ(query(env_, "total-frames"), std::to_string(otherFrames));
+  EXPECT_EQ(pointer_->windowsNamed(kTitlePattern).size(), 1u);
+  EXPECT_TRUE(session_.process().running());
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+TEST_F(KuvWindowTest, DraggedWindowKeepsItsShapeAndPlace) {
+  std::string window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  Geometry g = geometryOf(window);
+  ASSERT_EQ(g.x, 100);
+  ASSERT_EQ(g.y, 100);
+  expectShapeAt(g.x, g.y);
+
+  // Pressed on the title strip, the window follows the pointer.
+  const int fromX = g.x + 150, fromY = g.y + 10;
+  std::vector<std::string> drag{"mousemove", std::to_string(fromX), std::to_string(fromY), "mousedown", "1"};
+  for (int step = 1; step <= 12; ++step) {
+    drag.insert(drag.end(), {"sleep", "0.03", "mousemove", std::to_string(fromX + 10 * step),
+                             std::to_string(fromY + 5 * step)});
+  }
+  drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
+  ASSERT_TRUE(pointer_->xdotool(drag));
+  const int wantX = g.x + 120, wantY = g.y + 60;
+  waitFor(
+      [&] {
+        const std::optional<Geometry> now = pointer_->geometry(window);
+        return now && std::abs(now->x - wantX) <= 2 && std::abs(now->y - wantY) <= 2;
+      },
+      5s);
+  const Geometry moved = geometryOf(window);
+  EXPECT_NEAR(moved.x, wantX, 2);
+  EXPECT_NEAR(moved.y, wantY, 2);
+  expectShapeAt(moved.x, moved.y);
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  ASSERT_TRUE(exitsWithZero());
+  EXPECT_EQ(kuv::platform::getProfileInt("kuv", "WindowX", -9999, session_.iniPath()), moved.x);
+  EXPECT_EQ(kuv::platform::getProfileInt("kuv", "WindowY", -9999, session_.iniPath()), moved.y);
+
+  // The next start opens where the last one was closed.
+  window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  g = geometryOf(window);
+  EXPECT_EQ(g.x, moved.x);
+  EXPECT_EQ(g.y, moved.y);
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+// --- The LED panel and the dial -------------------------------------------------------------
+
+// Where the panel sits in the window, and the overlay's lines on it: 7-row
+// glyphs in 8-pixel cells from panel x 1.
+constexpr int kPanelLeft = 28, kPanelTop = 28, kPanelWidth = 146, kPanelHeight = 52;
+constexpr int kTitleRow = 1, kTimeRow = 10, kRatesRow = 44, kGlyphRows = 7, kCellWidth = 8, kLineCells = 18;
+
+// The dial's centre.
+constexpr int kDialX = 214, kDialY = 57;
+// Three o'clock, six o'clock on the ring: a quarter and half of the way round.
+constexpr int kDialQuarterX = 236, kDialQuarterY = 57, kDialHalfX = 213, kDialHalfY = 79;
+
+bool isLettering(const Rgb& c) { return c.r <= 8 && c.b <= 8 && c.g >= 247; }
+bool isScopeDot(const Rgb& c) { return c.r <= 8 && c.b <= 8 && std::abs(c.g - 148) <= 3; }
+
+// The LED panel as a screenshot shows it.
+class PanelView {
+ public:
+  PanelView(const Screenshot& shot, const Geometry& window) : shot_(shot), window_(window) {}
+
+  Rgb at(int x, int y) const { return shot_.at(window_.x + kPanelLeft + x, window_.y + kPanelTop + y); }
+
+  // Lettering dots in one cell of the line whose glyphs start at panel row `row`.
+  int letteringInCell(int row, int cell) const {
+    int lit = 0;
+    for (int y = row; y < row + kGlyphRows; ++y)
+      for (int x = 1 + cell * kCellWidth; x < 1 + (cell + 1) * kCellWidth && x < kPanelWidth; ++x)
+        lit += isLettering(at(x, y)) ? 1 : 0;
+    return lit;
+  }
+
+  int letteringOnLine(int row) const {
+    int lit = 0;
+    for (int cell = 0; cell < kLineCells; ++cell) lit += letteringInCell(row, cell);
+    return lit;
+  }
+
+  // Which dots of cells [first, last] of a line are lettering, as text.
+  std::string letteringPattern(int row, int first, int last) const {
+    std::string pattern;
+    for (int y = row; y < row + kGlyphRows; ++y)
+      for (int x = 1 + first * kCellWidth; x < 1 + (last + 1) * kCellWidth; ++x)
+        pattern += isLettering(at(x, y)) ? '#' : '.';
+    return pattern;
+  }
+
+  int scopeDots(int* rows) const {
+    int dots = 0;
+    *rows = 0;
+    for (int y = 0; y < kPanelHeight; ++y) {
+      int inRow = 0;
+      for (int x = 0; x < kPanelWidth; ++x) inRow += isScopeDot(at(x, y)) ? 1 : 0;
+      dots += inRow;
+      *rows += inRow > 0 ? 1 : 0;
+    }
+    return dots;
+  }
+
+ private:
+  const Screenshot& shot_;
+  Geometry window_;
+};
+
+// What the ring shows at one spot: its own grey, or the lit part's tint.
+enum class RingLight { Unlit, Green, Amber };
+
+const char* nameOf(RingLight light) {
+  switch (light) {
+    case RingLight::Green: return "green";
+    case RingLight::Amber: return "amber";
+    default: return "unlit";
+  }
+}
+
+RingLight ringLightOf(const Rgb& c) {
+  if (c.r - c.b > 60 && c.r > c.g) return RingLight::Amber;
+  if (c.g - c.r > 50 && c.g > c.b) return RingLight::Green;
+  return RingLight::Unlit;
+}
+
+// Looks at the ring from `fromDegrees` to `toDegrees` clockwise from twelve
+// o'clock, every 10 degrees and at three radii across its width; describes
+// the first spot whose light is `unwanted` (or, with `invert`, is not), and
+// is empty when there is none.
+std::string ringSpot(const Screenshot& shot, const Geometry& window, int fromDegrees, int toDegrees,
+                     RingLight light, bool invert) {
+  for (int degrees = fromDegrees; degrees <= toDegrees; degrees += 10) {
+    for (const double radius : {19.0, 21.5, 24.0}) {
+      const double a = degrees * 3.14159265358979 / 180.0;
+      const int x = kDialX + static_cast<int>(std::lround(radius * std::sin(a)));
+      const int y = kDialY - static_cast<int>(std::lround(radius * std::cos(a)));
+      const Rgb c = shot.at(window.x + x, window.y + y);
+      if ((ringLightOf(c) == light) != invert)
+        return "at " + std::to_string(degrees) + " degrees, window (" + std::to_string(x) + "," + std::to_string(y) +
+               "), the ring is " + nameOf(ringLightOf(c)) + " (" + describe(c) + ")" +
+               (invert ? std::string(", not ") + nameOf(light) : std::string());
+    }
+  }
+  return {};
+}
+
+// Empty when the ring shows `light` all the way from one angle to the other.
+std::string ringShows(const Screenshot& shot, const Geometry& window, int fromDegrees, int toDegrees, RingLight light) {
+  return ringSpot(shot, window, fromDegrees, toDegrees, light, true);
+}
+
+// Empty when `light` shows nowhere on the ring.
+std::string ringShowsNo(const Screenshot& shot, const Geometry& window, RingLight light) {
+  return ringSpot(shot, window, 0, 350, light, false);
+}
+
+// Plays a three-minute two-tone MP3 made once per test process: long enough
+// that nothing ends while a test looks at it, and loud enough that the
+// oscilloscope's dots leave its centre line. A quarter of it is 45 s in,
+// far from where the playback is when a test seeks there.
+class KuvPanelTest : public KuvWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    KuvWindowTest::SetUpTestSuite();
+    toneFolder_ = new std::string(kuv::test::makeTempFolder());
+    const std::string command = "cd '" + *toneFolder_ +
+                                "' && sox -n -r 44100 -c 2 -b 16 tone.wav synth 180 sine 440 sine 660 gain -3 2>&1 && "
+                                "lame --quiet -b 128 tone.wav tone.mp3 2>&1 && rm tone.wav";
+    std::string printed;
+    if (toneFolder_->empty() || kuv::test::runCommand(command, &printed) != 0 ||
+        !kuv::test::fileExists(*toneFolder_ + "/tone.mp3"))
+      toneError_ = new std::string("cannot make the tone with sox and lame: " + printed);
+  }
+
+  static void TearDownTestSuite() {
+    if (toneFolder_ && !toneFolder_->empty()) kuv::test::removeTree(*toneFolder_);
+    delete toneFolder_;
+    toneFolder_ = nullptr;
+    delete toneError_;
+    toneError_ = nullptr;
+    KuvWindowTest::TearDownTestSuite();
+  }
+
+  void SetUp() override {
+    KuvWindowTest::SetUp();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(toneError_, nullptr) << *toneError_;
+  }
+
+  static std::string tonePath() { return *toneFolder_ + "/tone.mp3"; }
+
+  void setSetting(const std::string& key, const std::string& value) {
+    ASSERT_TRUE(kuv::platform::writeProfileString("kuv", key, value, session_.iniPath()));
+  }
+
+  // Takes screenshots until check holds for one, for at most timeout; the
+  // last one taken stays in shot.
+  bool screenUntil(Screenshot& shot, const std::function<bool()>& check, std::chrono::milliseconds timeout) {
+    std::string error;
+    const bool held = waitFor([&] { return shot.take(env_, session_.folder(), &error) && check(); }, timeout, 100ms);
+    if (!error.empty()) ADD_FAILURE() << error;
+    return held;
+  }
+
+  static std::string* toneFolder_;
+  static std::string* toneError_;
+};
+
+std::string* KuvPanelTest::toneFolder_ = nullptr;
+std::string* KuvPanelTest::toneError_ = nullptr;
+
+TEST_F(KuvPanelTest, OverlayAndOscilloscopeWhilePlayingTitleOnlyWhenStopped) {
+  setSetting("LEDVisual", "2");
+  setSetting("LEDOverlay", "1");
+  setSetting("TimeMode", "0");
+  const std::string window = startWindow({tonePath()});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+  const Geometry g = geometryOf(window);
+
+  // "TONE.MP3": a lit dot in each of its 8 cells and none past them; the
+  // time "00:00:0S" and the rates line; the scope's dots spread over many
+  // rows, since the tone swings far from the centre line.
+  Screenshot shot;
+  const PanelView panel(shot, g);
+  int scopeRows = 0, scopeDots = 0;
+  auto playingPanel = [&] {
+    for (int cell = 0; cell < 8; ++cell)
+      if (panel.letteringInCell(kTitleRow, cell) == 0) return false;
+    for (int cell = 8; cell < kLineCells; ++cell)
+      if (panel.letteringInCell(kTitleRow, cell) != 0) return false;
+    scopeDots = panel.scopeDots(&scopeRows);
+    return panel.letteringOnLine(kTimeRow) > 0 && panel.letteringOnLine(kRatesRow) > 0 && scopeDots >= 40 &&
+           scopeRows >= 5;
+  };
+  EXPECT_TRUE(screenUntil(shot, playingPanel, 10s))
+      << "while playing, within 10 s: title cells lit "
+      << [&] {
+           std::string cells;
+           for (int cell = 0; cell < kLineCells; ++cell) cells += panel.letteringInCell(kTitleRow, cell) ? '#' : '.';
+           return cells;
+         }()
+      << " (want ########..........), time dots " << panel.letteringOnLine(kTimeRow) << ", rates dots "
+      << panel.letteringOnLine(kRatesRow) << ", oscilloscope dots " << scopeDots << " on " << scopeRows
+      << " rows (want at least 40 on 5)";
+
+  // The display thread keeps redrawing: the seconds move on.
+  const std::string seconds = panel.letteringPattern(kTimeRow, 6, 7);
+  EXPECT_TRUE(screenUntil(shot, [&] { return panel.letteringPattern(kTimeRow, 6, 7) != seconds; }, 5s))
+      << "the seconds shown did not change within 5 s";
+
+  ASSERT_TRUE(pointer_->click(window, kStopX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "2"));
+  EXPECT_TRUE(screenUntil(
+      shot,
+      [&] { return panel.letteringOnLine(kTimeRow) == 0 && panel.letteringOnLine(kRatesRow) == 0; }, 5s))
+      << "stopped, the time and rates lines still show lettering after 5 s: " << panel.letteringOnLine(kTimeRow)
+      << " and " << panel.letteringOnLine(kRatesRow) << " dots";
+  EXPECT_GT(panel.letteringOnLine(kTitleRow), 0) << "stopped, the title is gone";
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+TEST_F(KuvPanelTest, DialSetsTheVolumeAfterARightClickAndSeeksOtherwise) {
+  setSetting("EqVolume", "50");
+  const std::string window = startWindow({tonePath()});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+  ASSERT_EQ(query(env_, "volume"), "50");
+  const Geometry g = geometryOf(window);
+
+  // The left clicks follow the right one at once: volume mode lasts at least
+  // 2 s from the last use.
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, std::to_string(kDialQuarterX),
+                                 std::to_string(kDialQuarterY), "click", "3"}));
+  ASSERT_TRUE(pointer_->click(window, kDialQuarterX, kDialQuarterY));
+  ASSERT_TRUE(queryBecomes("volume", "16", 5s));
+  ASSERT_TRUE(pointer_->click(window, kDialHalfX, kDialHalfY));
+  const auto lastUse = std::chrono::steady_clock::now();
+  ASSERT_TRUE(queryBecomes("volume", "32", 5s));
+
+  // Volume 32 of 63 lights the ring amber from twelve to six o'clock.
+  Screenshot shot;
+  std::string lit, unlit;
+  EXPECT_TRUE(screenUntil(
+      shot,
+      [&] {
+        lit = ringShows(shot, g, 20, 160, RingLight::Amber);
+        unlit = ringShows(shot, g, 200, 340, RingLight::Unlit);
+        return lit.empty() && unlit.empty();
+      },
+      5s))
+      << "in volume mode at 32: " << lit << "; " << unlit;
+
+  // Unused for over 4 s the dial is back to position mode (the amber goes);
+  // then a left click at three o'clock seeks to a quarter of the track.
+  std::string amber;
+  EXPECT_TRUE(screenUntil(
+      shot,
+      [&] {
+        amber = ringShowsNo(shot, g, RingLight::Amber);
+        return amber.empty() && std::chrono::steady_clock::now() - lastUse > 4500ms;
+      },
+      15s))
+      << "15 s after the last volume change the dial still shows amber: " << amber;
+  const int total = std::atoi(query(env_, "total-frames").c_str());
+  const int before = std::atoi(query(env_, "frames-played").c_str());
+  ASSERT_GT(total, 0);
+  ASSERT_LT(before, total * 15 / 100) << "the playback reached " << before << " of " << total
+                                     << " frames before the seek; a seek to a quarter would not show";
+  ASSERT_TRUE(pointer_->click(window, kDialQuarterX, kDialQuarterY));
+  std::string frames;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        frames = query(env_, "frames-played");
+        return std::abs(std::atoi(frames.c_str()) - total / 4) <= total / 20;
+      },
+      10s))
+      << "after a click at three o'clock frames-played is \"" << frames << "\", not within 5 % of " << total / 4
+      << " (a quarter of " << total << ")";
+  EXPECT_EQ(query(env_, "volume"), "32") << "the seek changed the volume";
+
+  // The position lights the ring green from twelve to past three o'clock.
+  std::string green;
+  EXPECT_TRUE(screenUntil(
+      shot,
+      [&] {
+        green = ringShows(shot, g, 20, 70, RingLight::Green);
+        unlit = ringShows(shot, g, 200, 340, RingLight::Unlit);
+        return green.empty() && unlit.empty();
+      },
+      5s))
+      << "in position mode at a quarter: " << green << "; " << unlit;
+
+  // The volume set on the dial is kept for the next start.
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  ASSERT_TRUE(exitsWithZero());
+  EXPECT_EQ(kuv::platform::getProfileInt("kuv", "EqVolume", -1, session_.iniPath()), 32);
+}
+
+// --- Without a window -----------------------------------------------------------------------
+
+class KuvCommandLineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() { kuv::e2e::isolateAbstractSockets(); }
+
+  void SetUp() override {
+    folder_ = kuv::test::makeTempFolder();
+    ASSERT_FALSE(folder_.empty());
+    env_ = baseEnvironment(folder_);
+    ASSERT_TRUE(noOtherKuvRuns(env_));
+  }
+  void TearDown() override { kuv::test::removeTree(folder_); }
+
+  std::string folder_;
+  Environment env_;
+};
+
+TEST_F(KuvCommandLineTest, WithoutADisplayPointsToKuvDecode) {
+  // baseEnvironment has no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
+  const RunResult r = kuv::e2e::run({KUV_BIN, samplePath()}, env_, 20s);
+  EXPECT_EQ(r.status, 0) << describe(r);
+  EXPECT_NE(r.err.find("Could Not Create Window..."), std::string::npos) << describe(r);
+  EXPECT_NE(r.err.find("kuv-decode"), std::string::npos) << describe(r);
+}
+
+TEST_F(KuvCommandLineTest, VersionAndHelp) {
+  const RunResult version = kuv::e2e::run({KUV_BIN, "--version"}, env_);
+  EXPECT_EQ(version.status, 0) << describe(version);
+  EXPECT_EQ(trim(version.out), "kuv 0.94");
+  const RunResult help = kuv::e2e::run({KUV_BIN, "--help"}, env_);
+  EXPECT_EQ(help.status, 0) << describe(help);
+  EXPECT_NE(help.out.find("--query"), std::string::npos) << describe(help);
+}
+
+TEST_F(KuvCommandLineTest, QueriesWithoutAPlayer) {
+  const RunResult bogus = kuv::e2e::run({KUV_BIN, "--query", "bogus"}, env_);
+  EXPECT_EQ(bogus.status, 2) << describe(bogus);
+  const RunResult state = kuv::e2e::run({KUV_BIN, "--query", "state"}, env_);
+  EXPECT_EQ(state.status, 1) << describe(state);
+  EXPECT_TRUE(state.out.empty()) << describe(state);
+}
+
+}  // namespace
