@@ -12,90 +12,16 @@ build=${1:-"$root/build/release"}
 source "$root/bench/common.sh"
 bench_build "$root" "$build" kuv kuv_paced_drain
 
-if ! command -v audacious >/dev/null; then
-  SUDO=()
-  if [ "$(id -u)" -ne 0 ]; then SUDO=(sudo); fi
-  apt_install() {
-    "${SUDO[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 "$@" >/dev/null
-  }
-  apt_install install -y -q --no-install-recommends audacious ||
-    { apt_install update -q && apt_install install -y -q --no-install-recommends audacious; }
-fi
-
 kuv="$build/kuv"
 drain="$build/kuv_paced_drain"
 runs=5
 
-tmp=$(mktemp -d)
-pids=()
-cleanup() {
-  local pid
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  rm -rf "$tmp"
-}
-trap cleanup EXIT
-
-# One kuv per user: a kuv already running would take over the benchmark's.
-if "$kuv" --query state >/dev/null 2>&1; then
-  echo "startup.sh: a kuv of this user is running; close it first" >&2
-  exit 1
-fi
-
-# Xvfb tells its display number on fd 3 once it takes connections.
-Xvfb -displayfd 3 -screen 0 1280x800x24 -nolisten tcp -noreset 3>"$tmp/display" 2>"$tmp/xvfb.log" &
-pids+=($!)
-for _ in $(seq 300); do [ -s "$tmp/display" ] && break; sleep 0.1; done
-if [ ! -s "$tmp/display" ]; then
-  echo "startup.sh: Xvfb did not start:" >&2
-  cat "$tmp/xvfb.log" >&2
-  exit 1
-fi
-display=":$(head -n1 "$tmp/display")"
+bench_name=startup.sh
+source "$root/bench/desktop.sh"
 
 # 60 s of tremolo-shaped pink noise: every band busy, as in real music.
 sox -n -r 44100 -c 2 -b 16 "$tmp/track.wav" synth 60 pinknoise tremolo 2 60 gain -12
 lame --quiet -b 192 "$tmp/track.wav" "$tmp/track.mp3"
-
-# A fresh home for one program: ALSA's default PCM writes into $folder/paced.fifo.
-# No session bus for either program, so neither starts one.
-fresh_home() {
-  local folder=$1
-  mkdir -p "$folder/home" "$folder/config/kuv" "$folder/run"
-  chmod 700 "$folder/run"
-  cat > "$folder/home/.asoundrc" <<EOF
-pcm.!default { type plug slave { pcm { type file slave.pcm "null" file "$folder/paced.fifo" format "raw" } format S16_LE rate 44100 channels 2 } }
-EOF
-  # kuv's splash is a window of its own; the main window is what is timed.
-  printf '[kuv]\nShowSplashScreen=0\n' > "$folder/config/kuv/kuv.ini"
-}
-
-# Sets env_cmd: the environment of a run, and nothing of ours.
-set_env() {
-  local folder=$1
-  env_cmd=(env -i "PATH=$PATH" "DISPLAY=$display" "HOME=$folder/home" "XDG_CONFIG_HOME=$folder/config"
-    "XDG_RUNTIME_DIR=$folder/run" "LANG=C.UTF-8" "DBUS_SESSION_BUS_ADDRESS=unix:path=$folder/no-bus")
-}
-
-# xdotool's own --sync looks only every half second; poll more often.
-wait_visible() {  # pid search-args...
-  local pid=$1
-  shift
-  local deadline=$(($(date +%s) + 60))
-  until DISPLAY=$display xdotool search --onlyvisible "$@" >/dev/null 2>&1; do
-    if ! kill -0 "$pid" 2>/dev/null; then echo "startup.sh: the program ended before showing a window" >&2; return 1; fi
-    if [ "$(date +%s)" -ge "$deadline" ]; then echo "startup.sh: no window within 60 s" >&2; return 1; fi
-    sleep 0.005
-  done
-}
-
-stop_pid() {
-  kill "$1" 2>/dev/null || true
-  wait "$1" 2>/dev/null || true
-  local kept=() pid
-  for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
-  pids=("${kept[@]}")
-}
 
 # Sets `elapsed` to the milliseconds from launch to the visible window of
 # one start in the program's home.
@@ -156,6 +82,8 @@ measure_memory() {
 bench_program() {
   local name=$1
   fresh_home "$tmp/$name"
+  # kuv's splash is a window of its own; the main window is what is timed.
+  printf '[kuv]\nShowSplashScreen=0\n' > "$tmp/$name/config/kuv/kuv.ini"
   # A sink for the start-up runs, which play nothing but may open the device.
   "$drain" "$tmp/$name/paced.fifo" > /dev/null &
   local drain_pid=$!
