@@ -61,6 +61,22 @@ void dropOldest() {
   queue.count.fetch_sub(1, std::memory_order_relaxed);
 }
 
+// The head changes when the record after it falls due: no tick before
+// then has anything to do. Waking at that moment (2 to 10 ms ahead) saves
+// most of the 2 ms wake-ups while a track plays; a record is never more
+// than 10 ms late, less than half a display round.
+std::chrono::milliseconds untilNextRelease(uint32_t heard) {
+  constexpr uint32_t kMinMs = 2, kMaxMs = 10;
+  uint32_t due;
+  {
+    std::lock_guard<std::mutex> hold(queue.lock);
+    if (queue.frames.empty()) return std::chrono::milliseconds(kMinMs);
+    due = queue.frames.size() > 1 ? queue.frames[1].position : queue.frames[0].position;
+  }
+  const uint32_t ms = due > heard ? due - heard : 0;
+  return std::chrono::milliseconds(ms < kMinMs ? kMinMs : ms > kMaxMs ? kMaxMs : ms);
+}
+
 void timerLoop() {
   Clock::time_point next = Clock::now() + kTick;
   while (!stopRequested.load(std::memory_order_relaxed)) {
@@ -75,8 +91,13 @@ void timerLoop() {
     std::this_thread::sleep_until(next);
     if (stopRequested.load(std::memory_order_relaxed)) break;
     // An empty queue has nothing to release; leave the output alone.
-    if (queue.count.load(std::memory_order_relaxed) > 0) releaseVisFrames(heardPosition());
-    next += kTick;
+    auto wait = kTick;
+    if (queue.count.load(std::memory_order_relaxed) > 0) {
+      const uint32_t heard = heardPosition();
+      releaseVisFrames(heard);
+      wait = untilNextRelease(heard);
+    }
+    next += wait;
     // Behind schedule (a busy machine): skip the missed ticks instead of
     // running them back to back.
     const Clock::time_point now = Clock::now();
