@@ -75,11 +75,10 @@ MainWindow::MainWindow()
   receiver_ = [this](uint32_t message, intptr_t lParam) { notification(message, lParam); };
   // The display's frame is shown straight from its buffer: one copy per
   // round (from the display thread into it), no allocation.
-  frameImage_ = QImage(framePixels_, kLedWidth, kLedHeight, kLedStride, QImage::Format_Indexed8);
-  QList<QRgb> greens;
-  for (int i = 0; i < 256; ++i) greens.push_back(qRgb(0, i, 0));
-  frameImage_.setColorTable(greens);
+  frameImage_ = QImage(reinterpret_cast<uchar*>(frameRgb_), kLedWidth, kLedHeight, kLedWidth * 4,
+                       QImage::Format_RGB32);
   std::memset(framePixels_, kLedBackground, sizeof framePixels_);
+  for (uint32_t& pixel : frameRgb_) pixel = qRgb(0, kLedBackground, 0);
   dialTimer_.setInterval(kDialVolumeTimerMs);
   connect(&dialTimer_, &QTimer::timeout, this, [] { dialTimerTick(); });
 }
@@ -208,13 +207,19 @@ void MainWindow::addShortcuts() {
 void MainWindow::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   const QRect dirty = event->rect();
+  const QRect led(28, 28, kLedWidth, kLedHeight);
+  // The display's own repaints (fifty a second) cover nothing else.
+  if (!settings.WinShade && led.contains(dirty)) {
+    std::lock_guard<std::mutex> guard(frameLock_);
+    p.drawImage(led.topLeft(), frameImage_);
+    return;
+  }
   if (settings.WinShade) {
     p.fillRect(rect(), Qt::black);
     p.drawPixmap(0, 0, shadeBackground_);
   } else {
     p.drawPixmap(0, 0, background_);
   }
-  const QRect led(28, 28, kLedWidth, kLedHeight);
   if (!settings.WinShade && led.intersects(dirty)) {
     std::lock_guard<std::mutex> guard(frameLock_);
     p.drawImage(led.topLeft(), frameImage_);
@@ -264,6 +269,10 @@ void MainWindow::presentFrame(const LedFrame& frame) {
     // A still picture (stopped, or no visualisation) costs no repaint.
     if (std::memcmp(framePixels_, frame.pixels, sizeof framePixels_) == 0) return;
     std::memcpy(framePixels_, frame.pixels, sizeof framePixels_);
+    // Intensity i is the colour (0, i, 0).
+    for (int y = 0; y < kLedHeight; ++y)
+      for (int x = 0; x < kLedWidth; ++x)
+        frameRgb_[y * kLedWidth + x] = 0xFF000000u | (static_cast<uint32_t>(framePixels_[y * kLedStride + x]) << 8);
   }
   // One repaint queued at a time: a busy UI thread skips frames instead of
   // piling them up.

@@ -87,6 +87,9 @@ class MainWindow final : public QWidget, public WindowActions {
   // The newest display frame, written by the display thread, shown by paint.
   std::mutex frameLock_;
   uint8_t framePixels_[kLedStride * kLedHeight] = {};
+  // The same frame in the screen's format, converted off the UI thread so a
+  // repaint is a plain copy.
+  uint32_t frameRgb_[kLedWidth * kLedHeight] = {};
   QImage frameImage_;
   std::atomic<bool> frameQueued_{false};
   // The lit part of the dial as its worker last computed it.
