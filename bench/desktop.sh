@@ -79,3 +79,25 @@ stop_pid() {
   for pid in "${pids[@]}"; do [ "$pid" = "$1" ] || kept+=("$pid"); done
   pids=("${kept[@]}")
 }
+
+# Starts a program on $tmp/track.mp3 in its home, with a sink draining its
+# FIFO, and waits for its window. Sets pid, drain_pid, folder and `started`
+# (ns, at launch).
+#   start_playing NAME SEARCH-ARGS -- COMMAND...
+start_playing() {
+  local name=$1
+  shift
+  local search=()
+  while [ "$1" != "--" ]; do search+=("$1"); shift; done
+  shift
+  folder="$tmp/$name"
+  "$drain" "$folder/paced.fifo" > "$folder/drained" &
+  drain_pid=$!
+  pids+=("$drain_pid")
+  set_env "$folder"
+  started=$(date +%s%N)
+  "${env_cmd[@]}" "$@" "$tmp/track.mp3" > "$folder/out.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+  wait_visible "$pid" "${search[@]}" || { cat "$folder/out.log" >&2; exit 1; }
+}

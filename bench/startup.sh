@@ -51,23 +51,8 @@ median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # seconds of sound the sink took meanwhile, proof that it played.
 #   measure_memory NAME SEARCH-ARGS -- COMMAND...
 measure_memory() {
-  local name=$1
-  shift
-  local search=()
-  while [ "$1" != "--" ]; do search+=("$1"); shift; done
-  shift
-  local folder="$tmp/$name"
-  "$drain" "$folder/paced.fifo" > "$folder/drained" &
-  local drain_pid=$!
-  pids+=("$drain_pid")
-  set_env "$folder"
-  local start pid
-  start=$(date +%s%N)
-  "${env_cmd[@]}" "$@" "$tmp/track.mp3" > "$folder/out.log" 2>&1 &
-  pid=$!
-  pids+=("$pid")
-  wait_visible "$pid" "${search[@]}" || { cat "$folder/out.log" >&2; exit 1; }
-  while [ $(($(date +%s%N) - start)) -lt 10000000000 ]; do sleep 0.05; done
+  start_playing "$@"
+  while [ $(($(date +%s%N) - started)) -lt 10000000000 ]; do sleep 0.05; done
   rss=$(awk '/^Rss:/ { print $2 }' "/proc/$pid/smaps_rollup")
   pss=$(awk '/^Pss:/ { print $2 }' "/proc/$pid/smaps_rollup")
   stop_pid "$pid"

@@ -42,22 +42,7 @@ now_ns() { date +%s%N; }
 # whole run, proof that it played in real time).
 #   measure NAME SEARCH-ARGS -- COMMAND...
 measure() {
-  local name=$1
-  shift
-  local search=()
-  while [ "$1" != "--" ]; do search+=("$1"); shift; done
-  shift
-  local folder="$tmp/$name"
-  "$drain" "$folder/paced.fifo" > "$folder/drained" &
-  local drain_pid=$!
-  pids+=("$drain_pid")
-  set_env "$folder"
-  "${env_cmd[@]}" "$@" "$tmp/track.mp3" > "$folder/out.log" 2>&1 &
-  local pid=$!
-  pids+=("$pid")
-  local started
-  started=$(now_ns)
-  wait_visible "$pid" "${search[@]}" || { cat "$folder/out.log" >&2; exit 1; }
+  start_playing "$@"
   sleep "$settle"
   local t0 c0 x0 t1 c1 x1
   t0=$(now_ns) c0=$(cpu_ticks "$pid") x0=$(cpu_ticks "$xvfb_pid")

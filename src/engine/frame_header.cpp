@@ -1,5 +1,6 @@
 #include "engine/frame_header.h"
 
+#include "engine/bit_reader.h"
 #include "engine/frame_context.h"
 
 namespace kuv {
@@ -82,6 +83,14 @@ void decodeHeaderFields(uint32_t word, FrameContext& ctx) {
   ctx.original = static_cast<int32_t>((word >> 2) & 1);
   ctx.emphasis = static_cast<int32_t>(word & 3);
   ctx.channels = ctx.mode == 3 ? 1 : 2;
+}
+
+int32_t announcedBodyLength(uint32_t word) {
+  FrameContext fields;
+  decodeHeaderFields(word, fields);
+  const int32_t body =
+      frameBodyLength(fields.layer, fields.lsf, fields.sampleRateIndex, fields.bitRateIndex, fields.padding);
+  return body > kSlotBytes ? -1 : body;
 }
 
 }  // namespace kuv

@@ -40,6 +40,16 @@ inline bool usableBitRate(uint32_t word, uint32_t reference) {
   return index != 15 && (index != 0 || headerBitRateIndex(reference) == 0);
 }
 
+// A first header is believed only when the frame it announces ends where
+// another header of the same stream begins (or where the input ends): junk
+// in front of the audio holds words that look like headers.
+// The body length the header announces: 0 for free format (left to the
+// bit-rate question), -1 when no frame store could hold it.
+int32_t announcedBodyLength(uint32_t word);
+inline bool confirmsFirstHeader(uint32_t word, uint32_t following) {
+  return ((following ^ word) & kStreamIdentityMask) == 0 && usableBitRate(following, word);
+}
+
 // Layer II allocation tables, ISO 11172-3 B.2a..d and the 13818-3 LSF table.
 enum Layer2Table : int32_t { kAllocA = 0, kAllocB = 1, kAllocC = 2, kAllocD = 3, kAllocLsf = 4 };
 inline constexpr int32_t kLayer2SubbandLimits[5] = {27, 30, 8, 12, 30};

@@ -46,20 +46,12 @@ bool sameStream(const InputStream& s, uint32_t word) {
   return ((word ^ s.reference) & kStreamIdentityMask) == 0 && usableBitRate(word, s.reference);
 }
 
-// Junk in front of the audio (a broken tag, a picture) holds words that look
-// like headers. A first header counts only when the frame it announces is
-// followed by another header of the same stream, or by the end of the input.
 bool confirmedByNextHeader(InputStream& s, uint32_t word) {
-  FrameContext fields;
-  decodeHeaderFields(word, fields);
-  const int32_t body = frameBodyLength(fields.layer, fields.lsf, fields.sampleRateIndex, fields.bitRateIndex,
-                                       fields.padding);
-  if (body <= 0 || body > kSlotBytes) return body == 0;  // free format is left to the bit-rate question
+  const int32_t body = announcedBodyLength(word);
+  if (body <= 0) return body == 0;
   uint8_t next[4];
-  const int32_t got = streamPeek(s, body, next, 4);
-  if (got < 4) return true;
-  const uint32_t following = bigEndian32(next);
-  return ((following ^ word) & kStreamIdentityMask) == 0 && usableBitRate(following, word);
+  if (streamPeek(s, body, next, 4) < 4) return true;
+  return confirmsFirstHeader(word, bigEndian32(next));
 }
 
 enum class Found { kHeader, kEnd };

@@ -78,17 +78,12 @@ int64_t skipId3v2Tags(int handle, int64_t fileSize) {
   return start;
 }
 
-// The frame reader's rule for a first header: the frame it announces must
-// be followed by another header of the same stream, or by the end of the
-// file. `at` is the header's offset in `window`, which starts at file offset
-// `base`.
+// The frame reader's rule for a first header. `at` is the header's offset
+// in `window`, which starts at file offset `base`.
 bool confirmedByNextHeader(int handle, int64_t fileSize, const std::vector<uint8_t>& window, int64_t base,
                            int64_t at, uint32_t word) {
-  FrameContext fields;
-  decodeHeaderFields(word, fields);
-  const int32_t body = frameBodyLength(fields.layer, fields.lsf, fields.sampleRateIndex, fields.bitRateIndex,
-                                       fields.padding);
-  if (body <= 0 || body > kSlotBytes) return body == 0;
+  const int32_t body = announcedBodyLength(word);
+  if (body <= 0) return body == 0;
   const int64_t next = at + 4 + body;
   if (base + next + 4 > fileSize) return true;
   uint8_t bytes[4];
@@ -97,8 +92,7 @@ bool confirmedByNextHeader(int handle, int64_t fileSize, const std::vector<uint8
   } else if (!readAt(handle, base + next, bytes, 4)) {
     return true;
   }
-  const uint32_t following = bigEndian32(bytes);
-  return ((following ^ word) & kStreamIdentityMask) == 0 && usableBitRate(following, word);
+  return confirmsFirstHeader(word, bigEndian32(bytes));
 }
 
 std::string formatSeconds(int64_t seconds) {
