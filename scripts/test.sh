@@ -9,12 +9,13 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 jobs=$(nproc)
 out="$root/build"
 
-cmake -S "$root" -B "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DKUV_WERROR=ON -DKUV_SANITIZE=ON >/dev/null
+cmake -S "$root" -B "$out/asan" -DCMAKE_BUILD_TYPE=Debug -DKUV_WERROR=ON -DKUV_SANITIZE=ON -DKUV_REQUIRE_REFERENCE=ON >/dev/null
 cmake --build "$out/asan" -j"$jobs" --target kuv_core_tests kuv_shell_tests
-cmake -S "$root" -B "$out/tsan" -DCMAKE_BUILD_TYPE=Debug -DKUV_WERROR=ON -DKUV_TSAN=ON >/dev/null
+cmake -S "$root" -B "$out/tsan" -DCMAKE_BUILD_TYPE=Debug -DKUV_WERROR=ON -DKUV_TSAN=ON -DKUV_REQUIRE_REFERENCE=ON >/dev/null
 cmake --build "$out/tsan" -j"$jobs" --target kuv_core_tests kuv_shell_tests
 
-cmake -S "$root" -B "$out/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKUV_WERROR=ON \
+# Missing reference data fails the run: it must never pass without checking.
+cmake -S "$root" -B "$out/test" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKUV_WERROR=ON -DKUV_REQUIRE_REFERENCE=ON \
   -DKUV_ASAN_TESTS="$out/asan/tests/kuv_core_tests" -DKUV_TSAN_TESTS="$out/tsan/tests/kuv_core_tests" \
   -DKUV_ASAN_SHELL_TESTS="$out/asan/tests/kuv_shell_tests" -DKUV_TSAN_SHELL_TESTS="$out/tsan/tests/kuv_shell_tests" >/dev/null
 cmake --build "$out/test" -j"$jobs"

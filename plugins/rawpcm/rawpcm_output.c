@@ -1,7 +1,8 @@
 /*
  * rawpcm: the output plug-in KUV ships. It writes the PCM it is given, as
  * is, into $KUV_RAWPCM_FILE or else ~/kuv-output.raw. The file may be a
- * FIFO, so another program can take the audio as it is decoded.
+ * FIFO, so another program can take the audio as it is decoded; that
+ * program must be reading before playback starts.
  *
  * The decoder thread opens, writes and closes; getPosition and isOpen may
  * come from any thread, so the state they read is atomic and no lock is
@@ -116,13 +117,26 @@ static int32_t rawOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
     fprintf(stderr, "rawpcm: no file to write (set KUV_RAWPCM_FILE or HOME)\n");
     return 0;
   }
-  /* Blocks on a FIFO until a reader comes: that is the reader's pace. */
+  /* Opened non-blocking: a FIFO nobody reads would otherwise hold the
+     decoder thread in open() for good, deaf to Stop and quit. Without a
+     reader that is an open failure; a reader may come and play again. */
   int fd;
   do {
-    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd = open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK, 0644);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    fprintf(stderr, "rawpcm: cannot open %s: %s\n", path, strerror(errno));
+    if (errno == ENXIO) {
+      fprintf(stderr, "rawpcm: cannot open %s: it is a FIFO that no program is reading\n", path);
+    } else {
+      fprintf(stderr, "rawpcm: cannot open %s: %s\n", path, strerror(errno));
+    }
+    return 0;
+  }
+  /* Writes block again, so a FIFO's reader sets the pace. */
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) < 0) {
+    fprintf(stderr, "rawpcm: cannot set up %s: %s\n", path, strerror(errno));
+    close(fd);
     return 0;
   }
   const long long bytesPerSample = eightBit == 1 ? 1 : 2;

@@ -1,8 +1,11 @@
 #include "cli/console_player.h"
 
+#include <pthread.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -104,9 +107,7 @@ void drawProgress(const Progress& progress, int downSample) {
   const PlaybackInfo info = getPlaybackInfo();
   const double perFrame = frameSeconds(info, downSample);
   double elapsed = progress.frame * perFrame;
-  if (outputSystem.getBufferCount && outputSystem.getBufferCount() > 0) {
-    elapsed = outputSystem.getPosition() / 1000.0;
-  }
+  if (outputBufferCount() > 0) elapsed = outputPosition() / 1000.0;
   char bar[31];
   const int width = 30;
   const int filled = progress.totalFrames ? static_cast<int>(static_cast<double>(progress.frame) * width /
@@ -125,16 +126,72 @@ void endProgressLine(Progress& progress) {
   progress.shown = false;
 }
 
-// Turns Ctrl-C into a message for the main loop.
-void watchSignals(ConsoleSink* sink, sigset_t set) {
-  int signal = 0;
-  if (sigwait(&set, &signal) == 0) platform::postRetry(sink->queue, kInterrupted);
+// Turns Ctrl-C and SIGTERM into a message for the main loop. The thread is
+// joined before the queue it posts into goes: finish() closes the queue (so
+// a post in progress gives up) and wakes the thread with a signal of its own.
+class SignalWatcher {
+ public:
+  static constexpr int kWakeSignal = SIGUSR1;
+
+  // Blocks SIGINT and SIGTERM in this thread and every thread started after
+  // it, so only the watcher takes them.
+  explicit SignalWatcher(platform::MessageQueue& queue) : queue_(queue) {
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // The wake signal is blocked only while the watcher starts, so it
+    // inherits the block and the signal can never reach another thread.
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, kWakeSignal);
+    pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+    sigaddset(&signals, kWakeSignal);
+    thread_ = std::thread(&SignalWatcher::watch, this, signals);
+    pthread_sigmask(SIG_UNBLOCK, &wake, nullptr);
+  }
+  ~SignalWatcher() { finish(); }
+  SignalWatcher(const SignalWatcher&) = delete;
+  SignalWatcher& operator=(const SignalWatcher&) = delete;
+
+  // Ends the thread; the queue takes no more messages after this.
+  void finish() {
+    if (!thread_.joinable()) return;
+    finishing_.store(true);
+    queue_.close();
+    pthread_kill(thread_.native_handle(), kWakeSignal);
+    thread_.join();
+  }
+
+ private:
+  void watch(sigset_t signals) {
+    for (;;) {
+      int signal = 0;
+      if (sigwait(&signals, &signal) != 0 || finishing_.load()) return;
+      if (signal != kWakeSignal) platform::postRetry(queue_, kInterrupted);
+    }
+  }
+
+  platform::MessageQueue& queue_;
+  std::atomic<bool> finishing_{false};
+  std::thread thread_;
+};
+
+bool isNotification(uint32_t message) {
+  return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED || message == ENGINE_PROGRESS ||
+         message == ENGINE_OPEN_FAILED;
+}
+
+// One line on stderr for an input that produced no audio.
+void reportInput(const std::string& name, const char* reason) {
+  std::fprintf(stderr, "kuv-decode: %s: %s\n", name.c_str(), reason);
 }
 
 }  // namespace
 
 int runConsolePlayer(const ConsoleOptions& options) {
-  if (options.inputs.empty()) return 2;
+  if (options.inputs.empty()) return kExitUsage;
   loadSettings();
   settings.AudioOutputSystem = !options.waveFile.empty() ? kWaveFileOutput
                                : options.plugin          ? kPluginOutput
@@ -155,27 +212,40 @@ int runConsolePlayer(const ConsoleOptions& options) {
     });
   }
 
+  // The watcher is declared after the sink, so it ends before the queue.
   auto sink = std::make_unique<ConsoleSink>();
   sink->queue.open();
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-  std::thread watcher(watchSignals, sink.get(), signals);
-  watcher.detach();  // blocked in sigwait for the life of the process
+  SignalWatcher watcher(sink->queue);
+
+  bool inputFailed = false;
+  // The names become the playlist; the first named plays first, and with
+  // ShufflePlay the rest follow in shuffled order. A name that adds nothing
+  // has failed (the playlist has said why).
+  clearPlaylist();
+  for (const std::string& input : options.inputs) {
+    const int32_t before = entryCount();
+    addByName(kAddNormal, input);
+    if (entryCount() > before) continue;
+    struct stat info;
+    reportInput(input, stat(input.c_str(), &info) != 0 ? "cannot open" : "nothing to play");
+    inputFailed = true;
+  }
+  selectEntry(0);
+  if (settings.ShufflePlay == 1) shuffleEntries();
 
   startVisQueue();
   NotificationSink engineSink{sinkSend, sinkPost, sinkRelease, sink.get()};
   if (startEngine(engineSink) < 0) {
     std::fprintf(stderr, "kuv-decode: cannot start the decoder\n");
-    return 1;
+    stopVisQueue();
+    return kExitInputFailed;
   }
 
   const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
   bool interrupted = false;
-  bool failures = false;
-  int32_t failedInARow = 0;  // since the last track that started
+  bool outputFailed = false;
+  int32_t failedInARow = 0;  // since the last track that played to its end
+  int32_t ticket = 0;        // of the play command the notifications must carry
   std::string path;
   Progress progress;
 
@@ -183,40 +253,39 @@ int runConsolePlayer(const ConsoleOptions& options) {
     if (!currentPath(path)) return false;
     progress = Progress{};
     progress.title = titleOf(path);
-    play(path);
-    return true;
+    ticket = play(path);
+    if (ticket > 0) return true;
+    std::fprintf(stderr, "kuv-decode: the decoder does not take commands\n");
+    inputFailed = true;
+    return false;
   };
-  // Moves on after a track ended (by RepeatPlay) or could not be opened
-  // (to the next entry, wrapping with RepeatPlay 1, never the same one
-  // again); false when playback ends.
-  auto advance = [&](bool openFailed) -> bool {
+  // Moves on after a track ended (by RepeatPlay) or failed (to the next
+  // entry, wrapping with RepeatPlay 1, never the same one again, and not
+  // once every entry has failed in a row); false when playback ends.
+  auto advance = [&](bool failed) -> bool {
     endProgressLine(progress);
-    if (!openFailed) return advanceAtTrackEnd(settings.RepeatPlay, path) && startCurrent();
+    if (!failed) return advanceAtTrackEnd(settings.RepeatPlay, path) && startCurrent();
     if (++failedInARow >= entryCount()) return false;
     if (nextEntry() || (settings.RepeatPlay == 1 && selectEntry(0))) return startCurrent();
     return false;
   };
 
-  // The names become the playlist; the first named plays first, and with
-  // ShufflePlay the rest follow in shuffled order.
-  clearPlaylist();
-  for (const std::string& input : options.inputs) addByName(kAddNormal, input);
-  selectEntry(0);
-  if (settings.ShufflePlay == 1) shuffleEntries();
   if (!startCurrent()) {
-    std::fprintf(stderr, "kuv-decode: nothing to play\n");
+    if (entryCount() == 0) std::fprintf(stderr, "kuv-decode: nothing to play\n");
     shutdownEngine();
     stopVisQueue();
-    return 1;
+    return kExitInputFailed;
   }
 
   auto lastDraw = std::chrono::steady_clock::now();
   platform::ThreadMessage message;
   bool running = true;
   while (running && sink->queue.get(&message)) {
-    switch (message.message) {
+    const bool sent = isSent(message.message, message.lParam);
+    // A late report about a track already left changes nothing.
+    const bool current = !isNotification(message.message) || static_cast<int32_t>(message.wParam) == ticket;
+    switch (current ? message.message : 0) {
       case ENGINE_TRACK_STARTED:
-        failedInARow = 0;
         progress.totalFrames = static_cast<uint32_t>(message.lParam);
         progress.frame = 0;
         if (showProgress) {
@@ -233,18 +302,38 @@ int runConsolePlayer(const ConsoleOptions& options) {
         }
         break;
       case ENGINE_TRACK_ENDED:
-        if (isSent(message.message, message.lParam)) acknowledge(*sink);
-        if (progress.shown) {
-          progress.frame = progress.totalFrames;
-          drawProgress(progress, settings.DownSample);
+        if (message.lParam == kTrackOutputFailed) {
+          // The engine has said why and closed the output.
+          endProgressLine(progress);
+          std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", path.c_str());
+          outputFailed = true;
+          running = false;
+        } else if (message.lParam == kTrackNoAudio) {
+          endProgressLine(progress);
+          reportInput(path, "no MPEG audio");
+          inputFailed = true;
+          running = advance(true);
+        } else {
+          if (progress.shown) {
+            progress.frame = progress.totalFrames;
+            drawProgress(progress, settings.DownSample);
+          }
+          failedInARow = 0;
+          running = advance(false);
         }
-        running = advance(false);
-        continue;
+        break;
       case ENGINE_OPEN_FAILED:
         endProgressLine(progress);
-        std::fprintf(stderr, "kuv-decode: cannot open %s\n", path.c_str());
-        failures = true;
-        running = advance(true);
+        if (message.lParam == kOpenFailedOutput) {
+          // The output system has said why; no other input would fare better.
+          std::fprintf(stderr, "kuv-decode: the output could not be opened; stopped\n");
+          outputFailed = true;
+          running = false;
+        } else {
+          reportInput(path, "cannot open");
+          inputFailed = true;
+          running = advance(true);
+        }
         break;
       case kInterrupted:
         interrupted = true;
@@ -253,20 +342,26 @@ int runConsolePlayer(const ConsoleOptions& options) {
       default:
         break;
     }
-    if (isSent(message.message, message.lParam)) acknowledge(*sink);
+    if (sent) acknowledge(*sink);
   }
   endProgressLine(progress);
 
   if (interrupted) stop();
   closeOutput();
-  // The output plays out what it holds, then the engine may go.
-  while (outputSystem.isOpen && outputSystem.isOpen() && !interrupted) {
+  // The output plays out what it holds, then the engine may go. (No
+  // accessor tells whether it is open; the record is read here only after a
+  // notification from the engine, so after its one selection, and kuv-decode
+  // never changes the output system.)
+  while (!interrupted && outputIsOpen()) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(40));
   shutdownEngine();
   stopVisQueue();
-  return (!failures && !interrupted) ? 0 : 1;
+  watcher.finish();
+  if (interrupted) return kExitInterrupted;
+  if (outputFailed) return kExitOutputFailed;
+  return inputFailed ? kExitInputFailed : kExitOk;
 }
 
 int listPlaylist(const std::vector<std::string>& names) {

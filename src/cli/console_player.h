@@ -22,9 +22,16 @@ struct ConsoleOptions {
   int repeat = -1;          // --repeat N: RepeatPlay (-1: keep the setting)
 };
 
+// kuv-decode's exit statuses, strongest first when several apply.
+constexpr int kExitInterrupted = 130;  // Ctrl-C or SIGTERM
+constexpr int kExitOutputFailed = 3;   // the output could not be opened or written; playback stopped
+constexpr int kExitUsage = 2;          // bad command line
+constexpr int kExitInputFailed = 1;    // an input could not be opened, held no audio, or named nothing
+constexpr int kExitOk = 0;             // every input produced audio
+
 // Adds the inputs to the playlist and plays it as the player does, by
-// RepeatPlay and ShufflePlay. Returns the exit status: 0 when no entry
-// failed to open and nothing interrupted playback.
+// RepeatPlay and ShufflePlay. Each input that fails gets one line on stderr
+// saying why. Returns one of the exit statuses above.
 int runConsolePlayer(const ConsoleOptions& options);
 
 // Adds the names to the playlist and prints it, one entry a line with its

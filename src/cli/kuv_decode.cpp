@@ -1,5 +1,7 @@
 // kuv-decode: the console side of the player's engine.
 //   kuv-decode --info FILE|URL ...   describe each input's frames
+#include <signal.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -117,7 +119,13 @@ const char kUsage[] =
     "  --yes              answer Yes to questions about damaged streams\n"
     "  -q, --quiet        no progress display\n"
     "  -h, --help         this text\n"
-    "  --version          the version\n";
+    "  --version          the version\n"
+    "exit status when playing:\n"
+    "  0    every input produced audio\n"
+    "  1    an input could not be opened, held no MPEG audio or named nothing (one line each on stderr)\n"
+    "  2    bad command line\n"
+    "  3    the output could not be opened or written (disk full, no device); playback stopped\n"
+    "  130  interrupted (Ctrl-C, SIGTERM)\n";
 
 // Parses an integer option value within [low, high].
 bool intValue(const char* text, int low, int high, int* out) {
@@ -131,23 +139,23 @@ bool intValue(const char* text, int low, int high, int* out) {
 
 int badUsage() {
   std::fputs(kUsage, stderr);
-  return 2;
+  return kuv::kExitUsage;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   kuv::ignoreSigpipe();
+  // Past a file-size limit a write fails with EFBIG and is reported, rather
+  // than the signal killing the process with a half-written wave file.
+  signal(SIGXFSZ, SIG_IGN);
   if (argc >= 2 && std::strcmp(argv[1], "--list-devices") == 0) return listDevices();
   if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
     if (argc < 3) return badUsage();
     return kuv::listPlaylist(std::vector<std::string>(argv + 2, argv + argc));
   }
   if (argc >= 2 && std::strcmp(argv[1], "--info") == 0) {
-    if (argc < 3) {
-      std::fputs(kUsage, stderr);
-      return 2;
-    }
+    if (argc < 3) return badUsage();
     int status = 0;
     for (int i = 2; i < argc; ++i) status |= describe(argv[i]);
     return status;
@@ -158,7 +166,7 @@ int main(int argc, char** argv) {
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
     auto bad = [&](const char* what) {
       std::fprintf(stderr, "kuv-decode: %s\n%s", what, kUsage);
-      return 2;
+      return kuv::kExitUsage;
     };
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <iterator>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -123,6 +124,20 @@ void setSettingsString(char (&field)[kSettingsStringBytes], const std::string& v
   // Clearing the tail after the copy means a reader on another thread never
   // sees an emptied buffer mid-update.
   std::memset(field + n, 0, kSettingsStringBytes - n);
+}
+
+namespace {
+std::mutex settingsTextLock;
+}  // namespace
+
+std::string sharedSettingText(const char (&field)[kSettingsStringBytes]) {
+  std::lock_guard<std::mutex> guard(settingsTextLock);
+  return std::string(field, strnlen(field, kSettingsStringBytes));
+}
+
+void setSharedSettingText(char (&field)[kSettingsStringBytes], const std::string& value) {
+  std::lock_guard<std::mutex> guard(settingsTextLock);
+  setSettingsString(field, value);
 }
 
 std::string chooseSettingsFile(const std::string& exeFolder) {

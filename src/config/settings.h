@@ -1,6 +1,7 @@
 // The player's settings: one record, one field per key of kuv.ini.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -89,6 +90,19 @@ std::string defaultPreviousFolder(const std::string& exeFolder);
 // user's configuration folder (creating that folder), fills `settings`.
 bool loadSettings();
 bool saveSettings();
+
+// Numbers that cross threads (the user-interface thread writes them while the
+// decoder, download, display or dial thread reads them) are loaded and stored
+// through these on every side, never plainly: relaxed atomics, as cheap as a
+// plain word. Texts that cross threads are copied under one lock.
+inline int32_t sharedSetting(const int32_t& field) {
+  return std::atomic_ref<int32_t>(const_cast<int32_t&>(field)).load(std::memory_order_relaxed);
+}
+inline void setSharedSetting(int32_t& field, int32_t value) {
+  std::atomic_ref<int32_t>(field).store(value, std::memory_order_relaxed);
+}
+std::string sharedSettingText(const char (&field)[kSettingsStringBytes]);
+void setSharedSettingText(char (&field)[kSettingsStringBytes], const std::string& value);
 
 // Copies a string into a settings buffer, cut to 259 characters.
 void setSettingsString(char (&field)[kSettingsStringBytes], const std::string& value);

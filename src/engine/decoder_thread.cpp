@@ -39,6 +39,13 @@ struct Engine {
   // so that waits inside a track (for room in the staging buffer, for a URL's
   // first bytes) end without waiting for the next frame.
   std::atomic<int> abandon{0};
+  // Stop commands posted but not yet taken from the queue. A play command
+  // taken while one is pending is already stopped: its open gives up at once.
+  std::atomic<int32_t> pendingStops{0};
+  // Tickets of play commands: the last one handed out, and (decoder thread
+  // only) the one of the track being played, sent with every notification.
+  std::atomic<uint32_t> lastTicket{0};
+  uint32_t ticket = 0;
   std::atomic<int> quitting{0};
   std::atomic<int> ended{0};
   // PlaybackInfo, published field by field; readers may see a mix.
@@ -55,13 +62,23 @@ int32_t nextEngineId = 1;
 
 void sendNotification(uint32_t message, intptr_t lParam) {
   if (engine.quitting.load() || !engine.sink.send) return;
-  engine.sink.send(engine.sink.context, message, 0, lParam);
+  engine.sink.send(engine.sink.context, message, engine.ticket, lParam);
 }
 
 void postNotification(uint32_t message, intptr_t lParam) {
   if (engine.quitting.load() || !engine.sink.post) return;
-  engine.sink.post(engine.sink.context, message, 0, lParam);
+  engine.sink.post(engine.sink.context, message, engine.ticket, lParam);
 }
+
+// A play command taken from the queue: its ticket, and whether a stop
+// posted after it already asks it to give up.
+void beginCommand(const platform::ThreadMessage& message) {
+  engine.ticket = static_cast<uint32_t>(message.wParam);
+  engine.abandon.store(0);
+  if (engine.pendingStops.load() > 0) engine.abandon.store(1);
+}
+
+void stopTaken() { engine.pendingStops.fetch_sub(1); }
 
 void setThreadPriority(int32_t decoderPriority) {
   // Raising the priority needs privileges; refused quietly without them.
@@ -88,6 +105,7 @@ struct Player {
   int32_t eightBit = 0;
   int32_t volume = 0;
   int32_t openRate = 0;  // rate the output is open with; 0 when it is not
+  int32_t openChannels = 0;
   bool stopRequested = false;
   uint32_t frameCounter = 0;
   std::unique_ptr<uint8_t[]> staging;
@@ -106,8 +124,8 @@ void seek(Player& p, const platform::ThreadMessage& message) {
   outputSystem.flush();
   outputSystem.setPosition(static_cast<int32_t>(seconds));
   clearVisQueue();
-  setVisByteCounter(seconds * static_cast<uint32_t>(p.ctx.outChannels) * static_cast<uint32_t>(p.ctx.outRate) *
-                    static_cast<uint32_t>(p.ctx.outBits / 8));
+  setVisByteCounter(static_cast<uint64_t>(seconds) * static_cast<uint64_t>(p.ctx.outChannels) *
+                    static_cast<uint64_t>(p.ctx.outRate) * static_cast<uint64_t>(p.ctx.outBits / 8));
   p.frameCounter = currentFrame(s, p.ctx);
 }
 
@@ -125,34 +143,54 @@ void drainStaging(Player& p) {
   p.pcm.fill = 0;
 }
 
+// Closes the output and forgets how it was open, so the next track opens it
+// afresh (a device that failed may work again by then).
+void closeOutputDevice(Player& p, int32_t discard) {
+  if (outputSystem.isOpen()) outputSystem.close(discard);
+  p.openRate = 0;
+  p.openChannels = 0;
+}
+
+// Takes up a volume change made on another thread.
+void followVolume(Player& p) {
+  const int32_t volume = sharedSetting(settings.EqVolume);
+  if (volume == p.volume) return;
+  p.volume = volume;
+  outputSystem.setVolume(p.volume);
+}
+
+// How a track's frame loop ended.
+enum class TrackEnd { kStream, kStopped, kQuit, kOutputOpenFailed, kWriteFailed };
+
 // Plays the named input. Returns false when the thread must end.
 bool runTrack(Player& p) {
   FrameContext& ctx = p.ctx;
-  const int32_t downSample = settings.DownSample >= 0 && settings.DownSample <= 2 ? settings.DownSample : 0;
+  // The settings this track plays with, read once at its start.
+  const int32_t downSampleSetting = sharedSetting(settings.DownSample);
+  const int32_t downSample = downSampleSetting >= 0 && downSampleSetting <= 2 ? downSampleSetting : 0;
+  const int32_t channels = sharedSetting(settings.Channels);
+  const int32_t system = sharedSetting(settings.AudioOutputSystem);
+  const int32_t eightBitSetting = sharedSetting(settings.AudioOutput8Bit);
   p.stopRequested = false;
   p.frameCounter = 0;
-  engine.abandon.store(0);
 
-  if (settings.AudioOutputSystem != p.system) {
-    p.system = settings.AudioOutputSystem;
+  if (system != p.system) {
+    p.system = system;
     if (outputSystem.close) outputSystem.close(1);
     selectOutputSystem(p.system);
     p.openRate = 0;
+    p.openChannels = 0;
   }
   if (!outputSystem.init()) return true;
-  if (settings.EqVolume != p.volume) {
-    p.volume = settings.EqVolume;
-    outputSystem.setVolume(p.volume);
-  }
-  const int32_t monoOut = settings.Channels >= 0 ? 1 : 0;
+  followVolume(p);
+  const int32_t monoOut = channels >= 0 ? 1 : 0;
   const int32_t outChannels = monoOut ? 1 : 2;
-  const int32_t eightBit = settings.AudioOutput8Bit != 0 ? 1 : 0;
-  if (settings.AudioOutput8Bit != p.eightBit) {
-    outputSystem.close(1);
-    p.eightBit = settings.AudioOutput8Bit;
-    p.openRate = 0;
+  const int32_t eightBit = eightBitSetting != 0 ? 1 : 0;
+  if (eightBitSetting != p.eightBit) {
+    closeOutputDevice(p, 1);
+    p.eightBit = eightBitSetting;
   }
-  routeOutput(ctx, settings.Channels, downSample, eightBit);
+  routeOutput(ctx, channels, downSample, eightBit);
   ctx.pcm = &p.pcm;
   if (eightBit) buildEightBitTable();
   buildSynthesisWindow(32768.0);
@@ -165,24 +203,29 @@ bool runTrack(Player& p) {
   InputStream& s = *engine.stream;
   s.url.abandon = &engine.abandon;
   if (!openStream(s, p.name)) {
-    postNotification(ENGINE_OPEN_FAILED, 0);
+    // An open given up for a stop or quit is no failure to report: the
+    // receiver has already moved on.
+    if (!engine.abandon.load()) postNotification(ENGINE_OPEN_FAILED, kOpenFailedInput);
     return true;
   }
   outputSystem.setPosition(0);
   sendNotification(ENGINE_PROGRESS, 0);
   resetFrameState(s);
   bool justStarted = true;
-  bool quit = false;
+  bool decodedAny = false;
+  TrackEnd end = TrackEnd::kStream;
 
   while (readFrame(s, ctx)) {
     platform::ThreadMessage message;
     if (engine.queue.peek(&message)) {
       if (message.message == platform::WM_QUIT) {
-        quit = true;
+        end = TrackEnd::kQuit;
         break;
       }
       if (message.message == ENGINE_STOP) {
+        stopTaken();
         p.stopRequested = true;
+        end = TrackEnd::kStopped;
         outputSystem.flush();
         break;
       }
@@ -210,17 +253,22 @@ bool runTrack(Player& p) {
         sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(s, ctx)));
       }
       p.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
-      if (rate != p.openRate) {
-        p.openRate = rate;
-        // PCM staged in the old format goes to the old output first.
+      // A new rate or channel count needs the device opened anew (mono into
+      // a stereo device would play at double speed).
+      if (rate != p.openRate || outChannels != p.openChannels) {
+        // PCM staged in the old format goes to the old output first, and the
+        // old track is played out before the device closes, unless stopped.
         drainStaging(p);
-        if (outputSystem.isOpen()) outputSystem.close(1);
+        closeOutputDevice(p, engine.abandon.load() ? 1 : 0);
         if (!outputSystem.open(rate, outChannels, eightBit)) {
-          p.openRate = 0;
           p.stopRequested = true;
+          end = TrackEnd::kOutputOpenFailed;
           break;
         }
-        outputSystem.setVolume(settings.EqVolume);
+        p.openRate = rate;
+        p.openChannels = outChannels;
+        p.volume = sharedSetting(settings.EqVolume);
+        outputSystem.setVolume(p.volume);
         ctx.outRate = rate;
         ctx.outChannels = outChannels;
         ctx.outBits = eightBit ? 8 : 16;
@@ -230,17 +278,23 @@ bool runTrack(Player& p) {
 
     const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
     if (result == kFrameWriteFailed) {
+      // A stop during a blocked write is no failure of the output.
+      if (engine.abandon.load()) continue;
+      // One box, and the output is closed: writing on into a device that
+      // refused data would only fail again, track after track.
       platform::messageBox("KUVec2 Error: Could not write audio data\nDevice is full?", "KUVec2 Error Message...",
                            kEngineBoxStyle);
+      p.pcm.fill = 0;
+      closeOutputDevice(p, 1);
+      end = TrackEnd::kWriteFailed;
       break;
     }
     if (result < 0) continue;
-    if (settings.EqVolume != p.volume) {
-      p.volume = settings.EqVolume;
-      outputSystem.setVolume(p.volume);
-    }
-    if (settings.DecoderPriority != p.priority) {
-      p.priority = settings.DecoderPriority;
+    decodedAny = true;
+    followVolume(p);
+    const int32_t priority = sharedSetting(settings.DecoderPriority);
+    if (priority != p.priority) {
+      p.priority = priority;
       setThreadPriority(p.priority);
     }
     ++p.frameCounter;
@@ -252,14 +306,18 @@ bool runTrack(Player& p) {
 
   closeStream(s);
   engine.playing.store(0);
-  if (quit) return false;
+  if (end == TrackEnd::kQuit) return false;
   // A stop asked for while the last frames were read is still a stop.
-  if (!p.stopRequested && !engine.abandon.load()) {
-    sendNotification(ENGINE_TRACK_ENDED, 0);
-  } else {
+  if (engine.abandon.load() || end == TrackEnd::kStopped) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     outputSystem.flush();
     p.pcm.fill = 0;
+  } else if (end == TrackEnd::kOutputOpenFailed) {
+    postNotification(ENGINE_OPEN_FAILED, kOpenFailedOutput);
+  } else if (end == TrackEnd::kWriteFailed) {
+    sendNotification(ENGINE_TRACK_ENDED, kTrackOutputFailed);
+  } else {
+    sendNotification(ENGINE_TRACK_ENDED, decodedAny ? kTrackEndedNormally : kTrackNoAudio);
   }
   return true;
 }
@@ -267,13 +325,13 @@ bool runTrack(Player& p) {
 void decoderThread() {
   auto player = std::make_unique<Player>();
   Player& p = *player;
-  p.priority = settings.DecoderPriority;
+  p.priority = sharedSetting(settings.DecoderPriority);
   setThreadPriority(p.priority);
-  p.system = settings.AudioOutputSystem;
+  p.system = sharedSetting(settings.AudioOutputSystem);
   selectOutputSystem(p.system);
-  p.volume = settings.EqVolume;
+  p.volume = sharedSetting(settings.EqVolume);
   outputSystem.setVolume(p.volume);
-  p.eightBit = settings.AudioOutput8Bit;
+  p.eightBit = sharedSetting(settings.AudioOutput8Bit);
   p.staging = std::make_unique<uint8_t[]>(kPcmStagingBytes);
   p.pcm.data = p.staging.get();
   p.pcm.fill = 0;
@@ -286,25 +344,28 @@ void decoderThread() {
         p.name = takeName(message);
         [[fallthrough]];
       case ENGINE_PLAY:
+        beginCommand(message);
         if (!runTrack(p)) goto end;
         break;
+      case ENGINE_STOP:
+        stopTaken();
+        break;
       case ENGINE_CLOSE_OUTPUT:
-        if (outputSystem.isOpen()) {
-          if (message.lParam == 0) drainStaging(p);
-          outputSystem.close(static_cast<int32_t>(message.lParam));
-        }
+        if (outputSystem.isOpen() && message.lParam == 0) drainStaging(p);
+        closeOutputDevice(p, static_cast<int32_t>(message.lParam));
         if (!outputSystem.shutdown()) {
           platform::messageBox("KUVec2: Error on Audio System Shutdown!", "Error...", kEngineBoxStyle);
         }
-        p.openRate = 0;
         p.pcm.fill = 0;
         break;
-      case ENGINE_SETTINGS_CHANGED:
-        if (settings.DecoderPriority != p.priority) {
-          p.priority = settings.DecoderPriority;
+      case ENGINE_SETTINGS_CHANGED: {
+        const int32_t priority = sharedSetting(settings.DecoderPriority);
+        if (priority != p.priority) {
+          p.priority = priority;
           setThreadPriority(p.priority);
         }
         break;
+      }
       default:
         discard(message);
         break;
@@ -340,6 +401,7 @@ int32_t startEngine(const NotificationSink& sink) {
   if (engine.thread.joinable()) return -1;
   engine.sink = sink;
   engine.abandon.store(0);
+  engine.pendingStops.store(0);
   engine.quitting.store(0);
   engine.ended.store(0);
   if (!engine.stream) engine.stream = std::make_unique<InputStream>();
@@ -370,11 +432,11 @@ void shutdownEngine() {
     const auto waited = Clock::now() - start;
     if (!resumed && waited > std::chrono::milliseconds(100)) {
       resumed = true;
-      if (outputSystem.resume) outputSystem.resume();
+      outputResume();
     }
     if (!flushed && waited > std::chrono::milliseconds(500)) {
       flushed = true;
-      if (outputSystem.flush) outputSystem.flush();
+      outputFlush();
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
@@ -382,18 +444,40 @@ void shutdownEngine() {
   engine.playing.store(0);
 }
 
+namespace {
+uint32_t nextTicket() {
+  uint32_t ticket = engine.lastTicket.fetch_add(1) + 1;
+  if (ticket > 0x7FFFFFFFu) {  // tickets stay positive as int32_t
+    engine.lastTicket.store(1);
+    ticket = 1;
+  }
+  return ticket;
+}
+}  // namespace
+
 int32_t play(const std::string& name) {
   auto* copy = new std::string(name);
-  if (postCommand(ENGINE_PLAY_FILE, 0, reinterpret_cast<intptr_t>(copy))) return 1;
+  const uint32_t ticket = nextTicket();
+  if (postCommand(ENGINE_PLAY_FILE, ticket, reinterpret_cast<intptr_t>(copy))) return static_cast<int32_t>(ticket);
   delete copy;
   return 0;
 }
 
-int32_t play() { return postCommand(ENGINE_PLAY, 0, 0); }
+int32_t play() {
+  const uint32_t ticket = nextTicket();
+  return postCommand(ENGINE_PLAY, ticket, 0) ? static_cast<int32_t>(ticket) : 0;
+}
 
+// Takes effect at once, not only when the thread reads the message: a
+// connecting URL gives up, a stalled download is cut (its reader then sees
+// the end of the stream), a wait for room in the output ends.
 int32_t stop() {
+  engine.pendingStops.fetch_add(1);
   engine.abandon.store(1);
-  return postCommand(ENGINE_STOP, 0, 1);
+  if (engine.stream) abortUrl(engine.stream->url);
+  if (postCommand(ENGINE_STOP, 0, 1)) return 1;
+  engine.pendingStops.fetch_sub(1);
+  return 0;
 }
 
 int32_t closeOutput() { return postCommand(ENGINE_CLOSE_OUTPUT, 0, 0); }

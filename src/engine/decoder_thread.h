@@ -21,6 +21,18 @@ constexpr uint32_t ENGINE_TRACK_STARTED = 0x8201;  // sent; lParam = total frame
 constexpr uint32_t ENGINE_PROGRESS = 0x8202;       // sent once with 0, then posted; lParam = frame counter
 constexpr uint32_t ENGINE_OPEN_FAILED = 0x8203;    // posted
 
+// Every notification carries in wParam the ticket of the play command it
+// belongs to (what play() returned), so a receiver can tell a late report of
+// a track it has already left from one about the track it asked for.
+//
+// lParam of ENGINE_OPEN_FAILED: what could not be opened.
+constexpr intptr_t kOpenFailedInput = 0;   // the file or URL
+constexpr intptr_t kOpenFailedOutput = 1;  // the output (it has said why); stop
+// lParam of ENGINE_TRACK_ENDED: how the track ended.
+constexpr intptr_t kTrackEndedNormally = 0;  // end of stream after audio
+constexpr intptr_t kTrackOutputFailed = 1;   // a write failed; the output is closed; stop
+constexpr intptr_t kTrackNoAudio = 2;        // not one frame could be decoded
+
 // Where notifications go. `send` must not return before the receiver has
 // handled the message; `post` must not wait for it. `release` (optional)
 // makes a send in progress return at once: the engine calls it when it shuts
@@ -46,6 +58,8 @@ int32_t startEngine(const NotificationSink& sink);
 // stalled URL, a notification being sent).
 void shutdownEngine();
 
+// The play commands return the command's ticket (> 0), or 0 when it could
+// not be posted.
 int32_t play(const std::string& name);  // ENGINE_PLAY_FILE
 int32_t play();                          // ENGINE_PLAY: the last name again
 int32_t stop();

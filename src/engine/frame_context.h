@@ -39,6 +39,10 @@ struct FrameContext {
   int32_t jointBound = 0;     // Layers I and II: first intensity-coded sub-band
   int32_t subbandLimit = 0;   // Layer II: coded sub-bands
   int32_t allocTable = 0;     // Layer II: Layer2Table
+  // Free format (bitRateIndex 0): the stream's frame length in bytes without
+  // the padding slot, header included, as measured between two of its
+  // headers; 0 while unknown.
+  int32_t freeFrameBytes = 0;
 
   // The body of the current frame (CRC word included when present).
   int32_t bodyLength = 0;

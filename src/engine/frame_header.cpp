@@ -30,7 +30,13 @@ bool isPlausibleHeader(uint32_t word) {
 Layer2Table selectLayer2Table(int32_t lsf, int32_t sampleRateIndex, int32_t bitRateIndex, int32_t channels) {
   if (lsf) return kAllocLsf;
   if (bitRateIndex <= 0 || bitRateIndex >= 15) return kAllocA;
-  const int32_t perChannel = bitRateKbps(0, 2, bitRateIndex) / (channels > 1 ? channels : 1);
+  return selectLayer2TableByKbps(lsf, sampleRateIndex, bitRateKbps(0, 2, bitRateIndex), channels);
+}
+
+Layer2Table selectLayer2TableByKbps(int32_t lsf, int32_t sampleRateIndex, int32_t kbps, int32_t channels) {
+  if (lsf) return kAllocLsf;
+  if (kbps <= 0) return kAllocA;
+  const int32_t perChannel = kbps / (channels > 1 ? channels : 1);
   switch (sampleRateIndex) {
     case 0:  // 44100
       return perChannel <= 48 ? kAllocC : perChannel <= 80 ? kAllocA : kAllocB;

@@ -43,11 +43,20 @@ inline bool usableBitRate(uint32_t word, uint32_t reference) {
 // A first header is believed only when the frame it announces ends where
 // another header of the same stream begins (or where the input ends): junk
 // in front of the audio holds words that look like headers.
-// The body length the header announces: 0 for free format (left to the
-// bit-rate question), -1 when no frame store could hold it.
+// The body length the header announces: 0 for free format (its length is
+// measured by the reader), -1 when no frame store could hold it.
 int32_t announcedBodyLength(uint32_t word);
 inline bool confirmsFirstHeader(uint32_t word, uint32_t following) {
   return ((following ^ word) & kStreamIdentityMask) == 0 && usableBitRate(following, word);
+}
+
+// Bytes the padding bit adds: one slot, 4 bytes in Layer I, 1 otherwise.
+inline int32_t paddingSlotBytes(int32_t layer) { return layer == 1 ? 4 : 1; }
+
+// Body bytes of a free-format frame whose unpadded length (header included)
+// is frameBytes; 0 when that is unknown.
+inline int32_t freeFormatBodyLength(int32_t layer, int32_t frameBytes, int32_t padding) {
+  return frameBytes > 0 ? frameBytes + padding * paddingSlotBytes(layer) - 4 : 0;
 }
 
 // Layer II allocation tables, ISO 11172-3 B.2a..d and the 13818-3 LSF table.
@@ -56,6 +65,8 @@ inline constexpr int32_t kLayer2SubbandLimits[5] = {27, 30, 8, 12, 30};
 
 // The table a Layer II frame uses, by sampling rate and bit rate per channel.
 Layer2Table selectLayer2Table(int32_t lsf, int32_t sampleRateIndex, int32_t bitRateIndex, int32_t channels);
+// The same by the total bit rate in kbit/s (free format has no index).
+Layer2Table selectLayer2TableByKbps(int32_t lsf, int32_t sampleRateIndex, int32_t kbps, int32_t channels);
 
 // Layer III side information bytes (without a CRC word).
 int32_t layer3SideInfoLength(int32_t lsf, int32_t channels);

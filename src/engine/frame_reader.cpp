@@ -54,6 +54,36 @@ bool confirmedByNextHeader(InputStream& s, uint32_t word) {
   return confirmsFirstHeader(word, bigEndian32(next));
 }
 
+// A free-format header states no length: the frame ends where the next
+// header of the stream begins. That header must be the stream's own (sync,
+// version, layer, rate, free format), lie close enough for the frame to fit
+// a store slot, padded or not, and be followed in turn by a third header at
+// the same length (unless the input ends first), since the body may hold a
+// word that looks like one. `word` is the header just read. Returns the
+// unpadded length, header included, or 0 when it cannot be measured.
+int32_t measureFreeFormat(InputStream& s, uint32_t word, int32_t layer) {
+  const int32_t slot = paddingSlotBytes(layer);
+  const int32_t longest = kSlotBytes + 4 - slot;  // unpadded, header included
+  // Bytes after the header: the next header within reach, and a third one
+  // after it.
+  uint8_t ahead[2 * (kSlotBytes + 4) + 4];
+  const int32_t have = streamPeek(s, 0, ahead, static_cast<int32_t>(sizeof ahead));
+  auto isNext = [&](int32_t at) {
+    if (at + 4 > have) return false;
+    const uint32_t next = bigEndian32(ahead + at);
+    return ((next ^ word) & kStreamIdentityMask) == 0 && headerBitRateIndex(next) == 0;
+  };
+  const int32_t firstPadding = headerPadding(word) * slot;
+  // d: distance from this header to the next.
+  for (int32_t d = 4 + firstPadding + 1; d - firstPadding <= longest; ++d) {
+    if (!isNext(d - 4)) continue;
+    const int32_t length = d - firstPadding;
+    const int32_t third = d + length + headerPadding(bigEndian32(ahead + d - 4)) * slot;
+    if (third > have || isNext(third - 4)) return length;
+  }
+  return 0;
+}
+
 enum class Found { kHeader, kEnd };
 
 // Shifts bytes in until a plausible header turns up.
@@ -117,7 +147,16 @@ void acceptHeader(InputStream& s, FrameContext& ctx, uint32_t word) {
   ctx.original = fields.original;
   ctx.emphasis = fields.emphasis;
   ctx.channels = fields.channels;
+  ctx.freeFrameBytes = s.freeFrameBytes;
   s.previous = word;
+}
+
+// A free-format frame is readable once the stream's frame length is known;
+// it is measured at the first free-format header that allows it.
+bool freeFormatMeasured(InputStream& s, FrameContext& ctx, uint32_t word) {
+  if (s.freeFrameBytes == 0) s.freeFrameBytes = measureFreeFormat(s, word, ctx.layer);
+  ctx.freeFrameBytes = s.freeFrameBytes;
+  return s.freeFrameBytes > 0;
 }
 
 // Routing by layer and the body length. False when the frame cannot be
@@ -129,14 +168,23 @@ bool prepareLayer(InputStream& s, FrameContext& ctx) {
   if (ctx.layer == 1) {
     ctx.jointBound = joint ? 4 * ctx.modeExtension + 4 : 32;
   } else if (ctx.layer == 2) {
-    ctx.allocTable = selectLayer2Table(ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.channels);
+    if (ctx.bitRateIndex == 0) {
+      // Free format: the table follows the bit rate the frame length gives.
+      const int32_t kbps = static_cast<int32_t>(
+          (static_cast<int64_t>(s.freeFrameBytes) * kSampleRates[ctx.sampleRateIndex] + 72000) / 144000);
+      ctx.allocTable = selectLayer2TableByKbps(ctx.lsf, ctx.sampleRateIndex, kbps, ctx.channels);
+    } else {
+      ctx.allocTable = selectLayer2Table(ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.channels);
+    }
     ctx.subbandLimit = kLayer2SubbandLimits[ctx.allocTable];
     ctx.jointBound = joint ? 4 * ctx.modeExtension + 4 : ctx.subbandLimit;
     if (ctx.jointBound > ctx.subbandLimit) ctx.jointBound = ctx.subbandLimit;
   } else {
     s.sideInfoLength = layer3SideInfoLength(ctx.lsf, ctx.channels) + (ctx.crcPresent ? 2 : 0);
   }
-  const int32_t length = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
+  const int32_t length =
+      ctx.bitRateIndex == 0 ? freeFormatBodyLength(ctx.layer, s.freeFrameBytes, ctx.padding)
+                            : frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
   if (length <= 0 || length > kSlotBytes) return false;
   s.bodyLength = length;
   return true;
@@ -175,6 +223,8 @@ void resetFrameState(InputStream& s) {
   s.tag = VbrTag{};
   s.framesRead = 0;
   s.dataStart = 0;
+  s.freeFrameBytes = 0;
+  s.freeFormatAnswer = 0;
   pointBitReader(s.bits, s.store, slotStart(0));
 }
 
@@ -210,11 +260,15 @@ int readFrame(InputStream& s, FrameContext& ctx) {
           continue;
         }
         acceptHeader(s, ctx, word);
-        if (ctx.bitRateIndex != 0) break;
-        // Free format is not supported; the user may look for a usable header.
-        const int answer = platform::messageBox(kInvalidBitrateText, kStreamErrorTitle,
-                                                platform::MB_YESNO | kStreamBoxStyle);
-        if (answer != platform::IDYES) return 0;
+        if (ctx.bitRateIndex != 0 || freeFormatMeasured(s, ctx, word)) break;
+        // A free-format frame of no measurable length: the user may look
+        // for a usable header. One answer holds for the whole track, so a
+        // stream of such frames asks once.
+        if (s.freeFormatAnswer == 0) {
+          s.freeFormatAnswer =
+              platform::messageBox(kInvalidBitrateText, kStreamErrorTitle, platform::MB_YESNO | kStreamBoxStyle);
+        }
+        if (s.freeFormatAnswer != platform::IDYES) return 0;
         accepted = searchPlausible(s, word) == Found::kHeader;
       }
       if (!prepareLayer(s, ctx)) return 0;

@@ -13,12 +13,20 @@ namespace kuv {
 // ---- buffered reading -----------------------------------------------------
 
 namespace {
+// A regular file is read plainly. Anything else may keep a read waiting for
+// ever (a FIFO whose writer stalls), so it waits in slices that end when
+// the owner gives up.
+long readInput(InputStream& s, uint8_t* out, size_t n) {
+  if (s.regular) return platform::readSome(s.handle, out, n);
+  return platform::readPolled(s.handle, out, n, s.url.abandon);
+}
+
 bool refill(InputStream& s) {
   s.bufferBase += s.bufferFill;
   s.bufferPos = 0;
   s.bufferFill = 0;
   if (s.handle < 0) return false;
-  const long got = platform::readSome(s.handle, s.buffer, sizeof s.buffer);
+  const long got = readInput(s, s.buffer, sizeof s.buffer);
   if (got <= 0) return false;
   s.bufferFill = static_cast<int32_t>(got);
   return true;
@@ -49,7 +57,7 @@ int32_t streamPeek(InputStream& s, int32_t ahead, uint8_t* out, int32_t n) {
     s.bufferPos = 0;
     s.bufferFill = left;
     while (s.bufferFill < want && s.handle >= 0) {
-      const long got = platform::readSome(s.handle, s.buffer + s.bufferFill, sizeof s.buffer - s.bufferFill);
+      const long got = readInput(s, s.buffer + s.bufferFill, sizeof s.buffer - static_cast<size_t>(s.bufferFill));
       if (got <= 0) break;
       s.bufferFill += static_cast<int32_t>(got);
     }
@@ -67,7 +75,7 @@ int streamReadByte(InputStream& s) {
 }
 
 bool streamSeek(InputStream& s, int64_t offset) {
-  if (s.isUrl || s.handle < 0 || offset < 0) return false;
+  if (!s.regular || s.handle < 0 || offset < 0) return false;
   if (offset >= s.bufferBase && offset <= s.bufferBase + s.bufferFill) {
     s.bufferPos = static_cast<int32_t>(offset - s.bufferBase);
     return true;
@@ -81,7 +89,7 @@ bool streamSeek(InputStream& s, int64_t offset) {
 
 bool streamSkip(InputStream& s, int64_t n) {
   if (n <= 0) return true;
-  if (!s.isUrl) {
+  if (s.regular) {
     const int64_t target = streamPosition(s) + n;
     return target <= s.size && streamSeek(s, target);
   }
@@ -125,16 +133,27 @@ bool openStream(InputStream& s, const std::string& name) {
   s.bufferFill = 0;
   s.bufferPos = 0;
   s.atStreamStart = true;
+  s.regular = false;
   if (s.isUrl) {
     const int fd = openUrl(s.url, name);
     if (fd < 0) return false;
     s.handle = fd;
+    // Should this fail, reads of the pipe still work, only without the
+    // slices that let a stop end a wait on a stalled server.
+    (void)platform::setNonBlocking(fd);
     s.size = 1;
     s.dataEnd = 1;
     return true;
   }
   s.handle = platform::openForRead(name);
   if (s.handle < 0) return false;
+  s.regular = platform::isRegularFile(s.handle);
+  if (!s.regular) {
+    // A FIFO, device or socket: no size, no positions, like a URL.
+    s.size = 1;
+    s.dataEnd = 1;
+    return true;
+  }
   s.size = platform::fileSize(s.handle);
   if (s.size < 0) s.size = 0;
   s.dataEnd = audioEndOf(s.handle, s.size);
@@ -150,6 +169,7 @@ void closeStream(InputStream& s) {
     s.url.pipeRead = -1;  // closed above, before the download is told to stop
     closeUrl(s.url);
   }
+  s.regular = false;
   s.bufferFill = 0;
   s.bufferPos = 0;
 }
@@ -176,6 +196,8 @@ double sampleRateOf(const FrameContext& ctx) {
 }  // namespace
 
 double bytesPerFrame(const FrameContext& ctx) {
+  // Free format has no bit rate: its frames are as long as measured.
+  if (ctx.bitRateIndex == 0 && ctx.freeFrameBytes > 0 && ctx.layer >= 1 && ctx.layer <= 3) return ctx.freeFrameBytes;
   const double rate = sampleRateOf(ctx);
   const double kbps = bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex);
   if (rate <= 0 || kbps <= 0) return 1.0;
@@ -202,35 +224,50 @@ namespace {
 // everything else by the file position.
 bool countsFrames(const InputStream& s) { return isVbrTag(s.tag) && s.tag.frames > 0; }
 
+// A Xing table maps the playing time to byte positions without a walk.
+bool seeksByToc(const InputStream& s) { return countsFrames(s) && s.tag.kind == kXingTag && s.tag.hasToc; }
+
 uint32_t clampFrames(double frames) {
   if (!(frames > 0)) return 0;
   return frames >= 4294967295.0 ? 4294967295u : static_cast<uint32_t>(frames);
 }
+
+// Frames and positions convert with the measures of the track's first audio
+// frame, never those of the frame playing: in a stream of varying bit rate a
+// frame number then maps to one offset, and that offset back to the same
+// frame, whatever played before.
+FrameContext firstFrameMeasures(const InputStream& s, const FrameContext& ctx) {
+  if (s.reference == 0) return ctx;
+  FrameContext first;
+  decodeHeaderFields(s.reference, first);
+  first.freeFrameBytes = s.freeFrameBytes;
+  return first;
+}
 }  // namespace
 
 uint32_t totalFrames(const InputStream& s, const FrameContext& ctx) {
-  if (s.isUrl) return 0;
+  if (!s.regular) return 0;
   if (s.tag.kind != kNoTag && s.tag.frames > 0) return s.tag.frames;
-  return clampFrames(static_cast<double>(s.dataEnd - s.dataStart) / bytesPerFrame(ctx));
+  return clampFrames(static_cast<double>(s.dataEnd - s.dataStart) / bytesPerFrame(firstFrameMeasures(s, ctx)));
 }
 
 uint32_t currentFrame(const InputStream& s, const FrameContext& ctx) {
-  if (s.isUrl) return 0;
+  if (!s.regular) return 0;
   if (countsFrames(s)) return s.framesRead;
-  return clampFrames(static_cast<double>(streamPosition(s) - s.dataStart) / bytesPerFrame(ctx));
+  return clampFrames(static_cast<double>(streamPosition(s) - s.dataStart) / bytesPerFrame(firstFrameMeasures(s, ctx)));
 }
 
 uint32_t currentSeconds(const InputStream& s, const FrameContext& ctx) {
-  if (s.isUrl) return 0;
-  const double seconds = std::trunc(currentFrame(s, ctx) * msPerFrame(ctx) * 0.001);
+  if (!s.regular) return 0;
+  const double seconds = std::trunc(currentFrame(s, ctx) * msPerFrame(firstFrameMeasures(s, ctx)) * 0.001);
   return seconds > 0 ? static_cast<uint32_t>(seconds) : 0;
 }
 
 // ---- seeking ----------------------------------------------------------------
 
 bool seekToMilliseconds(InputStream& s, FrameContext& ctx, uint32_t milliseconds) {
-  if (s.isUrl) return false;
-  return seekToFrame(s, ctx, static_cast<uint32_t>(milliseconds / msPerFrame(ctx)));
+  if (!s.regular) return false;
+  return seekToFrame(s, ctx, static_cast<uint32_t>(milliseconds / msPerFrame(firstFrameMeasures(s, ctx))));
 }
 
 namespace {
@@ -240,13 +277,24 @@ bool matchesReference(const InputStream& s, uint32_t word) {
   return ((word ^ s.reference) & kResyncMask) == 0 && usableBitRate(word, s.reference);
 }
 
+// A seek lands anywhere, frame bodies included, and bodies hold words that
+// look like headers: a header counts only when the frame it announces ends
+// where another header of the stream begins, or where the input ends.
+bool confirmedByNextHeader(InputStream& s, uint32_t word) {
+  const int32_t body = announcedBodyLength(word);
+  if (body <= 0) return body == 0;
+  uint8_t next[4];
+  if (streamPeek(s, body, next, 4) < 4) return true;
+  return matchesReference(s, bigEndian32(next));
+}
+
 // From the current position, finds the next header that matches the
 // reference and leaves the position on it.
 bool findReferenceHeader(InputStream& s) {
   uint8_t bytes[4];
   if (streamRead(s, bytes, 4) != 4) return false;
   uint32_t word = bigEndian32(bytes);
-  for (int32_t shifted = 0; !matchesReference(s, word); ++shifted) {
+  for (int32_t shifted = 0; !matchesReference(s, word) || !confirmedByNextHeader(s, word); ++shifted) {
     const int byte = streamReadByte(s);
     if (byte < 0 || shifted >= kSeekSearchLimit) return false;
     word = (word << 8) | static_cast<uint32_t>(byte);
@@ -269,18 +317,32 @@ bool walkToFrame(InputStream& s, const FrameContext& ctx, uint32_t n) {
   }
   return findReferenceHeader(s);
 }
+
+// Where frame n lies by the Xing table: entry i holds the byte position of
+// i percent of the playing time in 256ths of the stream, linear in between.
+// The positions are spread over the audio frames actually present, not over
+// the tag's byte count, which may not match the file.
+int64_t tocOffset(const InputStream& s, uint32_t n) {
+  const double percent = 100.0 * n / s.tag.frames;
+  int32_t entry = static_cast<int32_t>(percent);
+  if (entry > 99) entry = 99;
+  const double lower = s.tag.toc[entry];
+  const double upper = entry < 99 ? s.tag.toc[entry + 1] : 256.0;
+  const double share = (lower + (upper - lower) * (percent - entry)) / 256.0;
+  return s.dataStart + static_cast<int64_t>(share * static_cast<double>(s.dataEnd - s.dataStart));
+}
 }  // namespace
 
 bool seekToFrame(InputStream& s, FrameContext& ctx, uint32_t n) {
-  if (s.isUrl || s.handle < 0 || s.reference == 0) return false;
+  if (!s.regular || s.handle < 0 || s.reference == 0) return false;
   const int64_t resume = streamPosition(s);
+  const double bpf = bytesPerFrame(firstFrameMeasures(s, ctx));
   bool found;
   if (countsFrames(s)) {
     // No seek into the last four frames.
     if (static_cast<uint64_t>(n) + 4 > s.tag.frames) return false;
-    found = walkToFrame(s, ctx, n);
+    found = seeksByToc(s) ? streamSeek(s, tocOffset(s, n)) && findReferenceHeader(s) : walkToFrame(s, ctx, n);
   } else {
-    const double bpf = bytesPerFrame(ctx);
     const int64_t offset = s.dataStart + static_cast<int64_t>(bpf * n);
     if (static_cast<double>(s.dataEnd) - 4 * bpf < static_cast<double>(offset)) return false;
     found = streamSeek(s, offset) && findReferenceHeader(s);
@@ -297,11 +359,9 @@ bool seekToFrame(InputStream& s, FrameContext& ctx, uint32_t n) {
   }
   clearFrameStore(s.store);
   pointBitReader(s.bits, s.store, slotStart(s.store.currentSlot));
-  if (countsFrames(s)) {
-    s.framesRead = n + 2;
-  } else {
-    s.framesRead = clampFrames(static_cast<double>(landing - s.dataStart) / bytesPerFrame(ctx)) + 2;
-  }
+  // A tagged stream counts on from the frame asked for; the others take
+  // their frame from the position, by the same rule as the seek.
+  s.framesRead = countsFrames(s) ? n + 2 : clampFrames(static_cast<double>(landing - s.dataStart) / bpf) + 2;
   return true;
 }
 

@@ -19,6 +19,10 @@ struct InputStream {
   int handle = -1;  // the file, or the pipe's read end for a URL
   bool isUrl = false;
   int64_t size = 0;  // file size in bytes; 1 for a URL
+  // A regular file: positions can be sought and reads block plainly. Any
+  // other input (URL pipe, FIFO, device, socket) is read as it comes, in
+  // waits that end when url.abandon turns nonzero, and cannot seek.
+  bool regular = false;
   UrlReader url;
 
   // Reads go through this buffer; position = bufferBase + bufferPos.
@@ -44,6 +48,12 @@ struct InputStream {
   bool tagChecked = false;
   VbrTag tag;
   uint32_t framesRead = 0;  // audio frames delivered since the start (or the seek)
+
+  // Free format: the unpadded frame length measured for the track (header
+  // included; 0 until measured), and the user's answer to the question for
+  // a frame that could not be measured (0 until asked, which is done once).
+  int32_t freeFrameBytes = 0;
+  int freeFormatAnswer = 0;
 };
 
 // A name containing "://" (case-insensitive) before its last three

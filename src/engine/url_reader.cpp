@@ -44,6 +44,9 @@ struct UrlTransfer {
   int stopEvent = -1;
   std::atomic<int> stopping{0};
   int saveFile = platform::kInvalidHandle;
+  std::string savePath;  // empty: no copy is saved
+  // When the network last gave us something, or the pipe last took it.
+  std::chrono::steady_clock::time_point lastProgress = std::chrono::steady_clock::now();
 
   // Driven by whichever thread runs the transfer: the opener until the
   // download thread starts, that thread afterwards.
@@ -80,6 +83,7 @@ bool waitWritable(UrlTransfer& t) {
 }
 
 bool writePiece(UrlTransfer& t, const char* data, size_t n) {
+  t.lastProgress = std::chrono::steady_clock::now();
   while (n > 0) {
     ssize_t put = ::write(t.reader->pipeWrite, data, n);
     if (put > 0) {
@@ -90,6 +94,8 @@ bool writePiece(UrlTransfer& t, const char* data, size_t n) {
     if (put < 0 && errno == EINTR) continue;
     if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
       if (!waitWritable(t)) return false;
+      // Time spent waiting for a paused or slow decoder is no stall.
+      t.lastProgress = std::chrono::steady_clock::now();
       continue;
     }
     return false;  // EPIPE: the reader has closed its end
@@ -179,6 +185,7 @@ void finishBody(UrlTransfer& t) {
 size_t onBody(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<UrlTransfer*>(user);
   size_t n = size * count;
+  t.lastProgress = std::chrono::steady_clock::now();
   // Anything short of n makes libcurl end the transfer with a write error.
   return takeBody(t, data, n) ? n : 0;
 }
@@ -297,9 +304,8 @@ bool setupRequest(UrlReader& r, UrlTransfer& t) {
 void downloadThread(UrlReader* reader) {
   UrlReader& r = *reader;
   UrlTransfer& t = *r.transfer;
-  if (settings.DownloadOption == 1) {
-    std::string folder(settings.InternetDLDir, strnlen(settings.InternetDLDir, kSettingsStringBytes));
-    t.saveFile = platform::createForWrite(urlSavePath(folder, r.url));
+  if (!t.savePath.empty()) {
+    t.saveFile = platform::createForWrite(t.savePath);
     if (t.saveFile == platform::kInvalidHandle) {
       platform::messageBox("URL Save file could NOT be created,\nData will NOT be saved...", "ERROR!",
                            platform::MB_OK | platform::MB_ICONWARNING);
@@ -314,9 +320,12 @@ void downloadThread(UrlReader* reader) {
   }
   // closeUrl's stop event also ends a poll on a quiet server.
   curl_waitfd extra{t.stopEvent, CURL_WAIT_POLLIN, 0};
+  t.lastProgress = std::chrono::steady_clock::now();
+  const auto stallLimit = std::chrono::milliseconds(r.stallTimeoutMs);
   while (ok && !t.transferDone && !t.stopping.load()) {
     platform::ThreadMessage msg;
     if (r.queue.peek(&msg) && msg.message == platform::WM_QUIT) break;
+    if (std::chrono::steady_clock::now() - t.lastProgress > stallLimit) break;  // a dead stream
     int running = 0;
     if (curl_multi_perform(sessionOf(r), &running) != CURLM_OK) break;
     collectDone(t);
@@ -345,13 +354,21 @@ int openUrl(UrlReader& reader, const std::string& url) {
   reader.url = url;
   std::call_once(curlInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 
+  // Complete before it is published: abortUrl may signal it from another
+  // thread the moment it can see it.
+  auto* transfer = new UrlTransfer;
+  transfer->reader = &reader;
+  transfer->stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  // The save copy's path is taken here, on the opener's thread, so the
+  // download thread reads no settings.
+  if (sharedSetting(settings.DownloadOption) == 1) {
+    transfer->savePath = urlSavePath(sharedSettingText(settings.InternetDLDir), url);
+  }
   {
     std::lock_guard<std::mutex> guard(reader.transferLock);
-    reader.transfer = new UrlTransfer;
+    reader.transfer = transfer;
   }
-  UrlTransfer& t = *reader.transfer;
-  t.reader = &reader;
-  t.stopEvent = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+  UrlTransfer& t = *transfer;
   if (t.stopEvent < 0 || !setupRequest(reader, t)) return fail(reader, "Cannot Start Internet Session...");
 
   // Connect and wait for the answer here, so a refused connection or an

@@ -19,6 +19,7 @@ constexpr const char* kInternetErrorTitle = "Internet Error Message...";
 constexpr int kUrlPieceBytes = 512;
 constexpr uint32_t kUrlPrebufferBytes = 8192;
 constexpr int kUrlStopWaitMs = 2000;
+constexpr int kUrlStallTimeoutMs = 30000;
 
 struct UrlTransfer;
 
@@ -35,6 +36,9 @@ struct UrlReader {
   std::string url;
   // How long openUrl waits for the server's answer; tests shorten it.
   int responseTimeoutMs = 15000;
+  // A stream from which nothing arrives for this long (while the decoder
+  // is ready for more) is dead: the download ends as after a read error.
+  int stallTimeoutMs = kUrlStallTimeoutMs;
   // Transfer state private to url_reader.cpp; null while nothing is open.
   UrlTransfer* transfer = nullptr;
   // The owner's "give up" flag (its thread is asked to quit): when it turns

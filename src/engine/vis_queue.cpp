@@ -23,8 +23,8 @@ struct VisQueue {
   // at it without taking the lock.
   std::atomic<int32_t> count{0};
   // Written only by the decoder thread.
-  std::atomic<uint32_t> byteCounter{0};
-  std::atomic<uint32_t> sinceLast{0};
+  std::atomic<uint64_t> byteCounter{0};
+  std::atomic<uint64_t> sinceLast{0};
 };
 
 VisQueue queue;
@@ -48,9 +48,7 @@ std::atomic<bool> stallKnown{false};
 std::atomic<uint32_t> stallPosition{0};
 
 uint32_t heardPosition() {
-  const auto get = outputSystem.getPosition;
-  if (get == nullptr) return 0;
-  const int32_t ms = get();
+  const int32_t ms = outputPosition();
   return ms < 0 ? 0u : static_cast<uint32_t>(ms);
 }
 
@@ -201,19 +199,19 @@ void clearVisQueue() {
 
 int32_t visQueueCount() { return queue.count.load(std::memory_order_relaxed); }
 
-void setVisByteCounter(uint32_t bytes) {
+void setVisByteCounter(uint64_t bytes) {
   queue.byteCounter.store(bytes, std::memory_order_relaxed);
   queue.sinceLast.store(0, std::memory_order_relaxed);
 }
 
-uint32_t visByteCounter() { return queue.byteCounter.load(std::memory_order_relaxed); }
+uint64_t visByteCounter() { return queue.byteCounter.load(std::memory_order_relaxed); }
 
 bool visCountBlock(int32_t blockBytes, int32_t writeThreshold, int32_t stagingFill) {
-  const uint32_t bytes = static_cast<uint32_t>(blockBytes);
+  const uint64_t bytes = blockBytes > 0 ? static_cast<uint64_t>(blockBytes) : 0u;
   queue.byteCounter.fetch_add(bytes, std::memory_order_relaxed);
-  const uint32_t since = queue.sinceLast.fetch_add(bytes, std::memory_order_relaxed) + bytes;
+  const uint64_t since = queue.sinceLast.fetch_add(bytes, std::memory_order_relaxed) + bytes;
   const int32_t eighth = writeThreshold / 8;
-  const uint32_t due = eighth > 0 ? static_cast<uint32_t>(eighth) : 0u;
+  const uint64_t due = eighth > 0 ? static_cast<uint64_t>(eighth) : 0u;
   if (since >= due || stagingFill >= writeThreshold) {
     queue.sinceLast.store(0, std::memory_order_relaxed);
     return true;
@@ -227,7 +225,10 @@ uint32_t visPositionMs(int32_t outRate, int32_t outChannels, int32_t outBits) {
                                   (static_cast<uint64_t>(outBits) / 8u);
   const uint64_t bytesPerMs = bytesPerSecond / 1000u;
   if (bytesPerMs == 0) return 0;
-  return static_cast<uint32_t>(visByteCounter() / bytesPerMs);
+  // The record's field holds 49 days; past that the clock stands still
+  // rather than wrap back to the start.
+  const uint64_t ms = visByteCounter() / bytesPerMs;
+  return ms > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(ms);
 }
 
 void releaseVisFrames(uint32_t positionMs) {

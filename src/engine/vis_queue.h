@@ -35,9 +35,10 @@ int32_t visQueueCount();
 
 // The clock positions are computed from: output bytes since the track
 // started (set after a seek, reset at a track start), and since the last
-// record.
-void setVisByteCounter(uint32_t bytes);
-uint32_t visByteCounter();
+// record. 64 bits: 32 would wrap after 4 GiB, under seven hours of 44.1 kHz
+// stereo.
+void setVisByteCounter(uint64_t bytes);
+uint64_t visByteCounter();
 // Counts a synthesised block of blockBytes into both counters; true when a
 // record is due (since-last >= writeThreshold / 8, or the staging fill has
 // reached writeThreshold), which also restarts the since-last count.

@@ -246,7 +246,7 @@ int decodeLayer3Frame(FrameContext& ctx) {
         g0.maxSubband = g1.maxSubband = widest;
       }
     }
-    if (settings.EqActive) {
+    if (sharedSetting(settings.EqActive)) {
       for (int c = 0; c < channels; ++c)
         for (int i = 0; i < 576; ++i) state.lines[c][i] *= equaliserTable[i];
     }

@@ -72,7 +72,7 @@ void applyIntensityStereo(double* ch0, double* ch1, const ScaleFactors& sf, cons
     // The top of the window has no position of its own. Only when the
     // second channel carries nothing there.
     if (gi.maxBand[w] > 12) continue;
-    const int32_t mode = settings.MappingMode;
+    const int32_t mode = sharedSetting(settings.MappingMode);
     if (mode == 1) {
       const int32_t slot = shortSlot(mixed, rate, 10, w);
       if (gi.maxBand[w] <= 11 && coded(sf, slot)) {

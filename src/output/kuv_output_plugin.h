@@ -38,7 +38,9 @@ typedef struct OutputSystem {
   int32_t (*shutdown)(void);
   /* Open for PCM: 16-bit little-endian signed samples, or 8-bit unsigned
      when eightBit is 1; stereo frames interleaved left, right. Nonzero =
-     opened. The plug-in reports its own failures to the user. */
+     opened. The plug-in reports its own failures to the user. It must not
+     wait for anything (a FIFO's reader, a server): the decoder thread
+     answers Stop and quit only once open has returned. */
   int32_t (*open)(int32_t sampleRate, int32_t channels, int32_t eightBit);
   /* Close; with discard 1 queued audio is dropped, with 0 it is played out
      before close returns. */

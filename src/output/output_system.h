@@ -11,9 +11,24 @@ namespace kuv {
 
 enum OutputKind : int32_t { kSoundDeviceOutput = 0, kWaveFileOutput = 1, kPluginOutput = 2 };
 
-// The active record. Written only by selectOutputSystem (decoder thread);
-// everyone else calls through it.
+// The active record. Written only by selectOutputSystem (decoder thread),
+// which alone may call through it directly; every other thread uses the
+// accessors below.
 extern OutputSystem outputSystem;
+
+// Calls from threads other than the decoder thread: the display, the
+// visualisation timer and the window (position), the window (pause, resume,
+// flush) and the Audio page (buffer counts). Each is safe against a
+// selectOutputSystem running at the same time: it never meets a half-copied
+// record or a plug-in library that is being unloaded. 0 when no output
+// system is selected yet.
+int32_t outputPosition();
+int32_t outputPause();
+int32_t outputResume();
+int32_t outputFlush();
+int32_t outputBufferCount();
+int32_t outputFreeBufferCount();
+int32_t outputIsOpen();
 
 // The built-in systems' records.
 const OutputSystem& soundDeviceOutputSystem();

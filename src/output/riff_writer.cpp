@@ -23,19 +23,32 @@ bool riffCreate(RiffWriter& w, const std::string& path) {
   w.fd = platform::createForWrite(path);
   w.fill = 0;
   w.flushed = 0;
+  w.failed = false;
   return w.fd >= 0;
 }
 
 bool riffFlush(RiffWriter& w) {
   if (w.fd < 0) return false;
-  if (w.fill == 0) return true;
-  if (!platform::writeAll(w.fd, w.buffer, w.fill)) return false;
+  size_t done = 0;
+  while (done < w.fill) {
+    const ssize_t put = ::write(w.fd, w.buffer + done, w.fill - done);
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) {
+      // Keep the account to what reached the disk; the rest is lost anyway.
+      w.flushed += static_cast<int64_t>(done);
+      w.fill = 0;
+      w.failed = true;
+      return false;
+    }
+    done += static_cast<size_t>(put);
+  }
   w.flushed += static_cast<int64_t>(w.fill);
   w.fill = 0;
   return true;
 }
 
 bool riffWrite(RiffWriter& w, const void* data, size_t n) {
+  if (w.failed) return false;
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (n > 0) {
     if (w.fill == kRiffBufferBytes && !riffFlush(w)) return false;
@@ -61,14 +74,21 @@ bool riffCreateChunk(RiffWriter& w, RiffChunk& chunk, const char id[4], uint32_t
 
 bool riffAscend(RiffWriter& w, const RiffChunk& chunk) {
   if (w.fd < 0 || chunk.start < 0) return false;
-  const int64_t end = riffPosition(w);
-  const int64_t size = end - chunk.start - 8;
+  // Buffered bytes go out first. Whether or not the disk takes them, the
+  // position is then what the file holds.
+  riffFlush(w);
+  int64_t size = riffPosition(w) - chunk.start - 8;
   if (size < 0 || size > 0xFFFFFFFFll) return false;
   if (size & 1) {
     const uint8_t pad = 0;
-    if (!riffWrite(w, &pad, 1)) return false;
+    if (!riffWrite(w, &pad, 1) || !riffFlush(w)) {
+      // No room for the pad byte: the odd last byte of a cut-off write is
+      // no whole sample anyway, so the chunk loses it instead.
+      if (::ftruncate(w.fd, riffPosition(w) - 1) != 0) return false;
+      w.flushed = riffPosition(w) - 1;
+      --size;
+    }
   }
-  if (!riffFlush(w)) return false;
   uint8_t field[4];
   putLe32(field, static_cast<uint32_t>(size));
   for (size_t done = 0; done < 4;) {

@@ -21,6 +21,10 @@ struct RiffWriter {
   uint8_t buffer[kRiffBufferBytes];
   size_t fill = 0;
   int64_t flushed = 0;  // bytes of the file already written out
+  // The disk refused bytes (full, or over a size limit): what it took is
+  // counted in `flushed`, the rest is dropped, and no more is appended, so
+  // the chunk sizes ascend writes describe the file as it is on disk.
+  bool failed = false;
 };
 
 // Creates (or truncates) the file. False when it cannot be created.
@@ -32,6 +36,8 @@ bool riffWrite(RiffWriter& w, const void* data, size_t n);
 // Writes the buffered bytes out.
 bool riffFlush(RiffWriter& w);
 // Ends a chunk: adds the pad byte of an odd size and patches its size field.
+// After a failed write a pad byte the disk will not take is made by
+// dropping the chunk's odd last byte instead.
 bool riffAscend(RiffWriter& w, const RiffChunk& chunk);
 // Closes the file; false when the last bytes could not be written.
 bool riffClose(RiffWriter& w);

@@ -85,6 +85,11 @@ struct Device {
   bool eightBit = false;
   snd_pcm_uframes_t bufferFrames = 0;
   snd_pcm_uframes_t periodFrames = 0;
+  // The device thread's own: samples at the current gain on their way to
+  // ALSA, one period at a time. Allocated at open, so a volume change is
+  // heard once ALSA's short ring has played, not the ten queued buffers.
+  unsigned char* scratch = nullptr;
+  snd_pcm_uframes_t scratchFrames = 0;
 
   bool running = false;  // a device is open
   bool threadAlive = false;
@@ -237,6 +242,26 @@ void rewindLocked(uint64_t played) {
   dev.framesPlayed = played;
 }
 
+// The gain word scales samples as w / 0xFFFF, truncating toward zero.
+void scaleByGain(unsigned char* to, const unsigned char* from, int32_t bytes, bool eightBit, uint32_t w) {
+  const int64_t scale = w;
+  if (eightBit) {
+    for (int32_t i = 0; i < bytes; ++i) {
+      to[i] = static_cast<unsigned char>(128 + (static_cast<int64_t>(from[i]) - 128) * scale / 0xFFFF);
+    }
+    return;
+  }
+  int32_t i = 0;
+  for (; i + 1 < bytes; i += 2) {
+    const int16_t sample = static_cast<int16_t>(from[i] | (from[i + 1] << 8));
+    const int64_t scaled = sample * scale / 0xFFFF;
+    const uint16_t bits = static_cast<uint16_t>(scaled);
+    to[i] = static_cast<unsigned char>(bits & 0xFF);
+    to[i + 1] = static_cast<unsigned char>(bits >> 8);
+  }
+  if (i < bytes) to[i] = from[i];
+}
+
 // --- The device thread -----------------------------------------------------
 
 uint64_t lagOf(snd_pcm_sframes_t delay) {
@@ -337,7 +362,10 @@ void feedLocked(std::unique_lock<std::mutex>& guard, snd_pcm_t* pcm) {
     index = dev.queue[(dev.queueHead + dev.sentCount) % kSoundBufferCount];
     from = dev.data[index] + dev.sendOffset;
     frames = static_cast<snd_pcm_uframes_t>((dev.length[index] - dev.sendOffset) / blockAlign);
+    frames = std::min(frames, dev.scratchFrames);
   }
+  unsigned char* const scratch = dev.scratch;
+  const bool eightBit = dev.eightBit;
   guard.unlock();
 
   int err = 0;
@@ -347,7 +375,15 @@ void feedLocked(std::unique_lock<std::mutex>& guard, snd_pcm_t* pcm) {
     if (room < 0) {
       err = static_cast<int>(room);
     } else if (room > 0) {
-      wrote = snd_pcm_writei(pcm, from, std::min(static_cast<snd_pcm_uframes_t>(room), frames));
+      const snd_pcm_uframes_t count = std::min(static_cast<snd_pcm_uframes_t>(room), frames);
+      // The gain of this moment, so what ALSA gets next already has it.
+      const uint32_t gain = dev.gain.load();
+      const unsigned char* out = from;
+      if (gain != kUnityGain) {
+        scaleByGain(scratch, from, static_cast<int32_t>(count) * blockAlign, eightBit, gain);
+        out = scratch;
+      }
+      wrote = snd_pcm_writei(pcm, out, count);
       if (wrote < 0) {
         err = static_cast<int>(wrote);
         wrote = 0;
@@ -528,9 +564,16 @@ int configurePcm(snd_pcm_t* pcm, uint32_t rate, uint32_t channels, bool eightBit
   return err;
 }
 
-void closePcm(snd_pcm_t* pcm) {
+void closePcm(snd_pcm_t* pcm, bool failed) {
   // Everything was heard or dropped by now.
   snd_pcm_drop(pcm);
+  // A device that failed is gone or broken: the player has already said
+  // so once, and asking the user about each step of letting go of it would
+  // only hold up the close. The handle is freed all the same.
+  if (failed) {
+    snd_pcm_close(pcm);
+    return;
+  }
   // snd_pcm_close frees the handle even when it reports an error, so only
   // the release of the hardware before it is tried again.
   for (int attempt = 0; attempt < kCloseAttempts; ++attempt) {
@@ -555,9 +598,12 @@ int32_t closeLocked(std::unique_lock<std::mutex>& guard, int32_t discard) {
   dev.wake.notify_all();
   guard.unlock();
   dev.thread.join();
-  closePcm(dev.pcm);
+  closePcm(dev.pcm, dev.failed.load() != 0);
   if (dev.callbackMode == 1) stopNoticeThread();
   guard.lock();
+  delete[] dev.scratch;
+  dev.scratch = nullptr;
+  dev.scratchFrames = 0;
   dev.pcm = nullptr;
   dev.running = false;
   dev.closing = false;
@@ -584,30 +630,6 @@ void setPaused(bool paused) {
   const uint64_t mine = ++dev.syncAsked;
   dev.wake.notify_all();
   dev.changed.wait(guard, [mine] { return dev.syncDone >= mine || !dev.threadAlive; });
-}
-
-// The gain word scales samples as w / 0xFFFF, truncating toward zero.
-void copyWithGain(unsigned char* to, const unsigned char* from, int32_t bytes, bool eightBit, uint32_t w) {
-  if (w == kUnityGain) {
-    std::memcpy(to, from, static_cast<size_t>(bytes));
-    return;
-  }
-  const int64_t scale = w;
-  if (eightBit) {
-    for (int32_t i = 0; i < bytes; ++i) {
-      to[i] = static_cast<unsigned char>(128 + (static_cast<int64_t>(from[i]) - 128) * scale / 0xFFFF);
-    }
-    return;
-  }
-  int32_t i = 0;
-  for (; i + 1 < bytes; i += 2) {
-    const int16_t sample = static_cast<int16_t>(from[i] | (from[i + 1] << 8));
-    const int64_t scaled = sample * scale / 0xFFFF;
-    const uint16_t bits = static_cast<uint16_t>(scaled);
-    to[i] = static_cast<unsigned char>(bits & 0xFF);
-    to[i + 1] = static_cast<unsigned char>(bits >> 8);
-  }
-  if (i < bytes) to[i] = from[i];
 }
 
 }  // namespace
@@ -643,13 +665,16 @@ int32_t soundDeviceShutdown() {
 int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
   std::lock_guard<std::mutex> life(dev.life);
   {
-    std::lock_guard<std::mutex> guard(dev.lock);
+    std::unique_lock<std::mutex> guard(dev.lock);
+    // A device that failed is let go of here should nobody have closed it,
+    // so the open below finds the device afresh (back again, perhaps).
+    if (dev.running && dev.failed.load() != 0) closeLocked(guard, 1);
     if (dev.running) return 0;
   }
   silenceAlsa();
-  const int32_t outputDevice = settings.WinMMOutputDev;
-  const int32_t callbackMode = settings.WinMMCallback;
-  const bool exact = settings.AudioBypassACM == 1;
+  const int32_t outputDevice = sharedSetting(settings.WinMMOutputDev);
+  const int32_t callbackMode = sharedSetting(settings.WinMMCallback);
+  const bool exact = sharedSetting(settings.AudioBypassACM) == 1;
   // waveOut's permission to use a synchronous device has no ALSA counterpart.
   (void)settings.AudioAllowSyncDev;
   if (callbackMode != 0 && callbackMode != 1) {
@@ -685,6 +710,14 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
   if (err >= 0) {
     err = configurePcm(pcm, static_cast<uint32_t>(sampleRate), static_cast<uint32_t>(channels), eight, exact, &setup);
   }
+  // One period of scratch (at most a ring buffer's worth) for the gain.
+  const snd_pcm_uframes_t scratchFrames =
+      std::clamp<snd_pcm_uframes_t>(setup.periodFrames, 1, static_cast<snd_pcm_uframes_t>(kSoundBufferBytes / blockAlign));
+  unsigned char* scratch = nullptr;
+  if (err >= 0) {
+    scratch = new (std::nothrow) unsigned char[scratchFrames * blockAlign];
+    if (scratch == nullptr) err = -ENOMEM;
+  }
   if (err < 0) {
     if (pcm != nullptr) snd_pcm_close(pcm);
     if (callbackMode == 1) stopNoticeThread();
@@ -698,6 +731,8 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
   dev.canPause = setup.canPause;
   dev.bufferFrames = setup.bufferFrames;
   dev.periodFrames = setup.periodFrames;
+  dev.scratch = scratch;
+  dev.scratchFrames = scratchFrames;
   dev.rate = static_cast<uint32_t>(sampleRate);
   dev.blockAlign = blockAlign;
   dev.eightBit = eight;
@@ -757,8 +792,8 @@ int32_t soundDeviceWrite(int32_t length, const void* data) {
   if (dev.failed.load() != 0 || !dev.running || dev.closing) return -1;
 
   const int32_t index = dev.writeIndex;
-  // Volume applies from the next write on: queued audio keeps its gain.
-  copyWithGain(dev.data[index], static_cast<const unsigned char*>(data), taken, dev.eightBit, dev.gain.load());
+  // Queued as written: the device thread applies the gain on the way out.
+  std::memcpy(dev.data[index], data, static_cast<size_t>(taken));
   dev.length[index] = taken;
   dev.freeCount.fetch_sub(1);
   dev.queue[(dev.queueHead + dev.queueCount) % kSoundBufferCount] = index;

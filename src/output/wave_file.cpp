@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -14,9 +15,10 @@ namespace kuv {
 
 namespace {
 
-// Only the decoder thread opens, writes and closes.
+// Only the decoder thread opens, writes and closes; isOpen is asked from
+// other threads too (kuv-decode's main loop waits on it), hence the atomic.
 struct WaveFile {
-  bool opened = false;
+  std::atomic<bool> opened{false};
   std::string path;
   RiffWriter writer;
   RiffChunk riff;
@@ -50,18 +52,22 @@ void formatRecord(uint8_t out[18], int32_t sampleRate, int32_t channels, int32_t
   putLe16(out + 16, 0);
 }
 
-// A header that could not be written leaves no half file behind (only a
-// regular file we created is removed, never a device like /dev/full).
-void discardPartialFile() {
-  riffClose(wave.writer);
+// Only a regular file we created is removed, never a device like /dev/full.
+void removeOurFile() {
   struct stat st;
   if (stat(wave.path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(wave.path.c_str());
+}
+
+// A header that could not be written leaves no half file behind.
+void discardPartialFile() {
+  riffClose(wave.writer);
+  removeOurFile();
 }
 
 }  // namespace
 
 int32_t waveFileOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
-  if (wave.opened) return 0;
+  if (wave.opened.load()) return 0;
   uint8_t format[18];
   formatRecord(format, sampleRate, channels, eightBit);
   const std::string path = platform::askSaveFileName({"Save a WaveForm Audio File...", "Waveform Audio", "*.wav", "WAV"});
@@ -83,33 +89,38 @@ int32_t waveFileOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
     discardPartialFile();
     return 0;
   }
-  wave.opened = true;
+  wave.opened.store(true);
   return 1;
 }
 
 int32_t waveFileWrite(int32_t length, const void* data) {
   if (length <= 0) return length;
-  if (!wave.opened || data == nullptr) return -1;
+  if (!wave.opened.load() || data == nullptr) return -1;
   return riffWrite(wave.writer, data, static_cast<size_t>(length)) ? length : -1;
 }
 
+// A disk that filled up while writing left the writer with the bytes it did
+// take: the chunk sizes are patched to those, so the audio that was written
+// stays playable.
 int32_t waveFileClose(int32_t /*discard*/) {
-  if (!wave.opened) return 0;
+  if (!wave.opened.load()) return 0;
   // Each step is tried whatever happened before it.
   if (!riffFlush(wave.writer)) platform::messageBox("mmioSetInfo() failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
-  if (!riffAscend(wave.writer, wave.data)) {
-    platform::messageBox("Ascend on data chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
-  }
-  if (!riffAscend(wave.writer, wave.riff)) {
-    platform::messageBox("Ascend on RIFF chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
-  }
+  const bool dataSized = riffAscend(wave.writer, wave.data);
+  if (!dataSized) platform::messageBox("Ascend on data chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  const bool riffSized = riffAscend(wave.writer, wave.riff);
+  if (!riffSized) platform::messageBox("Ascend on RIFF chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  const bool cutShort = wave.writer.failed;
   if (!riffClose(wave.writer)) {
     platform::messageBox("Could not close output file!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
   }
-  wave.opened = false;
+  // Cut short and not even the header could be made to match: the file is
+  // unreadable, so it goes as a file whose header failed at open does.
+  if (cutShort && !(dataSized && riffSized)) removeOurFile();
+  wave.opened.store(false);
   return 0;
 }
 
-int32_t waveFileIsOpen() { return wave.opened ? 1 : 0; }
+int32_t waveFileIsOpen() { return wave.opened.load() ? 1 : 0; }
 
 }  // namespace kuv

@@ -1,6 +1,7 @@
 #include "platform/file.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,7 +10,8 @@
 namespace kuv::platform {
 
 int openForRead(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // A blocking open of a FIFO waits for a writer, for ever if none comes.
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return kInvalidHandle;
   struct stat st;
   // A folder opens fine on Linux but is no input.
@@ -17,8 +19,38 @@ int openForRead(const std::string& path) {
     ::close(fd);
     return kInvalidHandle;
   }
-  (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  if (S_ISREG(st.st_mode)) {
+    const int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) != 0) {
+      ::close(fd);
+      return kInvalidHandle;
+    }
+    (void)posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   return fd;
+}
+
+bool isRegularFile(int handle) {
+  struct stat st;
+  return fstat(handle, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+bool setNonBlocking(int handle) {
+  const int flags = fcntl(handle, F_GETFL);
+  return flags >= 0 && fcntl(handle, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+long readPolled(int handle, void* buffer, size_t n, const std::atomic<int>* abandon) {
+  for (;;) {
+    if (abandon && abandon->load(std::memory_order_relaxed) != 0) return -1;
+    // A FIFO whose writers are all gone, or that never had one, reads 0.
+    const ssize_t got = ::read(handle, buffer, n);
+    if (got >= 0) return static_cast<long>(got);
+    if (errno == EINTR) continue;
+    if (errno != EAGAIN && errno != EWOULDBLOCK) return -1;
+    pollfd wait = {handle, POLLIN, 0};
+    if (::poll(&wait, 1, kPollSliceMs) < 0 && errno != EINTR) return -1;
+  }
 }
 
 int createForWrite(const std::string& path) {

@@ -1,6 +1,7 @@
 // Thin POSIX file access with the meanings the stream code relies on.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -9,8 +10,21 @@ namespace kuv::platform {
 
 constexpr int kInvalidHandle = -1;
 
-// Opens an existing file for reading (sequential access advised).
+// Opens an existing file for reading without ever blocking in the open (a
+// FIFO without a writer opens at once). A regular file is then read with
+// plain blocking reads (sequential access advised); anything else (FIFO,
+// character device, socket) stays non-blocking and is read with readPolled.
 int openForRead(const std::string& path);
+bool isRegularFile(int handle);
+// Makes reads of a handle non-blocking, for readPolled; false on error.
+bool setNonBlocking(int handle);
+// How long readPolled waits at a time before it looks at the abandon flag.
+constexpr int kPollSliceMs = 20;
+// Reads up to n bytes from a non-blocking handle, waiting for data in
+// slices of kPollSliceMs. Returns the count, 0 at the end (a FIFO without
+// any writer included), -1 on an error or once *abandon (when given) is
+// nonzero.
+long readPolled(int handle, void* buffer, size_t n, const std::atomic<int>* abandon);
 // Creates or truncates a file for writing.
 int createForWrite(const std::string& path);
 void closeHandle(int handle);

@@ -46,9 +46,9 @@ DialState state;
 DialWorker worker;
 const DialWedge kNoWedge{};
 
-int32_t eqVolume() { return std::atomic_ref<int32_t>(settings.EqVolume).load(std::memory_order_relaxed); }
+int32_t eqVolume() { return sharedSetting(settings.EqVolume); }
 
-void setEqVolume(int32_t v) { std::atomic_ref<int32_t>(settings.EqVolume).store(v, std::memory_order_relaxed); }
+void setEqVolume(int32_t v) { setSharedSetting(settings.EqVolume, v); }
 
 int32_t litCountOf(int32_t mode) {
   const int32_t n = mode == kDialVolumeMode ? dialVolumeLitCount(eqVolume())

@@ -81,21 +81,21 @@ struct SinkContext {
   NotificationReceiver* receive;
 };
 
-void sinkSend(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
+void sinkSend(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   NotificationReceiver* receive = static_cast<SinkContext*>(context)->receive;
-  callOnUiThread([receive, message, lParam] { (*receive)(message, lParam); });
+  callOnUiThread([receive, message, wParam, lParam] { (*receive)(message, wParam, lParam); });
 }
 
-void sinkPost(void* context, uint32_t message, uintptr_t, intptr_t lParam) {
+void sinkPost(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
   NotificationReceiver* receive = static_cast<SinkContext*>(context)->receive;
   QMetaObject::invokeMethod(
       QCoreApplication::instance(),
-      [receive, message, lParam] {
+      [receive, message, wParam, lParam] {
         {
           std::lock_guard<std::mutex> guard(uiLock);
           if (uiReleased) return;
         }
-        (*receive)(message, lParam);
+        (*receive)(message, wParam, lParam);
       },
       Qt::QueuedConnection);
 }

@@ -25,7 +25,7 @@ void removeGuiBackends();
 
 // A sink that hands engine notifications to `receive` on the UI thread:
 // sent ones wait until it has run, posted ones do not.
-using NotificationReceiver = std::function<void(uint32_t message, intptr_t lParam)>;
+using NotificationReceiver = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
 NotificationSink makeUiNotificationSink(NotificationReceiver* receive);
 
 }  // namespace kuv

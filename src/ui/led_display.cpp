@@ -296,7 +296,7 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
   } else {
     // Through a second record so a source that fails cannot spoil the copy.
     if (sources.newestVisFrame && sources.newestVisFrame(state.incoming)) state.vis = state.incoming;
-    switch (settings.LEDVisual) {
+    switch (sharedSetting(settings.LEDVisual)) {
       case 1: ledPlasma(state.frame, state.vis, state.plasma); break;
       case 2: ledOscilloscope(state.frame, state.vis); break;
       case 3: ledSpectrum(state.frame, state.vis, state.spectrum); break;
@@ -305,12 +305,12 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
       default: ledBackground(state.frame); break;
     }
   }
-  if (settings.LEDOverlay) {
+  if (sharedSetting(settings.LEDOverlay)) {
     OverlayInputs in{};
     in.title = state.title;
     in.playbackState = sources.playbackState ? sources.playbackState() : 2;
     in.trackLengthMs = state.trackLengthMs;
-    in.timeMode = settings.TimeMode;
+    in.timeMode = sharedSetting(settings.TimeMode);
     // Time and rates are only drawn while playing; spare the calls otherwise.
     if (in.playbackState == 0) {
       in.positionMs = sources.positionMs ? sources.positionMs() : 0;

@@ -72,7 +72,7 @@ MainWindow::MainWindow()
   setMouseTracking(false);
   setAttribute(Qt::WA_OpaquePaintEvent);
   initSkinButtons(mouse_);
-  receiver_ = [this](uint32_t message, intptr_t lParam) { notification(message, lParam); };
+  receiver_ = [this](uint32_t message, uintptr_t wParam, intptr_t lParam) { notification(message, wParam, lParam); };
   // The display's frame is shown straight from its buffer: one copy per
   // round (from the display thread into it), no allocation.
   frameImage_ = QImage(reinterpret_cast<uchar*>(frameRgb_), kLedWidth, kLedHeight, kLedWidth * 4,
@@ -131,7 +131,7 @@ bool MainWindow::startPlayback() {
 
   DisplaySources sources;
   sources.playbackState = [this] { return sharedState_.load(); };
-  sources.positionMs = [] { return static_cast<uint32_t>(outputSystem.getPosition ? outputSystem.getPosition() : 0); };
+  sources.positionMs = [] { return static_cast<uint32_t>(outputPosition()); };
   sources.playbackInfo = [] { return getPlaybackInfo(); };
   sources.currentEntry = [](PlaylistEntry& entry) { return copyCurrentEntry(entry) != 0; };
   sources.visPluginRunning = [] { return false; };
@@ -389,23 +389,8 @@ void MainWindow::applyShape(bool winShade) {
 
 // --- Engine notifications and the end ---------------------------------------------------
 
-void MainWindow::notification(uint32_t message, intptr_t lParam) {
-  switch (message) {
-    case ENGINE_TRACK_STARTED:
-      onTrackStarted(player_, lParam);
-      break;
-    case ENGINE_PROGRESS:
-      onProgress(player_, lParam);
-      break;
-    case ENGINE_TRACK_ENDED:
-      onTrackEnded(player_);
-      break;
-    case ENGINE_OPEN_FAILED:
-      onOpenFailed(player_, lParam);
-      break;
-    default:
-      break;
-  }
+void MainWindow::notification(uint32_t message, uintptr_t wParam, intptr_t lParam) {
+  onEngineNotification(player_, message, wParam, lParam);
   afterEvent();
 }
 

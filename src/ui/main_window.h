@@ -62,7 +62,7 @@ class MainWindow final : public QWidget, public WindowActions {
   void buildMenu();
   void addShortcuts();
   void apply(const MouseEffects& effects);
-  void notification(uint32_t message, intptr_t lParam);
+  void notification(uint32_t message, uintptr_t wParam, intptr_t lParam);
   void shutDown();
   void run(int32_t command);
   void presentFrame(const LedFrame& frame);

@@ -14,22 +14,16 @@ namespace kuv {
 namespace {
 
 struct RealEngine final : EngineControl {
-  void play(const std::string& path) override { kuv::play(path); }
-  void playLast() override { kuv::play(); }
+  int32_t play(const std::string& path) override { return kuv::play(path); }
+  int32_t playLast() override { return kuv::play(); }
   void stop() override { kuv::stop(); }
   void closeOutput() override { kuv::closeOutput(); }
   void seekFrame(int32_t frame) override { kuv::seekFrame(static_cast<uint32_t>(frame)); }
   void seekMilliseconds(int32_t ms) override { kuv::seekMilliseconds(static_cast<uint32_t>(ms)); }
-  void pauseOutput() override {
-    if (outputSystem.pause) outputSystem.pause();
-  }
-  void resumeOutput() override {
-    if (outputSystem.resume) outputSystem.resume();
-  }
-  void flushOutput() override {
-    if (outputSystem.flush) outputSystem.flush();
-  }
-  int32_t outputPosition() override { return outputSystem.getPosition ? outputSystem.getPosition() : 0; }
+  void pauseOutput() override { outputPause(); }
+  void resumeOutput() override { outputResume(); }
+  void flushOutput() override { outputFlush(); }
+  int32_t outputPosition() override { return kuv::outputPosition(); }
   PlaybackInfo playbackInfo() override { return getPlaybackInfo(); }
 };
 
@@ -41,9 +35,18 @@ void releasePause(PlayerWindow& w) {
   w.engine.flushOutput();
 }
 
+// Every play and stop goes through these two, so the window always knows
+// which track's reports it waits for.
+void playPath(PlayerWindow& w, const std::string& path) { w.state.awaitedTicket = w.engine.play(path); }
+
+void stopEngine(PlayerWindow& w) {
+  w.engine.stop();
+  w.state.awaitedTicket = 0;
+}
+
 void playCurrent(PlayerWindow& w) {
   std::string path;
-  if (currentPath(path)) w.engine.play(path);
+  if (currentPath(path)) playPath(w, path);
 }
 
 void refresh(PlayerWindow& w) {
@@ -54,6 +57,7 @@ void refresh(PlayerWindow& w) {
 void stopPlayback(PlayerWindow& w) {
   w.engine.closeOutput();
   w.state.playbackState = Stopped;
+  w.state.awaitedTicket = 0;
 }
 
 }  // namespace
@@ -77,8 +81,8 @@ void handleCommand(PlayerWindow& w, int32_t command) {
       std::string path;
       if (currentPath(path)) {
         releasePause(w);
-        w.engine.stop();
-        w.engine.play(path);
+        stopEngine(w);
+        playPath(w, path);
       }
       return;
     }
@@ -88,7 +92,7 @@ void handleCommand(PlayerWindow& w, int32_t command) {
       if (text.size() > 259) text.resize(259);
       if (text.size() < 4) return;
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       clearPlaylist();
       addEntry(text);
       refresh(w);
@@ -103,12 +107,12 @@ void handleCommand(PlayerWindow& w, int32_t command) {
       return;
     case CMD_PLAY:
       if (s.playbackState == Stopped) {
-        w.engine.playLast();
+        s.awaitedTicket = w.engine.playLast();
       } else if (s.playbackState == Paused) {
         w.engine.resumeOutput();
       } else {
-        w.engine.stop();
-        w.engine.playLast();
+        stopEngine(w);
+        s.awaitedTicket = w.engine.playLast();
       }
       s.playbackState = Playing;
       return;
@@ -119,7 +123,7 @@ void handleCommand(PlayerWindow& w, int32_t command) {
       return;
     case CMD_STOP:
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       w.engine.closeOutput();
       s.playbackState = Stopped;
       return;
@@ -127,12 +131,12 @@ void handleCommand(PlayerWindow& w, int32_t command) {
     case CMD_PREVIOUS:
       if (!(command == CMD_NEXT ? nextEntry() : previousEntry())) return;
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       playCurrent(w);
       return;
     case CMD_PLAY_CURRENT:
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       playCurrent(w);
       return;
     case CMD_SHUFFLE:
@@ -188,11 +192,37 @@ void onProgress(PlayerWindow& w, intptr_t frame) {
   }
 }
 
-int32_t onTrackEnded(PlayerWindow& w) {
+void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, intptr_t lParam) {
+  if (ticket == 0 || static_cast<int64_t>(ticket) != w.state.awaitedTicket) return;
+  switch (message) {
+    case ENGINE_TRACK_STARTED:
+      onTrackStarted(w, lParam);
+      break;
+    case ENGINE_PROGRESS:
+      onProgress(w, lParam);
+      break;
+    case ENGINE_TRACK_ENDED:
+      onTrackEnded(w, lParam);
+      break;
+    case ENGINE_OPEN_FAILED:
+      onOpenFailed(w, lParam);
+      break;
+    default:
+      break;
+  }
+}
+
+int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam) {
+  // An output that refused data has been closed: the next track would fail
+  // the same way, so playback stops until the user plays again.
+  if (lParam == kTrackOutputFailed) {
+    stopPlayback(w);
+    return 1;
+  }
   if (settings.RepeatPlay == 2) {
     std::string path;
     if (currentPath(path)) {
-      w.engine.play(path);
+      playPath(w, path);
     } else {
       stopPlayback(w);
     }
@@ -207,7 +237,12 @@ int32_t onTrackEnded(PlayerWindow& w) {
 }
 
 void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
-  if (lParam != 0) return;
+  // The output could not open (it has said why): stop, not try every entry.
+  if (lParam == kOpenFailedOutput) {
+    stopPlayback(w);
+    return;
+  }
+  if (lParam != kOpenFailedInput) return;
   if (entryCount() == 0) {
     handleCommand(w, CMD_OPEN_FILE);
     return;
@@ -231,7 +266,7 @@ void handleDrop(PlayerWindow& w, const std::vector<std::string>& names) {
   const bool replace = settings.AddOnDragAndDrop == 0;
   if (replace) {
     releasePause(w);
-    w.engine.stop();
+    stopEngine(w);
     clearPlaylist();
   }
   w.state.refreshAllowed = false;
@@ -251,7 +286,7 @@ int32_t handleHandOver(PlayerWindow& w, int32_t code, int32_t value, const std::
   switch (code) {
     case HANDOVER_CLEAR:
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       clearPlaylist();
       w.window.refreshEditor();
       break;
@@ -261,7 +296,7 @@ int32_t handleHandOver(PlayerWindow& w, int32_t code, int32_t value, const std::
       break;
     case HANDOVER_REPLACE_AND_PLAY:
       releasePause(w);
-      w.engine.stop();
+      stopEngine(w);
       clearPlaylist();
       addByName(kAddNormal, text);
       playCurrent(w);
@@ -298,11 +333,11 @@ bool answerQuery(PlayerWindow& w, uint32_t message, int32_t lParam, int32_t& res
       result = s.totalFrames;
       return true;
     case MW_GET_VOLUME:
-      result = settings.EqVolume;
+      result = sharedSetting(settings.EqVolume);
       return true;
     case MW_SET_VOLUME:
       // Another program's number: the output's gain only means 0..63.
-      settings.EqVolume = lParam < 0 ? 0 : lParam > 63 ? 63 : lParam;
+      setSharedSetting(settings.EqVolume, lParam < 0 ? 0 : lParam > 63 ? 63 : lParam);
       return true;
     case MW_SEEK_FRAME:
       w.engine.seekFrame(lParam);
@@ -338,7 +373,7 @@ void startPlaylist(PlayerWindow& w) {
   // The engine thread has just started; give it a moment as the first
   // command arrives.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  w.engine.play(path);
+  playPath(w, path);
 }
 
 }  // namespace kuv

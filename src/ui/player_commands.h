@@ -41,8 +41,9 @@ enum Command : int32_t {
 // The engine and the output as the window drives them; tests record.
 struct EngineControl {
   virtual ~EngineControl() = default;
-  virtual void play(const std::string& path) = 0;
-  virtual void playLast() = 0;  // ENGINE_PLAY: the name played last
+  // The play commands return the command's ticket (0: not posted).
+  virtual int32_t play(const std::string& path) = 0;
+  virtual int32_t playLast() = 0;  // ENGINE_PLAY: the name played last
   virtual void stop() = 0;
   virtual void closeOutput() = 0;
   virtual void seekFrame(int32_t frame) = 0;
@@ -96,6 +97,9 @@ struct PlayerState {
   bool refreshAllowed = true;
   // Entries that failed to open since a track last started.
   int32_t failedOpens = 0;
+  // Ticket of the play command whose track the window waits for or plays;
+  // 0 after a stop. Notifications about any other track are late reports.
+  int32_t awaitedTicket = 0;
 };
 
 struct PlayerWindow {
@@ -106,10 +110,15 @@ struct PlayerWindow {
 
 void handleCommand(PlayerWindow& w, int32_t command);
 
+// An engine notification as it arrives: those about a track the window no
+// longer waits for (it stopped, or asked for another) are dropped; the rest
+// go to the handlers below.
+void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, intptr_t lParam);
+
 // Engine notifications. onTrackEnded returns the window's result (0 or 1).
 void onTrackStarted(PlayerWindow& w, intptr_t totalFrames);
 void onProgress(PlayerWindow& w, intptr_t frame);
-int32_t onTrackEnded(PlayerWindow& w);
+int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam = kTrackEndedNormally);
 void onOpenFailed(PlayerWindow& w, intptr_t lParam);
 
 // Names dropped on the window, in drop order.

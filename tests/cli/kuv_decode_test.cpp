@@ -1,10 +1,18 @@
 // kuv-decode --info against ffprobe, run as the user runs it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
+#include <vector>
 
+#include "cli/console_player.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -28,7 +36,7 @@ double numberAfter(const std::string& text, const std::string& label) {
 }
 
 TEST(KuvDecodeInfo, AgreesWithFfprobeOnFramesAndDuration) {
-  if (run("command -v ffprobe").empty()) GTEST_SKIP() << "ffprobe is not installed";
+  KUV_REQUIRE_REFERENCE(!run("command -v ffprobe").empty(), "ffprobe");
   const char* files[] = {"cbr.mp3", "cbr_notag.mp3", "vbr.mp3",  "vbr_notag.mp3", "mpeg2.mp3",
                          "mpeg25.mp3", "crc.mp3",   "mono.mp3", "id3v2.mp3",     "junk_front.mp3",
                          "truncated.mp3", "id3v1.mp3"};
@@ -142,6 +150,209 @@ TEST_F(KuvDecodePlaylist, NothingToPlayIsAnError) {
   const std::string out = kuvDecode("-q -o /dev/null '" + dir_ + "/nothing.mp3' 2>&1; echo status=$?");
   EXPECT_NE(out.find("Error Adding Directory"), std::string::npos) << out;
   EXPECT_NE(out.find("status=1"), std::string::npos) << out;
+}
+
+
+// --- Exit statuses ------------------------------------------------------------
+
+// kuv-decode run as a script would run it, in a folder of its own: HOME
+// there, with an .asoundrc whose default PCM writes into played.raw, and its
+// settings there too.
+class KuvDecodeStatus : public ::testing::Test {
+ protected:
+  static constexpr int kNotEnded = -1;
+
+  void SetUp() override {
+    dir_ = test::makeTempFolder();
+    ASSERT_FALSE(dir_.empty());
+    ASSERT_TRUE(test::writeFile(dir_ + "/.asoundrc", "pcm.!default {\n"
+                                                     "  type file\n"
+                                                     "  slave.pcm \"null\"\n"
+                                                     "  file \"" + dir_ + "/played.raw\"\n"
+                                                     "  format \"raw\"\n"
+                                                     "}\n"));
+  }
+  void TearDown() override {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    test::removeTree(dir_);
+  }
+
+  // Starts kuv-decode with these arguments, stderr into errors.txt, under a
+  // file-size limit when one is given.
+  void start(const std::vector<std::string>& arguments, rlim_t fileSizeLimit = RLIM_INFINITY) {
+    std::vector<std::string> texts = {KUV_DECODE_BIN};
+    texts.insert(texts.end(), arguments.begin(), arguments.end());
+    std::vector<std::string> environment = {"HOME=" + dir_, "XDG_CONFIG_HOME=" + dir_ + "/config",
+                                            "PATH=/usr/bin:/bin", "LANG=C"};
+    std::vector<char*> argv;
+    for (std::string& text : texts) argv.push_back(text.data());
+    argv.push_back(nullptr);
+    std::vector<char*> envp;
+    for (std::string& text : environment) envp.push_back(text.data());
+    envp.push_back(nullptr);
+    const std::string errors = dir_ + "/errors.txt";
+    pid_ = fork();
+    ASSERT_GE(pid_, 0);
+    if (pid_ == 0) {
+      // What the test runner ignores or blocks must not hide the faults.
+      sigset_t none;
+      sigemptyset(&none);
+      sigprocmask(SIG_SETMASK, &none, nullptr);
+      for (int signal : {SIGINT, SIGTERM, SIGXFSZ, SIGPIPE}) ::signal(signal, SIG_DFL);
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      if (fileSizeLimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &limit);
+      if (freopen(errors.c_str(), "w", stderr) == nullptr || freopen("/dev/null", "w", stdout) == nullptr) _exit(126);
+      execve(argv[0], argv.data(), envp.data());
+      _exit(127);
+    }
+  }
+
+  // The child's exit status (128 + the signal when a signal ended it), or
+  // kNotEnded when it was still running after `limit` and has been killed.
+  int finish(std::chrono::seconds limit = std::chrono::seconds(60)) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    int status = 0;
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+        pid_ = 0;
+        return kNotEnded;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = 0;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+
+  std::string errors() const { return test::readFile(dir_ + "/errors.txt"); }
+
+  // Whether the wave file's RIFF and data sizes match the bytes it holds.
+  static bool headerAgrees(const std::string& wave, std::string* why) {
+    constexpr size_t kHeader = 46;  // RIFF, an 18-byte format chunk, the data chunk header
+    auto sizeAt = [&](size_t at) {
+      uint32_t size = 0;
+      for (int i = 3; i >= 0; --i) size = size << 8 | static_cast<uint8_t>(wave[at + static_cast<size_t>(i)]);
+      return static_cast<size_t>(size);
+    };
+    if (wave.size() < kHeader) {
+      *why = "only " + std::to_string(wave.size()) + " bytes";
+      return false;
+    }
+    *why = std::to_string(wave.size()) + " bytes, RIFF size " + std::to_string(sizeAt(4)) + ", data size " +
+           std::to_string(sizeAt(kHeader - 4));
+    return sizeAt(4) == wave.size() - 8 && sizeAt(kHeader - 4) == wave.size() - kHeader;
+  }
+
+  std::string dir_;
+  pid_t pid_ = 0;
+};
+
+TEST_F(KuvDecodeStatus, TellsWhetherEveryInputProducedAudio) {
+  const std::string good = test::fixturePath("l2_16k.mp2");
+  const std::string sample = std::string(KUV_SOURCE_DIR) + "/resources/samples/kuv-sample.mp3";
+  const std::string text = dir_ + "/notes.txt";
+  const std::string page = dir_ + "/download.mp3";
+  ASSERT_TRUE(test::writeFile(text, "Shopping list\n\neggs\nflour\nmilk\n"));
+  std::string html = "<!DOCTYPE html>\n<html><head><title>404 Not Found</title></head>\n<body>";
+  for (int i = 0; i < 200; ++i) html += "<p>The requested URL was not found on this server.</p>\n";
+  ASSERT_TRUE(test::writeFile(page, html + "</body></html>\n"));
+  const std::string wave = dir_ + "/out.wav";
+  const std::string missing = dir_ + "/missing.mp3";
+  // A header of 46 bytes and a whole number of 16-bit stereo frames.
+  constexpr rlim_t kSmallDisk = 46 + 100000;
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    int status;
+    std::vector<std::string> printed;  // lines expected on stderr
+    rlim_t fileSizeLimit = RLIM_INFINITY;
+  };
+  const Case cases[] = {
+      {"a good file", {"-q", "-o", wave, good}, kExitOk, {}},
+      {"a good file through the sound device", {"-q", good}, kExitOk, {}},
+      {"a text file", {"-q", "-o", wave, text}, kExitInputFailed, {"kuv-decode: " + text + ": no MPEG audio\n"}},
+      {"an HTML page", {"-q", "-o", wave, page}, kExitInputFailed, {"kuv-decode: " + page + ": no MPEG audio\n"}},
+      {"a good file and a text file",
+       {"-q", "-o", wave, good, text},
+       kExitInputFailed,
+       {"kuv-decode: " + text + ": no MPEG audio\n"}},
+      {"a missing file", {"-q", "-o", wave, missing}, kExitInputFailed, {"kuv-decode: " + missing + ": cannot open\n"}},
+      {"a missing file and a good file",
+       {"-q", "-o", wave, missing, good},
+       kExitInputFailed,
+       {"kuv-decode: " + missing + ": cannot open\n"}},
+      {"a wave file in a missing folder",
+       {"-q", "-o", dir_ + "/no/such/folder/out.wav", good, good},
+       kExitOutputFailed,
+       {"kuv-decode: the output could not be opened; stopped\n"}},
+      {"a wave file on /dev/full", {"-q", "-o", "/dev/full", good}, kExitOutputFailed, {}},
+      {"a sound device that does not exist",
+       {"-q", "--device", "999", good},
+       kExitOutputFailed,
+       {"kuv-decode: the output could not be opened; stopped\n"}},
+      {"a disk that fills up",
+       {"-q", "-o", wave, sample},
+       kExitOutputFailed,
+       {"Could not write audio data", "kuv-decode: " + sample + ": the output failed; stopped\n"},
+       kSmallDisk},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::removeTree(wave);
+    start(c.arguments, c.fileSizeLimit);
+    ASSERT_GT(pid_, 0);
+    const int status = finish();
+    const std::string printed = errors();
+    EXPECT_EQ(status, c.status) << printed;
+    for (const std::string& line : c.printed) EXPECT_NE(printed.find(line), std::string::npos) << printed;
+    if (c.status == kExitOk) {
+      EXPECT_EQ(printed.find("kuv-decode:"), std::string::npos) << printed;
+    }
+    if (c.fileSizeLimit != RLIM_INFINITY) {
+      // What reached the disk stays readable.
+      std::string why;
+      EXPECT_TRUE(headerAgrees(test::readFile(wave), &why)) << why;
+    }
+  }
+}
+
+TEST_F(KuvDecodeStatus, CtrlCEndsPlaybackPromptly) {
+  const std::string sample = std::string(KUV_SOURCE_DIR) + "/resources/samples/kuv-sample.mp3";
+  const std::string wave = dir_ + "/out.wav";
+  const std::string played = dir_ + "/played.raw";
+  struct Case {
+    const char* what;
+    std::vector<std::string> arguments;
+    std::string output;  // grows while it plays
+    int signal;
+  };
+  // Repeated for ever, so only the signal ends it.
+  const Case cases[] = {
+      {"the sound device, Ctrl-C", {"-q", "--repeat", "1", sample}, played, SIGINT},
+      {"a wave file, Ctrl-C", {"-q", "--repeat", "1", "-o", wave, sample}, wave, SIGINT},
+      {"a wave file, SIGTERM", {"-q", "--repeat", "1", "-o", wave, sample}, wave, SIGTERM},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    test::removeTree(c.output);
+    start(c.arguments);
+    ASSERT_GT(pid_, 0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (test::readFile(c.output).size() < 200000 && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_GE(test::readFile(c.output).size(), 200000u) << errors();
+    kill(pid_, c.signal);
+    EXPECT_EQ(finish(std::chrono::seconds(10)), kExitInterrupted) << errors();
+    if (c.output == wave) {
+      std::string why;
+      EXPECT_TRUE(headerAgrees(test::readFile(wave), &why)) << why;
+    }
+  }
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ struct Note {
   uint32_t message;
   intptr_t lParam;
   bool sent;
+  uintptr_t ticket = 0;
 };
 
 // Records every notification; a test may react to one from inside send,
@@ -39,11 +40,11 @@ struct RecordingSink {
   std::vector<Note> notes;
   std::function<void(const Note&)> onNote;
 
-  static void send(void* self, uint32_t message, uintptr_t, intptr_t lParam) {
-    static_cast<RecordingSink*>(self)->add({message, lParam, true});
+  static void send(void* self, uint32_t message, uintptr_t ticket, intptr_t lParam) {
+    static_cast<RecordingSink*>(self)->add({message, lParam, true, ticket});
   }
-  static void post(void* self, uint32_t message, uintptr_t, intptr_t lParam) {
-    static_cast<RecordingSink*>(self)->add({message, lParam, false});
+  static void post(void* self, uint32_t message, uintptr_t ticket, intptr_t lParam) {
+    static_cast<RecordingSink*>(self)->add({message, lParam, false, ticket});
   }
   void add(const Note& note) {
     std::function<void(const Note&)> react;
@@ -350,6 +351,238 @@ TEST_F(EngineTest, QuitWhileASendIsUnansweredEndsPromptly) {
   ASSERT_GT(startEngine(blocking), 0);
   play(test::fixturePath("l2_44_joint.mp2"));
   std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+// Every notification names the play command it belongs to, and a command
+// that was stopped before it could open reports nothing: a receiver never
+// mistakes a late report for one about the track it asked for.
+TEST_F(EngineTest, NotificationsCarryTheirPlayTicketAndAbandonedOpensPostNothing) {
+  test::HttpTestServer server;
+  test::HttpRoute silent;
+  silent.kind = test::HttpRoute::Kind::NoAnswer;
+  server.route("/connecting.mp2", silent);
+  const int32_t first = play(server.url("/connecting.mp2"));
+  ASSERT_GT(first, 0);
+  for (int i = 0; i < 2000 && server.requests().empty(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(server.requests().size(), 1u);
+  stop();
+  const int32_t second = play(test::fixturePath("l2_44_joint.mp2"));
+  ASSERT_GT(second, first);
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
+  for (const Note& n : sink_.all()) {
+    EXPECT_NE(n.message, ENGINE_OPEN_FAILED) << "the abandoned open reports nothing";
+    EXPECT_EQ(n.ticket, static_cast<uintptr_t>(second));
+  }
+  EXPECT_EQ(sink_.all().back().lParam, kTrackEndedNormally);
+
+  // A stop posted right behind a play makes that play give up at once.
+  const int32_t third = play(server.url("/connecting.mp2"));
+  stop();
+  const int32_t fourth = play();  // the same URL again, not stopped
+  stop();
+  play(test::fixturePath("random.bin"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, 2));
+  for (const Note& n : sink_.all()) {
+    EXPECT_NE(n.ticket, static_cast<uintptr_t>(third));
+    EXPECT_NE(n.ticket, static_cast<uintptr_t>(fourth));
+  }
+  EXPECT_EQ(sink_.all().back().lParam, kTrackNoAudio) << "a file without frames plays no audio";
+}
+
+// A server that keeps the connection open and sends nothing must not hold
+// the engine: stop cuts the download, and the next play starts.
+TEST_F(EngineTest, StopDuringAStalledStreamFreesTheEngine) {
+  test::HttpTestServer server;
+  test::HttpRoute route;
+  route.body = test::readFile(test::fixturePath("l2_44_joint.mp2"));
+  route.stallAfter = 20000;
+  server.route("/stall.mp2", route);
+  play(server.url("/stall.mp2"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
+  // The decoder is waiting on the pipe by now (or will be soon).
+  for (int i = 0; i < 2000 && server.bodyBytesSent() < 20000u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  stop();
+  const int32_t next = play(test::fixturePath("l2_44_joint.mp2"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
+  const Note last = sink_.all().back();
+  EXPECT_EQ(last.ticket, static_cast<uintptr_t>(next)) << "the stalled track ended as stopped, silently";
+}
+
+// An output that cannot open ends the track with the open failure, marked as
+// the output's, instead of leaving the receiver waiting.
+TEST_F(EngineTest, AnOutputThatCannotOpenIsReported) {
+  platform::setSaveFileBackend([this](const platform::SaveFileRequest&) { return folder_ + "/missing/folder/take.wav"; });
+  play(test::fixturePath("l2_44_joint.mp2"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_OPEN_FAILED));
+  EXPECT_EQ(sink_.all().back().lParam, kOpenFailedOutput);
+  EXPECT_EQ(kinds(), (std::vector<uint32_t>{ENGINE_PROGRESS, ENGINE_TRACK_STARTED, ENGINE_OPEN_FAILED}));
+}
+
+// A track of another sample rate or channel count opens the device anew,
+// and only after the one before has been heard to its last frame.
+TEST_F(EngineTest, ANewFormatReopensTheDeviceAfterTheLastTrackPlayedOut) {
+  const size_t kFrameSamples = 1152, kFrames = 460;  // l2_44_joint.mp2; l2_48_stereo.mp2 has 500
+  struct Case {
+    const char* name;
+    const char* second;
+    int32_t secondChannels;
+    size_t secondBytes;
+  };
+  const Case cases[] = {
+      {"another rate", "l2_48_stereo.mp2", -1, 500 * kFrameSamples * 4},
+      {"mono after stereo at the same rate", "l2_44_joint.mp2", 2, kFrames * kFrameSamples * 2},
+  };
+  shutdownEngine();
+  settings.AudioOutputSystem = kSoundDeviceOutput;
+  setSoundDevicePcmOpener(test::openClockPcm);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::ClockPcmOptions fast;
+    fast.speed = 10;
+    test::setClockPcmOptions(fast);
+    setSharedSetting(settings.Channels, -1);
+    RecordingSink sink;
+    const std::string second = test::fixturePath(c.second);
+    const int32_t channels = c.secondChannels;
+    sink.onNote = [&sink, second, channels](const Note& n) {
+      if (n.message != ENGINE_TRACK_ENDED) return;
+      sink.onNote = nullptr;
+      setSharedSetting(settings.Channels, channels);
+      play(second);
+    };
+    ASSERT_GT(startEngine(sink.sink()), 0);
+    play(test::fixturePath("l2_44_joint.mp2"));
+    ASSERT_TRUE(sink.waitFor(ENGINE_TRACK_ENDED, 2));
+    closeOutput();  // plays the second track out
+    bool closed = false;
+    for (int i = 0; i < 4000 && !closed; ++i) {
+      closed = !test::clockPcmCounts().open && outputSystem.isOpen() == 0;
+      if (!closed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_TRUE(closed);
+    EXPECT_EQ(test::clockPcmEarlierPlayedBytes(), std::vector<size_t>{kFrames * kFrameSamples * 4})
+        << "reopened once, the first track heard whole";
+    EXPECT_EQ(test::clockPcmCounts().playedBytes, c.secondBytes);
+    shutdownEngine();
+  }
+  setSoundDevicePcmOpener(nullptr);
+  ASSERT_GT(startEngine(sink_.sink()), 0);  // for TearDown
+}
+
+// The volume is a shared word: another thread may change it at any time
+// during playback (the dial, a query), and the output follows.
+TEST_F(EngineTest, VolumeChangesFromAnotherThreadReachTheOutput) {
+  test::setClockPcmOptions({});
+  setSoundDevicePcmOpener(test::openClockPcm);
+  shutdownEngine();
+  settings.AudioOutputSystem = kSoundDeviceOutput;
+  ASSERT_GT(startEngine(sink_.sink()), 0);
+  play(longFile(10));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
+  std::thread dial([] {
+    for (int32_t i = 0; i < 2000; ++i) setSharedSetting(settings.EqVolume, i % 64);
+    setSharedSetting(settings.EqVolume, 17);
+  });
+  dial.join();
+  bool followed = false;
+  for (int i = 0; i < 2000 && !followed; ++i) {
+    followed = outputSystem.getVolume() == 17;
+    if (!followed) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  EXPECT_TRUE(followed);
+  stop();
+  shutdownEngine();
+  setSoundDevicePcmOpener(nullptr);
+}
+
+}  // namespace
+}  // namespace kuv
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kuv {
+namespace {
+
+// Should the engine hang on a FIFO all the same, this ends the silence after
+// a while (the silent writer closes, a writer comes and goes for an open
+// that waits for one), so that the test fails instead of hanging.
+class FifoWatchdog {
+ public:
+  explicit FifoWatchdog(const std::string& fifo) : fifo_(fifo), thread_([this] { watch(); }) {}
+  ~FifoWatchdog() {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      finished_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+    const int silent = writer.exchange(-1);
+    if (silent >= 0) ::close(silent);
+  }
+  std::atomic<int> writer{-1};
+
+ private:
+  void watch() {
+    std::unique_lock<std::mutex> guard(lock_);
+    while (!changed_.wait_for(guard, std::chrono::seconds(15), [this] { return finished_; })) {
+      const int silent = writer.exchange(-1);
+      if (silent >= 0) ::close(silent);
+      const int passing = ::open(fifo_.c_str(), O_WRONLY | O_NONBLOCK);
+      if (passing >= 0) ::close(passing);
+    }
+  }
+  std::string fifo_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  bool finished_ = false;
+  std::thread thread_;
+};
+
+TEST_F(EngineTest, AFifoInputAnswersStopAndQuit) {
+  // Waits up to the quit limit for the count-th notification of a kind
+  // (with at least this lParam).
+  const auto within = [this](uint32_t message, size_t count, intptr_t least = 0) {
+    std::unique_lock<std::mutex> guard(sink_.lock);
+    return sink_.changed.wait_for(guard, std::chrono::seconds(3), [&] {
+      size_t seen = 0;
+      for (const Note& n : sink_.notes) seen += n.message == message && n.lParam >= least;
+      return seen >= count;
+    });
+  };
+  const std::string fifo = folder_ + "/fifo.mp2";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // 47 whole frames and the start of one more; the last progress reported
+  // before the wait is for frame 46.
+  const std::string start = test::readFile(test::fixturePath("l2_44_joint.mp2")).substr(0, 20000);
+  constexpr intptr_t kLastProgress = 46;
+  FifoWatchdog watchdog(fifo);
+
+  // Nobody writes: the open does not wait for a writer, the track just ends.
+  play(fifo);
+  EXPECT_TRUE(within(ENGINE_TRACK_ENDED, 1));
+
+  // The writer sends the start of a track, then keeps silent: once the
+  // engine has played what came, a stop is answered (the engine takes the
+  // next command), and so is a quit.
+  watchdog.writer = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(watchdog.writer.load(), 0);
+  ASSERT_EQ(::write(watchdog.writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  play(fifo);
+  ASSERT_TRUE(within(ENGINE_PROGRESS, 1, kLastProgress));
+  stop();
+  play("/nonexistent/after-the-fifo.mp2");
+  EXPECT_TRUE(within(ENGINE_OPEN_FAILED, 1));
+
+  ASSERT_EQ(::write(watchdog.writer, start.data(), start.size()), static_cast<ssize_t>(start.size()));
+  play(fifo);
+  ASSERT_TRUE(within(ENGINE_PROGRESS, 2, kLastProgress));
+  const Clock::time_point quit = Clock::now();
+  shutdownEngine();
+  EXPECT_LT(Clock::now() - quit, std::chrono::milliseconds(3000));
 }
 
 }  // namespace

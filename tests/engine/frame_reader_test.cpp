@@ -59,6 +59,7 @@ const ConformanceCase kConformance[] = {
     {"l2-fl14.bit", 16, 2, 48000},    {"l2-fl15.bit", 16, 2, 48000},     {"l2-fl16.bit", 63, 2, 48000},
     {"l2-test32.bit", 63, 2, 24000},  {"l3-compl.bit", 217, 3, 48000},   {"l3-he_32khz.bit", 150, 3, 32000},
     {"l3-he_44khz.bit", 410, 3, 44100}, {"l3-he_48khz.bit", 150, 3, 48000}, {"l3-he_mode.bit", 128, 3, 44100},
+    {"l3-he_free.bit", 68, 3, 44100},  // free format: the length is measured
     {"l3-hecommon.bit", 30, 3, 44100}, {"l3-si.bit", 118, 3, 44100},     {"l3-si_block.bit", 64, 3, 44100},
     {"l3-si_huff.bit", 75, 3, 44100}, {"l3-sin1k0db.bit", 318, 3, 44100}, {"M2L3_compl24.bit", 212, 3, 24000},
     {"M2L3_noise.bit", 386, 3, 22050}, {"M2L3_bitrate_16_all.bit", 476, 3, 16000},
@@ -66,7 +67,7 @@ const ConformanceCase kConformance[] = {
 };
 
 TEST(FrameReader, ReadsEveryFrameOfTheComplianceStreamsWithoutAMessage) {
-  if (!test::fileExists(test::conformancePath("l1-fl1.bit"))) GTEST_SKIP() << "no compliance streams";
+  KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l1-fl1.bit")), "compliance streams");
   for (const ConformanceCase& c : kConformance) {
     SCOPED_TRACE(c.name);
     const std::string path = test::conformancePath(c.name);
@@ -90,7 +91,7 @@ TEST(FrameReader, ReadsEveryFrameOfTheComplianceStreamsWithoutAMessage) {
 }
 
 TEST(FrameReader, VariableBitRateStreamsKeepEveryFrame) {
-  if (!test::fileExists(test::conformancePath("l3-he_44khz.bit"))) GTEST_SKIP() << "no compliance streams";
+  KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l3-he_44khz.bit")), "compliance streams");
   const Scan scan = scanFile(test::conformancePath("l3-he_44khz.bit"));
   std::vector<int> rates;
   for (const FrameContext& f : scan.frames) rates.push_back(f.bitRateIndex);
@@ -102,26 +103,12 @@ TEST(FrameReader, VariableBitRateStreamsKeepEveryFrame) {
 
 TEST(FrameReader, ProtectionAndPrivateBitsMayChangeBetweenFrames) {
   // This compliance stream switches on CRC words and the private bit midway.
-  if (!test::fileExists(test::conformancePath("l3-hecommon.bit"))) GTEST_SKIP() << "no compliance streams";
+  KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l3-hecommon.bit")), "compliance streams");
   const Scan scan = scanFile(test::conformancePath("l3-hecommon.bit"));
   ASSERT_EQ(scan.frames.size(), 30u);
   EXPECT_EQ(scan.frames.front().crcPresent, 0);
   EXPECT_EQ(scan.frames.back().crcPresent, 1);
   EXPECT_EQ(scan.frames[5].sideInfoLength, 34);  // 32 bytes + the CRC word
-}
-
-TEST(FrameReader, FreeFormatAsksWhetherToResynchronise) {
-  if (!test::fileExists(test::conformancePath("l3-he_free.bit"))) GTEST_SKIP() << "no compliance streams";
-  Scan declined = scanFile(test::conformancePath("l3-he_free.bit"), platform::IDNO);
-  EXPECT_TRUE(declined.frames.empty());
-  ASSERT_EQ(declined.boxes.size(), 1u);
-  EXPECT_EQ(declined.boxes[0].title, "Error In Stream...");
-  EXPECT_EQ(declined.boxes[0].text, "Invalid Bitrate in stream, Try Resync?");
-  EXPECT_EQ(declined.boxes[0].style & 0x0F, platform::MB_YESNO);
-  // Saying yes every time walks the file to its end and stops.
-  Scan accepted = scanFile(test::conformancePath("l3-he_free.bit"), platform::IDYES);
-  EXPECT_TRUE(accepted.frames.empty());
-  EXPECT_GT(accepted.boxes.size(), 1u);
 }
 
 struct FixtureCase {
@@ -291,6 +278,93 @@ TEST_F(SyntheticStream, ALayerOneHeaderWithoutCrcIsOnlyTakenWhereAFrameStarts) {
   const std::string frames = frameBytes(l1, body) + frameBytes(l1, body) + frameBytes(l1, body);
   EXPECT_EQ(scanFile(write(frames)).frames.size(), 3u);
   EXPECT_EQ(scanFile(write("\x01\x02" + frames)).frames.size(), 0u);
+}
+
+// Free-format headers (bit-rate index 0), no CRC, stereo.
+constexpr uint32_t kFreeL1 = 0xFFFF0000u;     // MPEG-1 Layer I, 44.1 kHz
+constexpr uint32_t kFreeL2 = 0xFFFD0000u;     // MPEG-1 Layer II, 44.1 kHz
+constexpr uint32_t kFreeL3 = 0xFFFB0040u;     // MPEG-1 Layer III, 44.1 kHz, joint stereo
+constexpr uint32_t kFreeL3Lsf = 0xFFF30040u;  // MPEG-2 Layer III, 22.05 kHz
+
+// Free-format frames of `length` bytes (header included), every odd one
+// padded by a slot.
+std::string freeFrames(uint32_t header, int32_t length, int32_t slot, int count) {
+  std::string bytes;
+  for (int i = 0; i < count; ++i) {
+    const int padding = i % 2;
+    bytes += frameBytes(header | (static_cast<uint32_t>(padding) << 9), length - 4 + padding * slot);
+  }
+  return bytes;
+}
+
+TEST_F(SyntheticStream, FreeFormatFramesTakeTheirMeasuredLength) {
+  const struct {
+    const char* name;
+    uint32_t header;
+    int32_t length;
+    int32_t slot;
+    size_t junk;  // bytes in front of the first frame
+  } cases[] = {
+      {"layer III", kFreeL3, 392, 1, 0},
+      {"layer III after junk", kFreeL3, 392, 1, 1000},
+      {"layer III, MPEG-2", kFreeL3Lsf, 300, 1, 0},
+      {"layer II", kFreeL2, 600, 1, 0},
+      {"layer I", kFreeL1, 400, 4, 0},
+      {"longest that fits a slot", kFreeL3, kSlotBytes + 3, 1, 0},
+  };
+  constexpr int kFrames = 8;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = write(std::string(c.junk, '\x22') + freeFrames(c.header, c.length, c.slot, kFrames));
+    const Scan scan = scanFile(path, platform::IDNO);
+    EXPECT_TRUE(scan.boxes.empty());
+    ASSERT_EQ(scan.frames.size(), static_cast<size_t>(kFrames));
+    for (int i = 0; i < kFrames; ++i) {
+      EXPECT_EQ(scan.frames[i].bitRateIndex, 0);
+      EXPECT_EQ(scan.frames[i].bodyLength, c.length - 4 + (i % 2) * c.slot) << i;
+      EXPECT_EQ(scan.offsets[i], static_cast<int64_t>(c.junk) + i * c.length + (i / 2) * c.slot) << i;
+    }
+    if (c.header == kFreeL2) {
+      EXPECT_EQ(scan.frames[0].allocTable, kAllocB);  // 184 kbit/s, 92 per channel
+    }
+    // Length, progress and seeking count in frames of the measured length.
+    EXPECT_EQ(scan.totalAfterFirst, static_cast<uint32_t>(kFrames));
+    MessageRecorder recorder;
+    auto s = std::make_unique<InputStream>();
+    FrameContext ctx;
+    ASSERT_TRUE(openStream(*s, path));
+    resetFrameState(*s);
+    ASSERT_EQ(readFrame(*s, ctx), 1);
+    EXPECT_DOUBLE_EQ(bytesPerFrame(ctx), c.length);
+    ASSERT_TRUE(seekToFrame(*s, ctx, 3));
+    // The seek lands on frame 3 and reads two frames past it.
+    EXPECT_EQ(currentFrame(*s, ctx), 5u);
+    ASSERT_EQ(readFrame(*s, ctx), 1);
+    EXPECT_EQ(streamPosition(*s) - ctx.bodyLength - 4, scan.offsets[5]);
+    closeStream(*s);
+  }
+}
+
+TEST_F(SyntheticStream, UnmeasurableFreeFormatAsksOncePerTrack) {
+  const struct {
+    const char* name;
+    std::string bytes;
+  } cases[] = {
+      {"a single frame", freeFrames(kFreeL3, 392, 1, 1)},
+      {"frames longer than a slot", freeFrames(kFreeL3, kSlotBytes + 10, 1, 6)},
+      {"no third header to confirm", freeFrames(kFreeL3, 392, 1, 2) + std::string(5000, '\x22')},
+  };
+  for (const auto& c : cases) {
+    for (const int answer : {platform::IDYES, platform::IDNO}) {
+      SCOPED_TRACE(std::string(c.name) + (answer == platform::IDYES ? ", yes" : ", no"));
+      const Scan scan = scanFile(write(c.bytes), answer);
+      EXPECT_TRUE(scan.frames.empty());
+      ASSERT_EQ(scan.boxes.size(), 1u);
+      EXPECT_EQ(scan.boxes[0].title, "Error In Stream...");
+      EXPECT_EQ(scan.boxes[0].text, "Invalid Bitrate in stream, Try Resync?");
+      EXPECT_EQ(scan.boxes[0].style & 0x0F, platform::MB_YESNO);
+    }
+  }
 }
 
 TEST_F(SyntheticStream, DamagedFilesNeverCrashTheReader) {

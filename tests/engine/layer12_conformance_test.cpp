@@ -24,7 +24,7 @@ class Layer12Conformance : public ::testing::Test {
 };
 
 TEST_F(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
-  if (!test::fileExists(test::conformancePath("l1-fl1.bit"))) GTEST_SKIP() << "no compliance streams";
+  KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l1-fl1.bit")), "compliance streams");
   const struct {
     const char* name;
     bool mono;
@@ -50,7 +50,7 @@ TEST_F(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
 
 TEST_F(Layer12Conformance, EncodedLayerTwoFilesMatchFfmpeg) {
   std::string found;
-  if (test::runCommand("command -v ffmpeg", &found) != 0 || found.empty()) GTEST_SKIP() << "no ffmpeg";
+  KUV_REQUIRE_REFERENCE(test::runCommand("command -v ffmpeg", &found) == 0 && !found.empty(), "ffmpeg");
   const struct {
     const char* name;
     bool mono;

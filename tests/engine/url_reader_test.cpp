@@ -351,6 +351,38 @@ TEST_F(UrlReaderTest, StalledServerStopsWithinLimit) {
   EXPECT_FALSE(reader_.thread.joinable());
 }
 
+// A server that keeps the connection but sends nothing more: after the
+// stall limit the stream ends as after a read error, so the reader is not
+// held forever; a reader that is merely slow (a full pipe) is no stall.
+TEST_F(UrlReaderTest, ADeadStreamEndsAfterTheStallLimit) {
+  HttpRoute r;
+  r.body = randomBytes(200 * 1024, 14);
+  r.stallAfter = 20000;
+  server_.route("/dead", r);
+  r.stallAfter = -1;
+  server_.route("/alive", r);
+  reader_.stallTimeoutMs = 300;
+  int fd = openUrl(reader_, server_.url("/dead"));
+  ASSERT_GE(fd, 0);
+  std::string got;
+  ASSERT_TRUE(readToEnd(fd, &got)) << "the stream ends by itself";
+  EXPECT_TRUE(sameBytes(got, r.body.substr(0, 20000)));
+  closeUrl(reader_);
+
+  fd = openUrl(reader_, server_.url("/alive"));
+  ASSERT_GE(fd, 0);
+  // Nothing is read for longer than the limit: the pipe fills and the
+  // download waits on it, which must not count as a dead stream.
+  for (int i = 0; i < 2000 && server_.bodyBytesSent() < 65536u; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(2 * reader_.stallTimeoutMs));
+  got.clear();
+  ASSERT_TRUE(readToEnd(fd, &got));
+  EXPECT_TRUE(sameBytes(got, r.body));
+  closeUrl(reader_);
+}
+
 TEST_F(UrlReaderTest, AnOwnerGivingUpEndsThePrebufferWait) {
   // The server answers, sends a little and goes quiet before the pre-buffer
   // is full: only the owner's flag can end the wait.

@@ -431,11 +431,35 @@ TEST_F(VisQueueTest, PositionFollowsTheByteCounter) {
   EXPECT_EQ(visPositionMs(48000, 2, 16), 1000u);
   setVisByteCounter(12345);
   EXPECT_EQ(visPositionMs(1000, 1, 8), 12345u);
+  // Past 4 GiB of output (6.8 hours of 44.1 kHz stereo) the clock goes on.
+  setVisByteCounter(5ull << 32);
+  EXPECT_EQ(visByteCounter(), 5ull << 32);
+  EXPECT_EQ(visPositionMs(44100, 2, 16), static_cast<uint32_t>((5ull << 32) / 176));
   // Zero divisors give 0.
   EXPECT_EQ(visPositionMs(999, 1, 8), 0u);
   EXPECT_EQ(visPositionMs(0, 2, 16), 0u);
   EXPECT_EQ(visPositionMs(44100, 0, 16), 0u);
   EXPECT_EQ(visPositionMs(44100, 2, 4), 0u);
+}
+
+TEST_F(VisQueueTest, RecordsPastFourGibibytesKeepTheirOrder) {
+  // A seek to 6.8 hours, just short of 2^32 output bytes; the records made
+  // while the count crosses it must follow each other and leave in order.
+  setVisByteCounter((1ull << 32) - 20 * 2048);
+  std::vector<uint32_t> made;
+  while (made.size() < 40) {
+    if (visCountBlock(128, 16384, 0)) {
+      made.push_back(visPositionMs(44100, 2, 16));
+      pushVisFrame(makeFrame(made.back()));
+    }
+  }
+  EXPECT_GT(visByteCounter(), 1ull << 32);
+  for (size_t i = 1; i < made.size(); ++i) ASSERT_GT(made[i], made[i - 1]) << i;
+  for (size_t i = 0; i < made.size(); ++i) {
+    releaseVisFrames(made[i]);
+    ASSERT_EQ(headPosition(), made[i]) << i;
+    ASSERT_EQ(visQueueCount(), static_cast<int32_t>(made.size() - i)) << i;
+  }
 }
 
 }  // namespace

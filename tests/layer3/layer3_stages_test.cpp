@@ -250,7 +250,7 @@ TEST(Layer3Output, TheEqualiserAtUnityChangesNothing) {
 
 TEST(Layer3Output, AReservoirReachingBeforeTheStreamSkipsThoseFrames) {
   const std::string file = test::conformancePath("l3-sin1k0db.bit");
-  if (!test::fileExists(file)) GTEST_SKIP() << "no compliance streams";
+  KUV_REQUIRE_REFERENCE(test::fileExists(file), "compliance streams");
   const test::Decoded decoded = test::decodeInProcess(file);
   EXPECT_EQ(decoded.skipped, 2);
   EXPECT_EQ(decoded.frames, 316);

@@ -33,6 +33,9 @@ struct ClockState {
   uint64_t hwAtSince = 0;
   uint64_t hw = 0;
   std::string played;
+  // Bytes played by each earlier open since the options were set.
+  bool opened = false;
+  std::vector<size_t> earlier;
 };
 
 ClockState state;
@@ -77,6 +80,7 @@ int clockStop(snd_pcm_ioplug_t* io) {
 
 snd_pcm_sframes_t clockPointer(snd_pcm_ioplug_t* io) {
   std::lock_guard<std::mutex> guard(state.lock);
+  if (state.counts.gone) return -ENODEV;
   if (!state.xrun && advanceLocked(io)) {
     state.xrun = true;
     state.running = false;
@@ -88,6 +92,7 @@ snd_pcm_sframes_t clockPointer(snd_pcm_ioplug_t* io) {
 
 int clockDelay(snd_pcm_ioplug_t* io, snd_pcm_sframes_t* delay) {
   std::lock_guard<std::mutex> guard(state.lock);
+  if (state.counts.gone) return -ENODEV;
   if (!state.xrun && advanceLocked(io)) {
     state.xrun = true;
     state.running = false;
@@ -101,6 +106,15 @@ int clockDelay(snd_pcm_ioplug_t* io, snd_pcm_sframes_t* delay) {
 snd_pcm_sframes_t clockTransfer(snd_pcm_ioplug_t* io, const snd_pcm_channel_area_t* areas, snd_pcm_uframes_t offset,
                                 snd_pcm_uframes_t size) {
   std::lock_guard<std::mutex> guard(state.lock);
+  const long failAfter = state.options.failAfterFrames;
+  if (failAfter >= 0 && io->appl_ptr + size > static_cast<uint64_t>(failAfter)) {
+    const uint64_t left = io->appl_ptr < static_cast<uint64_t>(failAfter) ? failAfter - io->appl_ptr : 0;
+    if (left == 0) {
+      state.counts.gone = true;
+      return -ENODEV;
+    }
+    size = static_cast<snd_pcm_uframes_t>(left);
+  }
   const unsigned char* from =
       static_cast<const unsigned char*>(areas[0].addr) + (areas[0].first + areas[0].step * offset) / 8;
   uint64_t to = io->appl_ptr;
@@ -128,6 +142,7 @@ int clockPause(snd_pcm_ioplug_t* io, int enable) {
 
 int clockPrepare(snd_pcm_ioplug_t*) {
   std::lock_guard<std::mutex> guard(state.lock);
+  if (state.counts.gone) return -ENODEV;
   state.running = false;
   state.xrun = false;
   state.hw = 0;
@@ -141,6 +156,11 @@ int clockHwParams(snd_pcm_ioplug_t* io, snd_pcm_hw_params_t*) {
   state.rate = io->rate;
   state.ring.assign(state.bufferFrames * state.frameBytes, 0);
   return 0;
+}
+
+int clockHwFree(snd_pcm_ioplug_t*) {
+  std::lock_guard<std::mutex> guard(state.lock);
+  return state.counts.gone ? -ENODEV : 0;
 }
 
 int clockClose(snd_pcm_ioplug_t* io) {
@@ -161,6 +181,7 @@ snd_pcm_ioplug_callback_t makeCallbacks(bool canPause) {
   callbacks.transfer = clockTransfer;
   callbacks.close = clockClose;
   callbacks.hw_params = clockHwParams;
+  callbacks.hw_free = clockHwFree;
   callbacks.prepare = clockPrepare;
   callbacks.delay = clockDelay;
   if (canPause) callbacks.pause = clockPause;
@@ -177,6 +198,8 @@ int openClockPcm(snd_pcm_t** pcm, const char*, int mode) {
   {
     std::lock_guard<std::mutex> guard(state.lock);
     canPause = state.options.canPause;
+    if (state.opened) state.earlier.push_back(state.played.size());
+    state.opened = true;
     state.counts = ClockPcmCounts{};
     state.counts.lastMode = mode;
     state.played.clear();
@@ -222,6 +245,13 @@ int openClockPcm(snd_pcm_t** pcm, const char*, int mode) {
 void setClockPcmOptions(const ClockPcmOptions& options) {
   std::lock_guard<std::mutex> guard(state.lock);
   state.options = options;
+  state.opened = false;
+  state.earlier.clear();
+}
+
+std::vector<size_t> clockPcmEarlierPlayedBytes() {
+  std::lock_guard<std::mutex> guard(state.lock);
+  return state.earlier;
 }
 
 std::string clockPcmPlayed() {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 typedef struct _snd_pcm snd_pcm_t;
 
@@ -18,6 +19,9 @@ struct ClockPcmOptions {
   // latency of their own to the delay, so it never reaches zero.
   bool reportsUnderrun = true;
   long extraDelayFrames = 0;
+  // The card goes away (unplugged, server gone) once this many frames were
+  // handed over: from then on every call into it fails with ENODEV.
+  long failAfterFrames = -1;
 };
 
 struct ClockPcmCounts {
@@ -28,6 +32,7 @@ struct ClockPcmCounts {
   int underruns = 0;
   int lastMode = 0;          // the snd_pcm_open flags of the last open
   bool open = false;
+  bool gone = false;
 };
 
 // A SoundDevicePcmOpener: opens a fresh clock PCM (whatever the name) and
@@ -37,6 +42,9 @@ int openClockPcm(snd_pcm_t** pcm, const char* name, int mode);
 void setClockPcmOptions(const ClockPcmOptions& options);
 // The bytes played since the last open, in order.
 std::string clockPcmPlayed();
+// How many bytes each earlier open played, oldest first, since the options
+// were last set.
+std::vector<size_t> clockPcmEarlierPlayedBytes();
 ClockPcmCounts clockPcmCounts();
 
 }  // namespace kuv::test

@@ -4,8 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -61,6 +64,32 @@ bool writeInPieces(const OutputSystem& out, const std::string& bytes) {
     if (out.write(piece, bytes.data() + at) != piece) return false;
   }
   return true;
+}
+
+// Polls until ready; the limit only keeps a hung call from hanging the run.
+bool eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > end) return ready();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+// The status flags of this process's descriptor open for writing on path,
+// from /proc; -1 when there is none.
+long writerFlags(const std::string& path) {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
+    std::error_code linkError;
+    if (std::filesystem::read_symlink(entry.path(), linkError) != path || linkError) continue;
+    const std::string info = kuv::test::readFile("/proc/self/fdinfo/" + entry.path().filename().string());
+    const size_t at = info.find("flags:");
+    if (at == std::string::npos) continue;
+    const long flags = std::strtol(info.c_str() + at + 6, nullptr, 8);
+    if ((flags & O_ACCMODE) == O_WRONLY) return flags;
+  }
+  return -1;
 }
 
 // Odd plug-ins compiled once for all tests, when a C compiler is at hand.
@@ -521,41 +550,71 @@ TEST_F(OutputSelectTest, RawPluginFeedsFifoAndSurvivesReaderLeaving) {
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
   EnvOverride file("KUV_RAWPCM_FILE", fifo.c_str());
 
+  // The reader is there first, as a program taking our output would be; a
+  // small FIFO makes the writes wait for it.
+  const int readFd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(readFd, 0);
+  fcntl(readFd, F_SETPIPE_SZ, 4096);
+  ASSERT_EQ(out->open(44100, 2, 0), 1);
+  const long flags = writerFlags(fifo);
+  ASSERT_GE(flags, 0);
+  EXPECT_EQ(flags & O_NONBLOCK, 0) << "writes would fail with EAGAIN instead of waiting for the reader";
   std::string received;
   std::thread reader([&] {
-    const int fd = open(fifo.c_str(), O_RDONLY);
-    if (fd < 0) return;
+    fcntl(readFd, F_SETFL, fcntl(readFd, F_GETFL) & ~O_NONBLOCK);
     char buffer[4096];
-    for (ssize_t got; (got = read(fd, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<size_t>(got));
-    close(fd);
+    for (ssize_t got; (got = read(readFd, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<size_t>(got));
+    close(readFd);
   });
   const std::string bytes = patternBytes(100000, 6);
-  if (out->open(44100, 2, 0) != 1) {
-    // Let the reader's open return so the thread can end.
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    if (fd >= 0) close(fd);
-    reader.join();
-    FAIL() << "open on a FIFO failed";
-  }
   EXPECT_TRUE(writeInPieces(*out, bytes));
   EXPECT_EQ(out->close(0), 1);
   reader.join();
   EXPECT_EQ(received, bytes);
 
   // A reader that goes away makes the write fail instead of killing us.
-  std::thread quitter([&] {
-    const int fd = open(fifo.c_str(), O_RDONLY);
-    if (fd >= 0) close(fd);
-  });
-  const int32_t opened = out->open(44100, 2, 0);
-  if (opened != 1) {
-    const int fd = open(fifo.c_str(), O_WRONLY);
-    if (fd >= 0) close(fd);
-  }
-  quitter.join();
-  ASSERT_EQ(opened, 1);
+  const int quitter = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(quitter, 0);
+  ASSERT_EQ(out->open(44100, 2, 0), 1);
+  close(quitter);
   EXPECT_EQ(out->write(4, "lost"), -1);
   EXPECT_EQ(out->close(1), 1);
+}
+
+// Nobody reading the FIFO: open fails at once with a message instead of
+// holding the decoder thread (and with it Stop and quit) until a reader comes.
+TEST_F(OutputSelectTest, RawPluginRefusesAFifoNobodyReads) {
+  const OutputSystem* out = kuv::loadOutputPlugin(placeRaw("raw.kos"));
+  ASSERT_NE(out, nullptr);
+  const std::string fifo = folder_ + "/lonely.fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  EnvOverride file("KUV_RAWPCM_FILE", fifo.c_str());
+
+  ::testing::internal::CaptureStderr();
+  std::atomic<int32_t> result{INT32_MIN};
+  std::thread opener([&] { result.store(out->open(44100, 2, 0)); });
+  const bool returned = eventually([&] { return result.load() != INT32_MIN; });
+  int released = -1;
+  if (!returned) released = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);  // lets a blocked open end
+  opener.join();
+  if (released >= 0) close(released);
+  const std::string said = ::testing::internal::GetCapturedStderr();
+  ASSERT_TRUE(returned) << "open waited for a reader";
+  EXPECT_EQ(result.load(), 0);
+  EXPECT_EQ(out->isOpen(), 0);
+  EXPECT_NE(said.find(fifo), std::string::npos) << said;
+  EXPECT_NE(said.find("no program is reading"), std::string::npos) << said;
+
+  // Once a reader is there the same FIFO plays.
+  const int readFd = open(fifo.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(readFd, 0);
+  ASSERT_EQ(out->open(44100, 2, 0), 1);
+  EXPECT_EQ(out->write(6, "pcm!!!"), 6);
+  EXPECT_EQ(out->close(0), 1);
+  char buffer[16] = {};
+  EXPECT_EQ(read(readFd, buffer, sizeof buffer), 6);
+  EXPECT_EQ(std::string(buffer, 6), "pcm!!!");
+  close(readFd);
 }
 
 TEST_F(OutputSelectTest, MissingPluginFallsBackToSoundDeviceEachTime) {
@@ -599,6 +658,55 @@ TEST_F(OutputSelectTest, OtherKindsInstallBuiltInsAndUnloadPlugin) {
   EXPECT_FALSE(isLoaded(plugin));
   EXPECT_TRUE(sameRecord(kuv::outputSystem, kuv::soundDeviceOutputSystem()));
   EXPECT_TRUE(boxes.boxes().empty());
+}
+
+// ---- Other threads while the output is re-selected ----
+
+// The display asks for the position every 20 ms and the window pauses,
+// resumes and flushes while the decoder thread may be re-selecting the
+// output: no call may run into an unloaded library or a half-copied record.
+using OutputSelectionRaceTest = OutputPluginTest;
+
+TEST_F(OutputSelectionRaceTest, AccessorsSurviveRepeatedReselection) {
+  const std::string plugin = placeRaw("default.kop");
+  setPluginDir(folder_);
+  EnvOverride file("KUV_RAWPCM_FILE", "/dev/null");
+  MessageRecorder boxes;
+  kuv::selectOutputSystem(kuv::kSoundDeviceOutput);
+
+  std::atomic<bool> done{false};
+  std::atomic<long> calls{0};
+  std::atomic<long> odd{0};
+  std::vector<std::thread> callers;
+  callers.emplace_back([&] {  // the display and the visualisation timer
+    while (!done.load()) {
+      odd.fetch_add(kuv::outputPosition() < 0);
+      calls.fetch_add(1);
+    }
+  });
+  callers.emplace_back([&] {  // the window and the Audio page
+    while (!done.load()) {
+      kuv::outputPause();
+      kuv::outputResume();
+      kuv::outputFlush();
+      const int32_t total = kuv::outputBufferCount();
+      const int32_t free = kuv::outputFreeBufferCount();
+      odd.fetch_add(total != 0 && total != 10);
+      odd.fetch_add(free < 0 || free > 10);
+      calls.fetch_add(1);
+    }
+  });
+  for (int round = 0; round < 200; ++round) {
+    // Both callers keep calling through every selection.
+    const long before = calls.load();
+    ASSERT_TRUE(eventually([&] { return calls.load() > before + 1; }));
+    kuv::selectOutputSystem(round % 2 == 0 ? kuv::kPluginOutput : kuv::kSoundDeviceOutput);
+  }
+  done.store(true);
+  for (std::thread& caller : callers) caller.join();
+  EXPECT_EQ(odd.load(), 0);
+  EXPECT_TRUE(boxes.boxes().empty()) << "the plug-in did not load";
+  EXPECT_FALSE(isLoaded(plugin));
 }
 
 }  // namespace

@@ -709,40 +709,96 @@ std::string scaled16(const std::string& in, int64_t w) {
 }
 
 TEST_F(SoundDeviceTest, VolumeScales16BitSamples) {
-  ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  EXPECT_EQ(kuv::soundDeviceGetVolume(), 63);  // unity gain 0xFFFF
   const std::string ramp = ramp16();
-  std::string expected;
-  ASSERT_NO_FATAL_FAILURE(writeAll(ramp));
-  expected += ramp;
-  const std::vector<std::pair<int32_t, int64_t>> steps = {{32, 0x8000}, {63, 0xFC00}, {64, 0}, {1, 0x0400}};
+  // Unity first: the gain outlives a close, as the volume setting does.
+  const std::vector<std::pair<int32_t, int64_t>> steps = {{-1, 0xFFFF}, {32, 0x8000}, {63, 0xFC00}, {64, 0}, {1, 0x0400}};
   for (const auto& [volume, word] : steps) {
-    EXPECT_EQ(kuv::soundDeviceSetVolume(volume), 1);
+    SCOPED_TRACE(volume);
+    ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+    if (volume >= 0) {
+      EXPECT_EQ(kuv::soundDeviceSetVolume(volume), 1);
+    }
     EXPECT_EQ(kuv::soundDeviceGetVolume(), static_cast<int32_t>(word >> 10));
     ASSERT_NO_FATAL_FAILURE(writeAll(ramp));
-    expected += scaled16(ramp, word);
+    ASSERT_EQ(kuv::soundDeviceClose(0), 1);
+    EXPECT_EQ(played(), scaled16(ramp, word));
   }
-  ASSERT_EQ(kuv::soundDeviceClose(0), 1);
-  EXPECT_EQ(played(), expected);
-  EXPECT_NE(expected.substr(ramp.size(), ramp.size()), ramp);
+  EXPECT_NE(scaled16(ramp, 0x8000), ramp);
 }
 
 TEST_F(SoundDeviceTest, VolumeScales8BitSamplesAroundTheMiddle) {
-  ASSERT_EQ(kuv::soundDeviceOpen(22050, 1, 1), 1);
   std::string ramp;
   for (int i = 0; i < 4096; ++i) ramp.push_back(static_cast<char>(i & 0xFF));
-  std::string expected;
   for (const auto& [volume, word] : std::vector<std::pair<int32_t, int64_t>>{{32, 0x8000}, {64, 0}, {63, 0xFC00}}) {
+    SCOPED_TRACE(volume);
+    ASSERT_EQ(kuv::soundDeviceOpen(22050, 1, 1), 1);
     EXPECT_EQ(kuv::soundDeviceSetVolume(volume), 1);
     ASSERT_NO_FATAL_FAILURE(writeAll(ramp));
+    ASSERT_EQ(kuv::soundDeviceClose(0), 1);
+    std::string expected;
     for (char c : ramp) {
       expected.push_back(static_cast<char>(128 + (static_cast<int64_t>(static_cast<uint8_t>(c)) - 128) * word / 0xFFFF));
     }
+    EXPECT_EQ(played(), expected);
+    // Silence is the middle value.
+    if (word == 0) {
+      EXPECT_EQ(played(), std::string(4096, static_cast<char>(128)));
+    }
   }
+}
+
+// The dial must feel immediate: a change is heard once ALSA's own short
+// ring has played, not after the ten queued buffers.
+TEST_F(SoundDeviceTest, VolumeChangeIsHeardWithinAQuarterSecond) {
+  kuv::test::PacedReader reader(fifoPath(), kCdBytesPerSecond);
+  ASSERT_TRUE(reader.ok());
+  const int32_t paced = deviceNumberOf("kuvpaced");
+  ASSERT_GE(paced, 0);
+  kuv::settings.WinMMOutputDev = paced;
+  ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+  // Four seconds at one level, written as the decoder writes (16384 bytes,
+  // the threshold at 44100 Hz), so the position moves in small steps.
+  constexpr int16_t kLevel = 0x2000;
+  constexpr int16_t kHalfLevel = 0x1000;  // 0x2000 * 0x8000 / 0xFFFF, truncated
+  constexpr size_t kPiece = 16384;
+  std::string data;
+  for (size_t i = 0; i < 4 * kCdBytesPerSecond / 2; ++i) {
+    data.push_back(static_cast<char>(kLevel & 0xFF));
+    data.push_back(static_cast<char>(kLevel >> 8));
+  }
+  data.resize(data.size() / kPiece * kPiece);
+  std::atomic<bool> wroteAll{false};
+  std::thread writer([&] {
+    bool ok = true;
+    for (size_t at = 0; ok && at < data.size(); at += kPiece) {
+      ok = kuv::soundDeviceWrite(static_cast<int32_t>(kPiece), data.data() + at) == static_cast<int32_t>(kPiece);
+    }
+    wroteAll.store(ok);
+  });
+  const bool playing = eventually([] { return kuv::soundDeviceGetPosition() >= 1000; });
+  const int32_t before = kuv::soundDeviceGetPosition();
+  EXPECT_EQ(kuv::soundDeviceSetVolume(32), 1);
+  const int32_t after = kuv::soundDeviceGetPosition();
+  writer.join();
+  ASSERT_TRUE(playing);
+  ASSERT_TRUE(wroteAll.load());
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
-  EXPECT_EQ(played(), expected);
-  // Silence is the middle value.
-  EXPECT_EQ(played().substr(4096, 4096), std::string(4096, static_cast<char>(128)));
+  ASSERT_TRUE(eventually([&] { return reader.bytes() >= data.size(); }));
+
+  const std::string heardBytes = reader.received();
+  ASSERT_EQ(heardBytes.size(), data.size());
+  auto sampleAt = [&](size_t at) {
+    return static_cast<int16_t>(static_cast<uint8_t>(heardBytes[at]) | (static_cast<uint8_t>(heardBytes[at + 1]) << 8));
+  };
+  size_t change = 0;
+  while (change < heardBytes.size() && sampleAt(change) == kLevel) change += 2;
+  ASSERT_LT(change, heardBytes.size()) << "the level never changed";
+  const int64_t changeMs = static_cast<int64_t>(change / 176);
+  EXPECT_GE(changeMs, before) << "audio already heard was changed";
+  EXPECT_LE(changeMs - after, 250) << "heard at " << changeMs << " ms, set at " << after << " ms";
+  size_t wrong = 0;
+  for (size_t at = change; at < heardBytes.size(); at += 2) wrong += sampleAt(at) != kHalfLevel;
+  EXPECT_EQ(wrong, 0u);
 }
 
 TEST_F(SoundDeviceTest, VolumeNeedsAnOpenDevice) {
@@ -796,6 +852,57 @@ TEST_F(SoundDeviceTest, WriteFailsInsteadOfHangingWhenTheDeviceGoesAway) {
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
+}
+
+// A card that goes away mid-track (unplugged, sound server restarted): the
+// write fails at once, close lets go of the dead device without asking the
+// user anything, and the next open plays through the device found afresh.
+TEST_F(SoundDeviceTest, ADeviceThatGoesAwayIsLetGoAndOpenedAfresh) {
+  struct Case {
+    const char* what;
+    int32_t callbackMode;
+    int32_t discard;  // -1: nobody closes it, the next open must
+  };
+  const std::vector<Case> cases = {
+      {"closed discarding", 0, 1}, {"closed playing out", 0, 0},   {"callback thread", 1, 1},
+      {"never closed", 0, -1},     {"never closed, callback thread", 1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    kuv::settings.WinMMCallback = c.callbackMode;
+    kuv::test::ClockPcmOptions dying;
+    dying.failAfterFrames = 3 * static_cast<long>(kBuffer) / 4 + 1000;  // a little into the fourth buffer
+    useClock(dying);
+    ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+    const std::string data = pattern(kBuffer, 32);
+    int32_t result = 0;
+    for (int writes = 0; writes < 1000 && result >= 0; ++writes) {
+      result = kuv::soundDeviceWrite(static_cast<int32_t>(kBuffer), data.data());
+    }
+    EXPECT_EQ(result, -1);
+    EXPECT_TRUE(kuv::test::clockPcmCounts().gone);
+    EXPECT_EQ(kuv::soundDeviceWrite(static_cast<int32_t>(kBuffer), data.data()), -1);
+
+    MessageRecorder boxes;
+    if (c.discard >= 0) {
+      const auto start = std::chrono::steady_clock::now();
+      EXPECT_EQ(kuv::soundDeviceClose(c.discard), 1);
+      // Well inside the five seconds a stalled device is given.
+      EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+      EXPECT_EQ(kuv::soundDeviceIsOpen(), 0);
+      EXPECT_FALSE(kuv::test::clockPcmCounts().open) << "the dead PCM is still held";
+    }
+    EXPECT_TRUE(boxes.boxes().empty()) << boxes.boxes()[0].title << ": " << boxes.boxes()[0].text;
+
+    // The card is back.
+    useClock();
+    ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+    const std::string again = pattern(4 * kBuffer + 4000, 33);
+    ASSERT_NO_FATAL_FAILURE(writeAll(again));
+    ASSERT_EQ(kuv::soundDeviceClose(0), 1);
+    EXPECT_EQ(kuv::test::clockPcmPlayed(), again);
+    EXPECT_TRUE(boxes.boxes().empty());
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <csignal>
@@ -146,28 +147,63 @@ TEST_F(WaveFileTest, AFullDiskRefusingTheHeaderIsReported) {
   EXPECT_TRUE(test::fileExists(answer_)) << "a device is never removed";
 }
 
-TEST_F(WaveFileTest, ADiskFillingUpMidwayFailsTheWrite) {
-  // A file-size limit stands in for a full disk: the header fits, the
-  // audio does not.
-  answer_ = folder_ + "/limited.wav";
-  std::signal(SIGXFSZ, SIG_IGN);
-  rlimit old{};
-  getrlimit(RLIMIT_FSIZE, &old);
-  rlimit limit = old;
-  limit.rlim_cur = 100000;
-  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
-  ASSERT_EQ(waveFileOpen(44100, 2, 0), 1);
-  const std::string block(20000, '\x11');
-  int32_t result = 0;
-  for (int i = 0; i < 20 && result >= 0; ++i) result = waveFileWrite(20000, block.data());
-  EXPECT_EQ(result, -1);
-  waveFileClose(0);
-  setrlimit(RLIMIT_FSIZE, &old);
-  std::signal(SIGXFSZ, SIG_DFL);
-  bool ascendReported = false;
-  for (const auto& box : recorder_.boxes()) ascendReported |= box.text == "Ascend on data chunk failed!";
-  EXPECT_TRUE(ascendReported);
-  EXPECT_EQ(waveFileIsOpen(), 0);
+// A file-size limit stands in for a full disk (no root needed): the header
+// fits, the audio does not. The write fails, and the file keeps the audio
+// the disk took under a header that says how much that is.
+TEST_F(WaveFileTest, ADiskFillingUpMidwayKeepsWhatWasWrittenPlayable) {
+  struct Case {
+    const char* what;
+    rlim_t room;
+    int32_t channels;
+    int32_t eightBit;
+    size_t piece;
+  };
+  const Case cases[] = {
+      {"stereo, even room", 100000, 2, 0, 16384},
+      {"stereo, odd room: no place for the pad byte", 100001, 2, 0, 16384},
+      {"8-bit mono, odd room", 70001, 1, 1, 4099},
+  };
+  int n = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    answer_ = folder_ + "/limited" + std::to_string(++n) + ".wav";
+    std::string pcm;
+    for (size_t i = 0; i < 40 * c.piece; ++i) pcm.push_back(static_cast<char>((i * 131 + i / 7) & 0xFF));
+    // The limit is the process's own: only a child may have it.
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      rlimit limit{};
+      getrlimit(RLIMIT_FSIZE, &limit);
+      limit.rlim_cur = c.room;
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(10);
+      if (waveFileOpen(44100, c.channels, c.eightBit) != 1) _exit(11);
+      int32_t result = 0;
+      for (size_t at = 0; result >= 0 && at < pcm.size(); at += c.piece) {
+        result = waveFileWrite(static_cast<int32_t>(c.piece), pcm.data() + at);
+      }
+      if (result != -1) _exit(12);
+      if (waveFileWrite(static_cast<int32_t>(c.piece), pcm.data()) != -1) _exit(13);
+      waveFileClose(0);
+      if (waveFileIsOpen() != 0) _exit(14);
+      _exit(recorder_.boxes().empty() ? 0 : 15);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 limit, 11 open, 12 no failure, 13 wrote after it, 14 open, 15 boxes";
+
+    const std::string file = test::readFile(answer_);
+    ASSERT_GE(file.size(), 46u);
+    EXPECT_LE(file.size(), c.room);
+    EXPECT_GE(file.size() + 1, c.room) << "bytes the disk took were thrown away";
+    EXPECT_EQ(file.size() % 2, 0u);
+    EXPECT_EQ(le32(file, 4), file.size() - 8);
+    EXPECT_EQ(le32(file, 42), file.size() - 46);
+    EXPECT_EQ(le16(file, 22), static_cast<uint32_t>(c.channels));
+    EXPECT_TRUE(file.compare(46, std::string::npos, pcm, 0, file.size() - 46) == 0) << "the audio is not what was written";
+  }
 }
 
 TEST(WaveFileRecord, HasNoQueuePositionOrVolume) {

@@ -19,8 +19,15 @@ struct RecordingEngine final : EngineControl {
   std::vector<std::string> calls;
   PlaybackInfo info{};
   int32_t position = 0;
-  void play(const std::string& path) override { calls.push_back("play " + path); }
-  void playLast() override { calls.push_back("play"); }
+  int32_t tickets = 0;
+  int32_t play(const std::string& path) override {
+    calls.push_back("play " + path);
+    return ++tickets;
+  }
+  int32_t playLast() override {
+    calls.push_back("play");
+    return ++tickets;
+  }
   void stop() override { calls.push_back("stop"); }
   void closeOutput() override { calls.push_back("close"); }
   void seekFrame(int32_t frame) override { calls.push_back("seekFrame " + std::to_string(frame)); }
@@ -219,8 +226,6 @@ TEST_F(PlayerCommandsTest, QueriesBeforeAnyTrack) {
 
 TEST_F(PlayerCommandsTest, UnopenableEntriesAreSkippedAndAFailedRoundStops) {
   fill({"a", "b", "c"});
-  onOpenFailed(w_, 1);  // only lParam 0 counts
-  EXPECT_EQ(takeEngine(), Calls{});
   onOpenFailed(w_, 0);
   EXPECT_EQ(takeEngine(), (Calls{"play b"}));
   onTrackStarted(w_, 10);  // b opened: the count starts again
@@ -333,6 +338,57 @@ TEST_F(PlayerCommandsTest, StartUpPlaysTheFirstNamedFile) {
   settings.ShufflePlay = 1;
   startPlaylist(w_);
   EXPECT_EQ(takeEngine(), (Calls{"play first"}));
+}
+
+}  // namespace
+}  // namespace kuv
+
+namespace kuv {
+namespace {
+
+// Reports of a track the window has left (it stopped, or asked for another)
+// must not move the playlist; an output failure stops instead of skipping on.
+TEST_F(PlayerCommandsTest, LateReportsAreDroppedAndOutputFailuresStop) {
+  struct Case {
+    const char* name;
+    int32_t command;  // given after "a" was asked for (ticket 1); 0: none
+    uint32_t message;
+    uintptr_t ticket;
+    intptr_t lParam;
+    Calls engineCalls;  // after the command's own calls
+    int32_t state;
+  };
+  const Case cases[] = {
+      {"end of the awaited track moves on", 0, ENGINE_TRACK_ENDED, 1, kTrackEndedNormally, {"play b"}, Playing},
+      {"a track without audio moves on", 0, ENGINE_TRACK_ENDED, 1, kTrackNoAudio, {"play b"}, Playing},
+      {"an input that cannot open is skipped", 0, ENGINE_OPEN_FAILED, 1, kOpenFailedInput, {"play b"}, Playing},
+      {"a failed write stops", 0, ENGINE_TRACK_ENDED, 1, kTrackOutputFailed, {"close"}, Stopped},
+      {"an output that cannot open stops", 0, ENGINE_OPEN_FAILED, 1, kOpenFailedOutput, {"close"}, Stopped},
+      {"an end after Stop is late", CMD_STOP, ENGINE_TRACK_ENDED, 1, kTrackEndedNormally, {}, Stopped},
+      {"an open failure after Stop is late", CMD_STOP, ENGINE_OPEN_FAILED, 1, kOpenFailedInput, {}, Stopped},
+      {"an end after Next is late", CMD_NEXT, ENGINE_TRACK_ENDED, 1, kTrackEndedNormally, {}, Playing},
+      {"an open failure after Next is late", CMD_NEXT, ENGINE_OPEN_FAILED, 1, kOpenFailedInput, {}, Playing},
+      {"the track Next asked for moves on", CMD_NEXT, ENGINE_TRACK_ENDED, 2, kTrackEndedNormally, {"play c"}, Playing},
+      {"a start after Next is late", CMD_NEXT, ENGINE_TRACK_STARTED, 1, 100, {}, Playing},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clearPlaylist();
+    fill({"a", "b", "c"});
+    engine_.tickets = 0;
+    w_.state = PlayerState{};
+    startPlaylist(w_);  // "a", ticket 1
+    w_.state.playbackState = Playing;
+    if (c.command != 0) handleCommand(w_, c.command);
+    takeEngine();
+    const int32_t totalBefore = w_.state.totalFrames;
+    onEngineNotification(w_, c.message, c.ticket, c.lParam);
+    EXPECT_EQ(takeEngine(), c.engineCalls);
+    EXPECT_EQ(w_.state.playbackState, c.state);
+    if (c.message == ENGINE_TRACK_STARTED) {
+      EXPECT_EQ(w_.state.totalFrames, totalBefore);
+    }
+  }
 }
 
 }  // namespace
