@@ -471,6 +471,41 @@ TEST_F(EngineTest, ANewFormatReopensTheDeviceAfterTheLastTrackPlayedOut) {
   ASSERT_GT(startEngine(sink_.sink()), 0);  // for TearDown
 }
 
+// A device that stops taking audio fails the track once: one box, the
+// output closed, the receiver told to stop; the next play opens the device
+// afresh and plays.
+TEST_F(EngineTest, AFailedDeviceStopsWithOneBoxAndTheNextPlayReopensIt) {
+  shutdownEngine();
+  settings.AudioOutputSystem = kSoundDeviceOutput;
+  setSoundDevicePcmOpener(test::openClockPcm);
+  test::ClockPcmOptions dying;  // at real speed, so no underrun restarts its count
+  dying.failAfterFrames = 22050;
+  test::setClockPcmOptions(dying);
+  ASSERT_GT(startEngine(sink_.sink()), 0);
+  play(longFile(10));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
+  EXPECT_EQ(sink_.all().back().lParam, kTrackOutputFailed);
+  size_t writeBoxes = 0;
+  for (const test::RecordedBox& box : boxes_.boxes()) {
+    writeBoxes += box.text.find("Could not write audio data") != std::string::npos;
+  }
+  EXPECT_EQ(writeBoxes, 1u);
+  EXPECT_EQ(boxes_.boxes().size(), 1u) << "closing the dead device asks nothing";
+  EXPECT_EQ(outputSystem.isOpen(), 0) << "the output was closed";
+
+  test::ClockPcmOptions back;
+  back.speed = 10;
+  test::setClockPcmOptions(back);
+  play(test::fixturePath("l2_44_joint.mp2"));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, 2));
+  EXPECT_EQ(sink_.all().back().lParam, kTrackEndedNormally);
+  EXPECT_TRUE(test::clockPcmCounts().open) << "opened afresh";
+  EXPECT_FALSE(test::clockPcmCounts().gone);
+  shutdownEngine();
+  setSoundDevicePcmOpener(nullptr);
+  ASSERT_GT(startEngine(sink_.sink()), 0);  // for TearDown
+}
+
 // The volume is a shared word: another thread may change it at any time
 // during playback (the dial, a query), and the output follows.
 TEST_F(EngineTest, VolumeChangesFromAnotherThreadReachTheOutput) {
