@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
@@ -171,18 +172,141 @@ void InstanceServer::close() {
   handler_ = nullptr;
 }
 
-void InstanceServer::run() {
-  for (;;) {
-    pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-    const int n = ::poll(fds, 2, -1);
+namespace {
+
+// One accepted peer. It is either reading its current request or, once the
+// handler has answered, sending that answer; the deadline covers either.
+struct Connection {
+  int fd = -1;
+  Clock::time_point deadline;
+  size_t got = 0;                     // bytes of the current request so far
+  size_t need = kRequestHeaderBytes;  // grows by the text length once the header is in
+  size_t answerLeft = 0;              // answer bytes not yet sent
+  unsigned char answer[4] = {};
+  std::array<unsigned char, kRequestHeaderBytes + kMaxTextBytes> bytes{};
+};
+
+enum class Progress { Waiting, Complete, Drop };
+
+// Reads what has arrived of the current request, never past its end: the
+// next request stays in the socket until this one has been answered.
+Progress readRequest(Connection& c) {
+  while (c.got < c.need) {
+    const ssize_t n = ::recv(c.fd, c.bytes.data() + c.got, c.need - c.got, MSG_DONTWAIT);
+    if (n == 0) return Progress::Drop;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return;
+      return errno == EAGAIN || errno == EWOULDBLOCK ? Progress::Waiting : Progress::Drop;
     }
-    if (fds[1].revents != 0 || stopping_.load()) return;
-    if (fds[0].revents == 0) continue;
-    const int connection = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
-    if (connection < 0) {
+    c.got += static_cast<size_t>(n);
+    if (c.got == kRequestHeaderBytes && c.need == kRequestHeaderBytes) {
+      const uint32_t magic = getU32(c.bytes.data());
+      const uint32_t kind = getU32(c.bytes.data() + 4);
+      const uint32_t textBytes = getU32(c.bytes.data() + 16);
+      if (magic != kInstanceMagic || kind > kKindQuery || textBytes > kMaxTextBytes) return Progress::Drop;
+      c.need += textBytes;
+    }
+  }
+  if (std::memchr(c.bytes.data() + kRequestHeaderBytes, 0, c.need - kRequestHeaderBytes)) return Progress::Drop;
+  return Progress::Complete;
+}
+
+InstanceRequest decodeRequest(const Connection& c) {
+  InstanceRequest request;
+  request.kind = getU32(c.bytes.data() + 4);
+  request.code = getU32(c.bytes.data() + 8);
+  request.value = static_cast<int32_t>(getU32(c.bytes.data() + 12));
+  const char* text = reinterpret_cast<const char*>(c.bytes.data()) + kRequestHeaderBytes;
+  request.text.assign(text, c.need - kRequestHeaderBytes);
+  return request;
+}
+
+// MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in our process.
+Progress sendAnswer(Connection& c) {
+  while (c.answerLeft > 0) {
+    const ssize_t n =
+        ::send(c.fd, c.answer + sizeof c.answer - c.answerLeft, c.answerLeft, MSG_NOSIGNAL | MSG_DONTWAIT);
+    if (n > 0) {
+      c.answerLeft -= static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return Progress::Waiting;
+    return Progress::Drop;
+  }
+  return Progress::Complete;
+}
+
+int msUntil(Clock::time_point when) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(when - Clock::now()).count();
+  // Rounded up, so the wait does not end just short of the deadline and spin.
+  return static_cast<int>(std::clamp<long long>(left + 1, 0, 24 * 3600 * 1000));
+}
+
+}  // namespace
+
+// One thread serves every connection, so a silent or slow peer holds only
+// its own place. Requests still run one at a time, each answered before
+// its connection's next one is read.
+void InstanceServer::run() {
+  std::vector<Connection> connections;
+  connections.reserve(kMaxInstanceConnections + 1);
+  std::vector<pollfd> fds;
+  const auto requestTime = std::chrono::milliseconds(requestTimeoutMs_);
+
+  // Moves c on as far as its bytes allow; false when it is to be dropped.
+  auto advance = [&](Connection& c) {
+    if (c.answerLeft == 0) {
+      const Progress read = readRequest(c);
+      if (read != Progress::Complete) return read == Progress::Waiting;
+      if (stopping_.load()) return false;
+      putU32(c.answer, static_cast<uint32_t>(handler_(decodeRequest(c))));
+      c.answerLeft = sizeof c.answer;
+      c.got = 0;
+      c.need = kRequestHeaderBytes;
+      // A peer that does not read its answers is dropped like a silent one.
+      c.deadline = Clock::now() + requestTime;
+    }
+    const Progress sent = sendAnswer(c);
+    if (sent == Progress::Complete) c.deadline = Clock::now() + requestTime;
+    return sent != Progress::Drop;
+  };
+
+  while (!stopping_.load()) {
+    fds.clear();
+    fds.push_back({wakeFds_[0], POLLIN, 0});
+    fds.push_back({listenFd_, POLLIN, 0});
+    Clock::time_point soonest = Clock::time_point::max();
+    for (const Connection& c : connections) {
+      fds.push_back({c.fd, static_cast<short>(c.answerLeft > 0 ? POLLOUT : POLLIN), 0});
+      soonest = std::min(soonest, c.deadline);
+    }
+    const int n = ::poll(fds.data(), fds.size(), connections.empty() ? -1 : msUntil(soonest));
+    if (n < 0 && errno != EINTR) {
+      // Out of memory for the moment: pause rather than spin or give up.
+      pollfd wake = {wakeFds_[0], POLLIN, 0};
+      ::poll(&wake, 1, 100);
+      continue;
+    }
+    if (n < 0) continue;
+    if (fds[0].revents != 0 || stopping_.load()) break;
+
+    // A peer past its deadline gets one last read first: its bytes may have
+    // arrived in time while the handler held this thread for another peer.
+    for (size_t i = 0; i < connections.size() && !stopping_.load(); ++i) {
+      Connection& c = connections[i];
+      const bool due = Clock::now() >= c.deadline;
+      if (fds[i + 2].revents == 0 && !due) continue;
+      if (!advance(c) || Clock::now() >= c.deadline) closeFd(c.fd);
+    }
+    connections.erase(std::remove_if(connections.begin(), connections.end(),
+                                     [](const Connection& c) { return c.fd < 0; }),
+                      connections.end());
+    if (stopping_.load()) break;
+
+    if (fds[1].revents == 0) continue;
+    const int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    if (fd < 0) {
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
         // The pending peer stays queued and keeps the socket readable; pause
         // rather than spin until descriptors or memory free up.
@@ -191,9 +315,22 @@ void InstanceServer::run() {
       }
       continue;
     }
-    if (peerAllowed(connection)) serve(connection);
-    ::close(connection);
+    if (!peerAllowed(fd)) {
+      ::close(fd);
+      continue;
+    }
+    if (connections.size() >= kMaxInstanceConnections) {
+      // Full: the peer that has waited longest for its current request goes.
+      auto oldest = std::min_element(connections.begin(), connections.end(),
+                                     [](const Connection& a, const Connection& b) { return a.deadline < b.deadline; });
+      ::close(oldest->fd);
+      connections.erase(oldest);
+    }
+    Connection& added = connections.emplace_back();
+    added.fd = fd;
+    added.deadline = Clock::now() + requestTime;
   }
+  for (Connection& c : connections) closeFd(c.fd);
 }
 
 bool InstanceServer::peerAllowed(int fd) const {
@@ -201,33 +338,6 @@ bool InstanceServer::peerAllowed(int fd) const {
   socklen_t size = sizeof credentials;
   if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0 || size != sizeof credentials) return false;
   return credentials.uid == ownUid_ || credentials.uid == 0;
-}
-
-void InstanceServer::serve(int fd) {
-  unsigned char header[kRequestHeaderBytes];
-  unsigned char text[kMaxTextBytes];
-  while (!stopping_.load()) {
-    const Clock::time_point deadline = after(requestTimeoutMs_);
-    if (readExact(fd, header, sizeof header, wakeFds_[0], deadline) != ReadResult::Complete) return;
-    const uint32_t magic = getU32(header);
-    InstanceRequest request;
-    request.kind = getU32(header + 4);
-    request.code = getU32(header + 8);
-    request.value = static_cast<int32_t>(getU32(header + 12));
-    const uint32_t textBytes = getU32(header + 16);
-    if (magic != kInstanceMagic || request.kind > kKindQuery || textBytes > kMaxTextBytes) return;
-    if (textBytes > 0) {
-      if (readExact(fd, text, textBytes, wakeFds_[0], deadline) != ReadResult::Complete) return;
-      request.text.assign(reinterpret_cast<const char*>(text), textBytes);
-      if (request.text.find('\0') != std::string::npos) return;
-    }
-    if (stopping_.load()) return;
-    const int32_t result = handler_(request);
-    unsigned char answer[4];
-    putU32(answer, static_cast<uint32_t>(result));
-    // A peer that does not read its answers is dropped like a silent one.
-    if (!writeAll(fd, answer, sizeof answer, wakeFds_[0], after(requestTimeoutMs_))) return;
-  }
 }
 
 // ---------------------------------------------------------------------------

@@ -24,11 +24,16 @@
 // longer than 4095 bytes or containing a NUL, or a request that stops short
 // closes the connection without an answer. Unknown codes of a known kind
 // reach the handler (hand-overs answer 1, unused queries 0).
+// The server holds up to 32 connections at once and reads them side by
+// side, so a silent or slow peer delays nobody else; a 33rd drops the one
+// that has waited longest for its current request. Requests still reach
+// the handler one at a time.
 #pragma once
 
 #include <sys/types.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -45,6 +50,9 @@ constexpr size_t kRequestHeaderBytes = 20;
 
 // A request must arrive within this time; a silent peer is dropped after it.
 constexpr int kRequestTimeoutMs = 2000;
+// Connections the server holds at once; one more drops the one that has
+// waited longest for its current request.
+constexpr size_t kMaxInstanceConnections = 32;
 // The receiver may show a message box while it takes a name, so a client
 // waits long for an answer, but not forever.
 constexpr int kAnswerTimeoutMs = 30000;
@@ -81,9 +89,10 @@ struct InstanceRequest {
   std::string text;
 };
 
-// Answers one request. Called on the server thread; must return, must not
-// throw, and must not call InstanceServer::close (which waits for the
-// server thread).
+// Answers one request. Called on the server thread, one request at a time
+// whichever connection it came on; must return, must not throw, and must
+// not call InstanceServer::close (which waits for the server thread). The
+// peer gets its answer once the handler has returned.
 using InstanceHandler = std::function<int32_t(const InstanceRequest&)>;
 
 // "KuvMainWindow." + the decimal user id: the abstract name without its
@@ -113,7 +122,6 @@ class InstanceServer {
 
  private:
   void run();
-  void serve(int fd);
   bool peerAllowed(int fd) const;
 
   int listenFd_ = -1;

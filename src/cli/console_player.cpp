@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "cli/terminal_text.h"
 #include "config/settings.h"
 #include "engine/decoder_thread.h"
 #include "engine/vis_queue.h"
@@ -83,9 +84,22 @@ std::string clock(double seconds) {
   return text;
 }
 
+// The name's last part, fit to print.
 std::string titleOf(const std::string& name) {
   const size_t slash = name.rfind('/');
-  return slash == std::string::npos ? name : name.substr(slash + 1);
+  return terminalText(slash == std::string::npos ? name : name.substr(slash + 1));
+}
+
+// Printable text cut or padded to `columns` characters, never inside one.
+std::string fitColumns(const std::string& text, size_t columns) {
+  size_t at = 0;
+  size_t used = 0;
+  while (at < text.size() && used < columns) {
+    ++at;
+    while (at < text.size() && (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80) ++at;
+    ++used;
+  }
+  return text.substr(0, at) + std::string(columns - used, ' ');
 }
 
 // Seconds of audio in one frame of the playing track.
@@ -116,7 +130,7 @@ void drawProgress(const Progress& progress, int downSample) {
   for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '-';
   bar[width] = 0;
   const std::string total = progress.totalFrames ? clock(progress.totalFrames * perFrame) : std::string("--:--");
-  std::fprintf(stderr, "\r%-32.32s [%s] %s / %s ", progress.title.c_str(), bar, clock(elapsed).c_str(),
+  std::fprintf(stderr, "\r%s [%s] %s / %s ", fitColumns(progress.title, 32).c_str(), bar, clock(elapsed).c_str(),
                total.c_str());
   std::fflush(stderr);
 }
@@ -185,7 +199,7 @@ bool isNotification(uint32_t message) {
 
 // One line on stderr for an input that produced no audio.
 void reportInput(const std::string& name, const char* reason) {
-  std::fprintf(stderr, "kuv-decode: %s: %s\n", name.c_str(), reason);
+  std::fprintf(stderr, "kuv-decode: %s: %s\n", terminalText(name).c_str(), reason);
 }
 
 }  // namespace
@@ -207,7 +221,7 @@ int runConsolePlayer(const ConsoleOptions& options) {
   setupEqualiser(settings.EqBand);
   if (options.answerYes) {
     platform::setMessageBoxBackend([](const std::string& text, const std::string& title, unsigned style) {
-      platform::consoleMessageBox(text, title, style);
+      platform::consoleMessageBox(terminalText(text, true), terminalText(title), style);
       return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDYES) : static_cast<int>(platform::IDOK);
     });
   }
@@ -305,7 +319,7 @@ int runConsolePlayer(const ConsoleOptions& options) {
         if (message.lParam == kTrackOutputFailed) {
           // The engine has said why and closed the output.
           endProgressLine(progress);
-          std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", path.c_str());
+          std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", terminalText(path).c_str());
           outputFailed = true;
           running = false;
         } else if (message.lParam == kTrackNoAudio) {
@@ -376,7 +390,7 @@ int listPlaylist(const std::vector<std::string>& names) {
     total.add(*entry);
     const std::string length =
         entry->infoKnown && entry->lengthMs >= 0 ? playTimeText(entry->lengthMs).substr(10) : std::string("--:--:--");
-    std::printf("%s  [%s]\n", entryLineText(position, *entry).c_str(), length.c_str());
+    std::printf("%s  [%s]\n", terminalText(entryLineText(position, *entry)).c_str(), length.c_str());
   }
   std::printf("%s\n", total.text().c_str());
   return position > 0 ? 0 : 1;

@@ -14,6 +14,7 @@
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
 #include "cli/console_player.h"
+#include "cli/terminal_text.h"
 #include "output/sound_device.h"
 #include "platform/message_box.h"
 
@@ -43,12 +44,12 @@ int describe(const std::string& name) {
   auto previous = kuv::platform::setMessageBoxBackend(
       [&errors](const std::string& text, const std::string& title, unsigned style) {
         errors.push_back(title + " " + text);
-        return kuv::platform::consoleMessageBox(text, title, style);
+        return kuv::platform::consoleMessageBox(kuv::terminalText(text, true), kuv::terminalText(title), style);
       });
 
   auto stream = std::make_unique<kuv::InputStream>();
   kuv::FrameContext ctx;
-  std::printf("%s\n", name.c_str());
+  std::printf("%s\n", kuv::terminalText(name).c_str());
   int status = 1;
   if (!kuv::openStream(*stream, name)) {
     std::printf("  error: cannot open\n");
@@ -87,7 +88,7 @@ int describe(const std::string& name) {
     }
     kuv::closeStream(*stream);
   }
-  for (const std::string& error : errors) std::printf("  error: %s\n", error.c_str());
+  for (const std::string& error : errors) std::printf("  error: %s\n", kuv::terminalText(error, true).c_str());
   kuv::platform::setMessageBoxBackend(previous);
   return status;
 }
@@ -95,9 +96,9 @@ int describe(const std::string& name) {
 // The sound devices as the Audio page lists them.
 int listDevices() {
   std::string name;
-  for (int32_t n = 0; kuv::soundDeviceName(n, &name); ++n) std::printf("%d: %s\n", n, name.c_str());
+  for (int32_t n = 0; kuv::soundDeviceName(n, &name); ++n) std::printf("%d: %s\n", n, kuv::terminalText(name).c_str());
   kuv::soundDeviceName(-1, &name);
-  std::printf("-1: %s\n", name.c_str());
+  std::printf("-1: %s\n", kuv::terminalText(name).c_str());
   return 0;
 }
 
@@ -146,6 +147,10 @@ int badUsage() {
 
 int main(int argc, char** argv) {
   kuv::ignoreSigpipe();
+  // Messages name files and playlist values, which may hold anything.
+  kuv::platform::setMessageBoxBackend([](const std::string& text, const std::string& title, unsigned style) {
+    return kuv::platform::consoleMessageBox(kuv::terminalText(text, true), kuv::terminalText(title), style);
+  });
   // Past a file-size limit a write fails with EFBIG and is reported, rather
   // than the signal killing the process with a half-written wave file.
   signal(SIGXFSZ, SIG_IGN);

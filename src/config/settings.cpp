@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,7 +31,9 @@ enum class TextDefault { Literal, ProgramFolder, DownloadFolder, PreviousFolder 
 using NumberField = int32_t Settings::*;
 using TextField = char (Settings::*)[kSettingsStringBytes];
 
-// One key of kuv.ini and the field it fills.
+// One key of kuv.ini and the field it fills. A number outside [low, high]
+// takes the default when loaded: consumers index tables with some of them,
+// and a hand-edited or damaged file must not reach past those.
 struct KeyInfo {
   const char* name;  // nullptr for an equalizer band: "EqBand%d"
   Kind kind;
@@ -40,65 +43,90 @@ struct KeyInfo {
   int32_t numberDefault;
   TextDefault textDefault;
   const char* literal;
+  int32_t low;
+  int32_t high;
+  bool flag;  // 0 off, any other value on: loaded as exactly 0 or 1
 };
 
-constexpr KeyInfo number(const char* name, NumberField field, int32_t def) {
-  return {name, Kind::Int, field, -1, nullptr, def, TextDefault::Literal, ""};
+// Windows sit within what an X screen can address (16-bit coordinates).
+constexpr int32_t kScreenLow = -32768;
+constexpr int32_t kScreenHigh = 32767;
+// Device numbers past any real machine's count; -1 is the default device.
+constexpr int32_t kMaxSoundDevice = 255;
+// Equaliser gains in thousandths: silence up to ten times (+20 dB); more
+// would only clip.
+constexpr int32_t kMaxEqGain = 10000;
+
+constexpr KeyInfo number(const char* name, NumberField field, int32_t def, int32_t low, int32_t high) {
+  return {name, Kind::Int, field, -1, nullptr, def, TextDefault::Literal, "", low, high, false};
+}
+constexpr KeyInfo flag(const char* name, NumberField field, int32_t def) {
+  return {name, Kind::Int, field, -1, nullptr, def, TextDefault::Literal, "", 0, 1, true};
 }
 // Stored with "%u": -1 sits in the file as 4294967295.
-constexpr KeyInfo unsignedNumber(const char* name, NumberField field, int32_t def) {
-  return {name, Kind::UInt, field, -1, nullptr, def, TextDefault::Literal, ""};
+constexpr KeyInfo unsignedNumber(const char* name, NumberField field, int32_t def, int32_t low, int32_t high) {
+  return {name, Kind::UInt, field, -1, nullptr, def, TextDefault::Literal, "", low, high, false};
 }
-constexpr KeyInfo band(int n) { return {nullptr, Kind::Int, nullptr, n, nullptr, 1000, TextDefault::Literal, ""}; }
+constexpr KeyInfo band(int n) {
+  return {nullptr, Kind::Int, nullptr, n, nullptr, 1000, TextDefault::Literal, "", 0, kMaxEqGain, false};
+}
 constexpr KeyInfo text(const char* name, TextField field, TextDefault def, const char* literal = "") {
-  return {name, Kind::Text, nullptr, -1, field, 0, def, literal};
+  return {name, Kind::Text, nullptr, -1, field, 0, def, literal, 0, 0, false};
 }
 
 // Read and write order; a new file lists the keys this way.
 constexpr KeyInfo kKeys[] = {
-    number("AudioOutputSystem", &Settings::AudioOutputSystem, 0),
-    number("AudioOutput8Bit", &Settings::AudioOutput8Bit, 0),
-    number("AudioBypassACM", &Settings::AudioBypassACM, 0),
-    number("AudioAllowSyncDev", &Settings::AudioAllowSyncDev, 0),
-    number("WinMMCallback", &Settings::WinMMCallback, 0),
-    unsignedNumber("WinMMOutputDev", &Settings::WinMMOutputDev, -1),
-    number("EqVolume", &Settings::EqVolume, 32),
-    number("EqActive", &Settings::EqActive, 0),
+    number("AudioOutputSystem", &Settings::AudioOutputSystem, 0, 0, 2),
+    flag("AudioOutput8Bit", &Settings::AudioOutput8Bit, 0),
+    flag("AudioBypassACM", &Settings::AudioBypassACM, 0),
+    flag("AudioAllowSyncDev", &Settings::AudioAllowSyncDev, 0),
+    number("WinMMCallback", &Settings::WinMMCallback, 0, 0, 1),
+    unsignedNumber("WinMMOutputDev", &Settings::WinMMOutputDev, -1, -1, kMaxSoundDevice),
+    number("EqVolume", &Settings::EqVolume, 32, 0, 63),
+    flag("EqActive", &Settings::EqActive, 0),
     band(0), band(1), band(2), band(3), band(4), band(5), band(6), band(7),
     band(8), band(9), band(10), band(11), band(12), band(13), band(14),
-    number("DownSample", &Settings::DownSample, 0),
-    number("Channels", &Settings::Channels, -1),
-    number("DecoderPriority", &Settings::DecoderPriority, 3),
-    number("MappingMode", &Settings::MappingMode, 2),
-    number("ShufflePlay", &Settings::ShufflePlay, 0),
-    number("RepeatPlay", &Settings::RepeatPlay, 0),
-    number("AutoPlayOnOpen", &Settings::AutoPlayOnOpen, 1),
-    number("MultipleInstances", &Settings::MultipleInstances, 0),
-    number("DownloadOption", &Settings::DownloadOption, 0),
+    number("DownSample", &Settings::DownSample, 0, 0, 2),
+    number("Channels", &Settings::Channels, -1, -1, 3),
+    number("DecoderPriority", &Settings::DecoderPriority, 3, 0, 5),
+    number("MappingMode", &Settings::MappingMode, 2, 1, 4),
+    flag("ShufflePlay", &Settings::ShufflePlay, 0),
+    number("RepeatPlay", &Settings::RepeatPlay, 0, 0, 2),
+    flag("AutoPlayOnOpen", &Settings::AutoPlayOnOpen, 1),
+    flag("MultipleInstances", &Settings::MultipleInstances, 0),
+    number("DownloadOption", &Settings::DownloadOption, 0, 0, 1),
     text("InternetDLDir", &Settings::InternetDLDir, TextDefault::DownloadFolder),
-    number("DownloadPlayAfterSave", &Settings::DownloadPlayAfterSave, 0),
+    flag("DownloadPlayAfterSave", &Settings::DownloadPlayAfterSave, 0),
     text("PreviousDir", &Settings::PreviousDir, TextDefault::PreviousFolder),
-    number("ShowSplashScreen", &Settings::ShowSplashScreen, 1),
-    number("ReadFileInfo", &Settings::ReadFileInfo, 1),
-    number("AddOnDragAndDrop", &Settings::AddOnDragAndDrop, 0),
-    number("TimeMode", &Settings::TimeMode, 0),
+    flag("ShowSplashScreen", &Settings::ShowSplashScreen, 1),
+    flag("ReadFileInfo", &Settings::ReadFileInfo, 1),
+    flag("AddOnDragAndDrop", &Settings::AddOnDragAndDrop, 0),
+    number("TimeMode", &Settings::TimeMode, 0, 0, 1),
     text("OutputPluginDir", &Settings::OutputPluginDir, TextDefault::ProgramFolder),
     text("OutputPluginName", &Settings::OutputPluginName, TextDefault::Literal, "default.kos"),
-    number("LEDOverlay", &Settings::LEDOverlay, 1),
-    number("LEDBrightness", &Settings::LEDBrightness, 127),
-    number("LEDVisual", &Settings::LEDVisual, 0),
-    number("MinimizeLocation", &Settings::MinimizeLocation, 0),
-    number("StartupExpanded", &Settings::StartupExpanded, 0),
-    number("WinShade", &Settings::WinShade, 0),
-    number("AlwaysOnTop", &Settings::AlwaysOnTop, 0),
-    number("EasyMove", &Settings::EasyMove, 0),
-    number("PlaylistX", &Settings::PlaylistX, 100),
-    number("PlaylistY", &Settings::PlaylistY, 100),
-    number("PlaylistW", &Settings::PlaylistW, 150),
-    number("PlaylistH", &Settings::PlaylistH, 150),
-    number("WindowX", &Settings::WindowX, 100),
-    number("WindowY", &Settings::WindowY, 100),
+    flag("LEDOverlay", &Settings::LEDOverlay, 1),
+    number("LEDBrightness", &Settings::LEDBrightness, 127, 0, 127),
+    number("LEDVisual", &Settings::LEDVisual, 0, 0, 5),
+    number("MinimizeLocation", &Settings::MinimizeLocation, 0, 0, 1),
+    flag("StartupExpanded", &Settings::StartupExpanded, 0),
+    flag("WinShade", &Settings::WinShade, 0),
+    flag("AlwaysOnTop", &Settings::AlwaysOnTop, 0),
+    flag("EasyMove", &Settings::EasyMove, 0),
+    number("PlaylistX", &Settings::PlaylistX, 100, kScreenLow, kScreenHigh),
+    number("PlaylistY", &Settings::PlaylistY, 100, kScreenLow, kScreenHigh),
+    number("PlaylistW", &Settings::PlaylistW, 150, 1, kScreenHigh),
+    number("PlaylistH", &Settings::PlaylistH, 150, 1, kScreenHigh),
+    number("WindowX", &Settings::WindowX, 100, kScreenLow, kScreenHigh),
+    number("WindowY", &Settings::WindowY, 100, kScreenLow, kScreenHigh),
 };
+
+// Every default lies in its own range.
+constexpr bool defaultsInRange() {
+  for (const KeyInfo& key : kKeys)
+    if (key.kind != Kind::Text && (key.numberDefault < key.low || key.numberDefault > key.high)) return false;
+  return true;
+}
+static_assert(defaultsInRange());
 
 // A field added to Settings without a key here trips this.
 constexpr size_t kTextKeys = 4;
@@ -115,6 +143,11 @@ std::string keyName(const KeyInfo& key) {
 
 int32_t& numberIn(Settings& s, const KeyInfo& key) { return key.band >= 0 ? s.EqBand[key.band] : s.*key.number; }
 int32_t numberIn(const Settings& s, const KeyInfo& key) { return key.band >= 0 ? s.EqBand[key.band] : s.*key.number; }
+
+int32_t inRange(const KeyInfo& key, int32_t value) {
+  if (key.flag) return value != 0 ? 1 : 0;
+  return value < key.low || value > key.high ? key.numberDefault : value;
+}
 
 }  // namespace
 
@@ -158,10 +191,22 @@ std::string defaultPreviousFolder(const std::string& exeFolder) {
 }
 
 bool loadSettingsFrom(Settings& into, const std::string& path, const std::string& exeFolder) {
-  for (const KeyInfo& key : kKeys) {
-    const std::string name = keyName(key);
+  // One read of the file for all keys: a large file must not cost its size
+  // once per key.
+  std::vector<std::string> names;
+  names.reserve(std::size(kKeys));
+  for (const KeyInfo& key : kKeys) names.push_back(keyName(key));
+  const std::vector<std::optional<std::string>> values = platform::getProfileStrings(kSection, names, path);
+  for (size_t i = 0; i < std::size(kKeys); ++i) {
+    const KeyInfo& key = kKeys[i];
+    const std::optional<std::string>& value = values[i];
     if (key.kind != Kind::Text) {
-      numberIn(into, key) = platform::getProfileInt(kSection, name, key.numberDefault, path);
+      const int32_t number = value ? platform::parseProfileInt(*value, key.numberDefault) : key.numberDefault;
+      numberIn(into, key) = inRange(key, number);
+      continue;
+    }
+    if (value) {
+      setSettingsString(into.*key.text, *value);
       continue;
     }
     std::string def;
@@ -171,7 +216,7 @@ bool loadSettingsFrom(Settings& into, const std::string& path, const std::string
       case TextDefault::DownloadFolder: def = defaultDownloadFolder(exeFolder); break;
       case TextDefault::PreviousFolder: def = defaultPreviousFolder(exeFolder); break;
     }
-    setSettingsString(into.*key.text, platform::getProfileString(kSection, name, def, path));
+    setSettingsString(into.*key.text, def);
   }
   into.EqBand[kEqBands] = 0;
   return true;

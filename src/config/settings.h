@@ -72,8 +72,10 @@ extern std::string programFolder;
 // exeFolder + "kuv.ini" if that file exists, else the per-user file.
 std::string chooseSettingsFile(const std::string& exeFolder);
 
-// Reads every key into `into` from `path`; missing keys take their defaults.
-// The folder defaults come from exeFolder (see below). Returns true.
+// Reads every key into `into` from `path` in one read of the file; missing
+// keys, and numbers outside their key's range, take their defaults; a flag
+// reads as exactly 0 or 1. The folder defaults come from exeFolder (see
+// below). Returns true.
 bool loadSettingsFrom(Settings& into, const std::string& path, const std::string& exeFolder);
 // Writes every key from `from`, in table order, one profile write per key.
 // Returns true (a read-only file makes the writes fail silently).

@@ -55,7 +55,7 @@ int outputBlock(FrameContext& ctx, Block& block, int32_t sel) {
     ctx.stereoDriver(block[0], 0, at);
     ctx.stereoDriver(block[1], 1, at);
   } else {
-    ctx.monoHandler(block[sel > 0 ? sel : 0], at);
+    ctx.monoHandler(block[sel == 1 ? 1 : 0], at);
   }
   return pcmBlockDone(pcm, ctx.blockBytes) ? 1 : kFrameWriteFailed;
 }

@@ -177,6 +177,12 @@ const SynthesisRoutines synthesisRoutines = {
 
 void routeOutput(FrameContext& ctx, int32_t channelSelect, int32_t downSample, int32_t eightBit) {
   if (downSample < 0 || downSample > 2) downSample = 0;
+  // The layers pick a channel's samples by this, and a value set at run time
+  // has not passed the settings loader's range check. Out of range it keeps
+  // the output's channel count (the decoder opens one channel for any value
+  // from 0 up) and takes the left channel.
+  if (channelSelect < -1) channelSelect = -1;
+  if (channelSelect > 3) channelSelect = 0;
   eightBit = eightBit ? 1 : 0;
   const int32_t monoOut = channelSelect >= 0 ? 1 : 0;
   ctx.channelSelect = channelSelect;

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
@@ -88,53 +90,64 @@ struct Line {
   size_t indent = 0;       // blanks before a key name
 };
 
+// A file may begin with a UTF-8 byte-order mark (editors on other systems
+// add one); it is no part of the first line's text, but a rewrite keeps it.
+size_t textStart(const std::string& data) {
+  return data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+}
+
+// The line that begins at pos.
+Line lineAt(const std::string& data, size_t pos) {
+  Line line;
+  line.begin = pos;
+  size_t newline = data.find('\n', pos);
+  if (newline == std::string::npos) {
+    line.end = line.next = data.size();
+  } else {
+    line.end = newline;
+    line.next = newline + 1;
+    if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
+  }
+  const size_t from = pos == 0 ? std::min(textStart(data), line.end) : pos;
+  std::string_view raw(data.data() + from, line.end - from);
+  std::string_view text = trim(raw);
+  if (text.empty()) {
+    line.kind = LineKind::Blank;
+  } else if (text.front() == '[') {
+    size_t close = text.find(']');
+    if (close != std::string_view::npos) {
+      line.kind = LineKind::Section;
+      line.name = trim(text.substr(1, close - 1));
+    }
+  } else if (text.front() != ';' && text.front() != '#') {
+    size_t eq = text.find('=');
+    if (eq != std::string_view::npos) {
+      line.kind = LineKind::Key;
+      line.name = trim(text.substr(0, eq));
+      line.value = trim(text.substr(eq + 1));
+      // From the line's start, so a rewrite of the first line keeps the mark.
+      line.indent = static_cast<size_t>(text.data() - (data.data() + line.begin));
+    }
+  }
+  return line;
+}
+
 std::vector<Line> splitLines(const std::string& data) {
   std::vector<Line> lines;
-  size_t pos = 0;
-  while (pos < data.size()) {
-    Line line;
-    line.begin = pos;
-    size_t newline = data.find('\n', pos);
-    if (newline == std::string::npos) {
-      line.end = line.next = data.size();
-    } else {
-      line.end = newline;
-      line.next = newline + 1;
-      if (line.end > line.begin && data[line.end - 1] == '\r') --line.end;
-    }
-    std::string_view raw(data.data() + line.begin, line.end - line.begin);
-    std::string_view text = trim(raw);
-    if (text.empty()) {
-      line.kind = LineKind::Blank;
-    } else if (text.front() == '[') {
-      size_t close = text.find(']');
-      if (close != std::string_view::npos) {
-        line.kind = LineKind::Section;
-        line.name = trim(text.substr(1, close - 1));
-      }
-    } else if (text.front() != ';' && text.front() != '#') {
-      size_t eq = text.find('=');
-      if (eq != std::string_view::npos) {
-        line.kind = LineKind::Key;
-        line.name = trim(text.substr(0, eq));
-        line.value = trim(text.substr(eq + 1));
-        line.indent = static_cast<size_t>(text.data() - raw.data());
-      }
-    }
-    lines.push_back(line);
-    pos = line.next;
+  for (size_t pos = 0; pos < data.size();) {
+    lines.push_back(lineAt(data, pos));
+    pos = lines.back().next;
   }
   return lines;
 }
 
-// Where a section and one of its keys sit among the lines.
+// Where a section sits among the lines.
 struct Location {
   size_t section = SIZE_MAX;  // index of the header line
   size_t sectionEnd = 0;      // index of the next header, or lines.size()
-  size_t key = SIZE_MAX;      // index of the key line
 };
 
-Location locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+Location locate(const std::vector<Line>& lines, std::string_view section) {
   Location at;
   for (size_t i = 0; i < lines.size(); ++i) {
     if (lines[i].kind == LineKind::Section && sameName(lines[i].name, section)) {
@@ -149,29 +162,16 @@ Location locate(const std::vector<Line>& lines, std::string_view section, std::s
       at.sectionEnd = i;
       break;
     }
-    if (at.key == SIZE_MAX && lines[i].kind == LineKind::Key && sameName(lines[i].name, key)) at.key = i;
   }
   return at;
 }
 
 std::string cutString(std::string_view s) { return std::string(s.substr(0, kProfileStringMax)); }
 
-// The stored value of section/key; false when the file, section or key is missing.
-bool lookUp(const std::string& section, const std::string& key, const std::string& path, std::string& value) {
-  std::string_view wantSection = trim(section);
-  std::string_view wantKey = trim(key);
-  if (wantSection.empty() || wantKey.empty()) return false;
-  std::string data;
-  struct stat info;
-  if (readWholeFile(path, data, info) != ReadStatus::Ok) return false;
-  std::vector<Line> lines = splitLines(data);
-  Location at = locate(lines, wantSection, wantKey);
-  if (at.key == SIZE_MAX) return false;
-  std::string_view v = lines[at.key].value;
-  // Quoted values come back without their quotes, as Windows hands them out.
+// Quoted values come back without their quotes, as Windows hands them out.
+std::string_view unquote(std::string_view v) {
   if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
-  value = cutString(v);
-  return true;
+  return v;
 }
 
 // A name we could not read back as written (line breaks, '=' in a key, ']'
@@ -220,10 +220,53 @@ bool replaceFile(const std::string& target, const std::string& content, bool exi
 
 }  // namespace
 
-int32_t getProfileInt(const std::string& section, const std::string& key, int32_t defaultValue,
-                      const std::string& path) {
-  std::string value;
-  if (!lookUp(section, key, path, value)) return defaultValue;
+std::vector<std::optional<std::string>> getProfileStrings(const std::string& section,
+                                                          const std::vector<std::string>& keys,
+                                                          const std::string& path) {
+  std::vector<std::optional<std::string>> values(keys.size());
+  std::string_view wantSection = trim(section);
+  if (wantSection.empty() || keys.empty()) return values;
+  // Each distinct name (without regard to case) gets one slot.
+  std::unordered_map<std::string, size_t> slotOf;
+  std::vector<size_t> keySlot(keys.size(), SIZE_MAX);
+  size_t longest = 0;
+  for (size_t i = 0; i < keys.size(); ++i) {
+    std::string_view name = trim(keys[i]);
+    if (name.empty()) continue;
+    keySlot[i] = slotOf.emplace(lowerName(name), slotOf.size()).first->second;
+    longest = std::max(longest, name.size());
+  }
+  if (slotOf.empty()) return values;
+
+  std::string data;
+  struct stat info;
+  if (readWholeFile(path, data, info) != ReadStatus::Ok) return values;
+  // One pass: find the first section of the name, then take the first line
+  // of each wanted key up to the next header.
+  std::vector<std::optional<std::string>> found(slotOf.size());
+  size_t left = found.size();
+  bool inSection = false;
+  for (size_t pos = 0; pos < data.size() && left > 0;) {
+    const Line line = lineAt(data, pos);
+    pos = line.next;
+    if (line.kind == LineKind::Section) {
+      if (inSection) break;
+      inSection = sameName(line.name, wantSection);
+      continue;
+    }
+    if (!inSection || line.kind != LineKind::Key || line.name.size() > longest) continue;
+    auto slot = slotOf.find(lowerName(line.name));
+    if (slot == slotOf.end() || found[slot->second]) continue;
+    found[slot->second] = cutString(unquote(line.value));
+    --left;
+  }
+  for (size_t i = 0; i < keys.size(); ++i)
+    if (keySlot[i] != SIZE_MAX) values[i] = found[keySlot[i]];
+  return values;
+}
+
+int32_t parseProfileInt(const std::string& text, int32_t defaultValue) {
+  const std::string_view value = std::string_view(text).substr(0, kProfileStringMax);
   size_t i = 0;
   while (i < value.size() && isBlank(value[i])) ++i;
   bool negative = i < value.size() && value[i] == '-';
@@ -237,11 +280,16 @@ int32_t getProfileInt(const std::string& section, const std::string& key, int32_
   return static_cast<int32_t>(result);
 }
 
+int32_t getProfileInt(const std::string& section, const std::string& key, int32_t defaultValue,
+                      const std::string& path) {
+  const std::optional<std::string> value = getProfileStrings(section, {key}, path).front();
+  return value ? parseProfileInt(*value, defaultValue) : defaultValue;
+}
+
 std::string getProfileString(const std::string& section, const std::string& key,
                              const std::string& defaultValue, const std::string& path) {
-  std::string value;
-  if (!lookUp(section, key, path, value)) return cutString(defaultValue);
-  return value;
+  const std::optional<std::string> value = getProfileStrings(section, {key}, path).front();
+  return value ? *value : cutString(defaultValue);
 }
 
 bool writeProfileString(const std::string& section, const std::string& key, const std::string& value,
@@ -259,12 +307,11 @@ std::vector<std::pair<std::string, std::string>> readProfileSection(const std::s
   struct stat info;
   if (readWholeFile(path, data, info) != ReadStatus::Ok) return keys;
   std::vector<Line> lines = splitLines(data);
-  Location at = locate(lines, wantSection, std::string_view());
+  Location at = locate(lines, wantSection);
   if (at.section == SIZE_MAX) return keys;
   for (size_t i = at.section + 1; i < at.sectionEnd; ++i) {
     if (lines[i].kind != LineKind::Key) continue;
-    std::string_view v = lines[i].value;
-    if (v.size() >= 2 && v.front() == '"' && v.back() == '"') v = v.substr(1, v.size() - 2);
+    std::string_view v = unquote(lines[i].value);
     keys.emplace_back(std::string(lines[i].name), std::string(v.substr(0, maxValueLength)));
   }
   return keys;
@@ -319,7 +366,7 @@ bool writeProfileStrings(const std::string& section, const std::vector<std::pair
   };
 
   std::vector<Line> lines = splitLines(data);
-  Location at = locate(lines, wantSection, std::string_view());
+  Location at = locate(lines, wantSection);
   std::string content;
   size_t extra = 0;
   for (const auto& [key, value] : writes) extra += key.size() + value.size() + 3;
@@ -359,7 +406,8 @@ bool writeProfileStrings(const std::string& section, const std::vector<std::pair
     }
   } else {
     content = data;
-    if (!content.empty() && content.back() != '\n') content.append(newline);
+    // A file holding only a byte-order mark gets no empty first line.
+    if (content.size() > textStart(content) && content.back() != '\n') content.append(newline);
     content += '[';
     content.append(wantSection);
     content += ']';

@@ -1,9 +1,11 @@
 // Private-profile (INI) files: the reads and writes settings and playlist
 // files are made of. Section and key names match without regard to case; a
-// write changes one key in place and keeps every other line of the file.
+// write changes one key in place and keeps every other line of the file. A
+// UTF-8 byte-order mark at the start of a file is skipped and kept.
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +21,17 @@ constexpr size_t kProfileStringMax = 259;
 // no digits, gives defaultValue.
 int32_t getProfileInt(const std::string& section, const std::string& key, int32_t defaultValue,
                       const std::string& path);
+
+// The integer reading of getProfileInt applied to a value already read.
+int32_t parseProfileInt(const std::string& value, int32_t defaultValue);
+
+// Many keys of one section from one read of the file: element i is the value
+// of keys[i] as getProfileString gives it, or nothing when the file, section
+// or key is missing. Only the first section of the name and the first line of
+// each key count. Costs one pass over the file however many keys are asked.
+std::vector<std::optional<std::string>> getProfileStrings(const std::string& section,
+                                                          const std::vector<std::string>& keys,
+                                                          const std::string& path);
 
 // The value of the key, cut to 259 characters; defaultValue (also cut) when
 // the file, section or key is missing.

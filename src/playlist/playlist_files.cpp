@@ -25,30 +25,61 @@ namespace {
 
 constexpr const char* kPlsSection = "playlist";
 constexpr const char* kCountKey = "NumberOfEntries";
-// Playlists that name each other several times over would multiply their
-// loads at every level; past this many loads for one name, nested playlists
-// are skipped as if they were too deep.
+// Playlists that name one another several times over (each a different
+// file, so no cycle) would multiply their loads at every level; past this
+// many loads in one add, nested playlists are skipped as if too deep.
 constexpr int32_t kMaxPlaylistLoads = 4096;
 
-// The nesting of the playlists and folders being added on this thread.
+// A file or folder by device and inode, so links and other spellings of a
+// name are the same one; {0, 0} when it could not be asked.
+using FileId = std::pair<dev_t, ino_t>;
+
+// The add under way on this thread: its nesting and what it has created.
 struct AddNesting {
-  int32_t playlistDepth = 0;
-  int32_t playlistLoads = 0;
-  std::vector<std::pair<dev_t, ino_t>> folders;  // being scanned, outermost first
+  int32_t calls = 0;            // addByName, loader and folder calls under way
+  int32_t playlistLoads = 0;    // in this add
+  int32_t entriesAdded = 0;     // in this add
+  bool full = false;            // kMaxEntriesPerAdd was reached; the rest is dropped
+  std::vector<FileId> playlists;  // being read, outermost first
+  std::vector<FileId> folders;    // being scanned, outermost first
 };
 thread_local AddNesting nesting;
 
-// One playlist being read: counts its depth while it lasts.
+// One call that adds: the outermost starts a new add, and tells the user
+// when it ends if entries were dropped.
+struct AddScope {
+  AddScope() {
+    if (nesting.calls++ > 0) return;
+    nesting.playlistLoads = 0;
+    nesting.entriesAdded = 0;
+    nesting.full = false;
+  }
+  ~AddScope() {
+    if (--nesting.calls > 0 || !nesting.full) return;
+    nesting.full = false;
+    platform::messageBox(kTooManyEntriesText, kPlaylistNoteTitle,
+                         platform::MB_OK | platform::MB_ICONINFORMATION | platform::MB_SETFOREGROUND);
+  }
+  AddScope(const AddScope&) = delete;
+  AddScope& operator=(const AddScope&) = delete;
+};
+
+bool onPath(const std::vector<FileId>& path, const FileId& id) {
+  return id != FileId{0, 0} && std::find(path.begin(), path.end(), id) != path.end();
+}
+
+// One playlist being read: on the current path while it lasts.
 struct PlaylistLevel {
-  PlaylistLevel() {
-    if (nesting.playlistDepth == 0 && nesting.folders.empty()) nesting.playlistLoads = 0;
-    ++nesting.playlistDepth;
+  explicit PlaylistLevel(const FileId& id) {
+    nesting.playlists.push_back(id);
     ++nesting.playlistLoads;
   }
-  ~PlaylistLevel() { --nesting.playlistDepth; }
+  ~PlaylistLevel() { nesting.playlists.pop_back(); }
   PlaylistLevel(const PlaylistLevel&) = delete;
   PlaylistLevel& operator=(const PlaylistLevel&) = delete;
 };
+
+FileId idOf(const struct stat& info) { return {info.st_dev, info.st_ino}; }
 
 char lowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -178,10 +209,12 @@ std::string playlistValueFor(const std::string& folder, const std::string& path)
 }
 
 int32_t addByName(int32_t mode, const std::string& name) {
+  AddScope scope;
+  if (nesting.full) return 1;
   if (isPlsName(name) || isM3uName(name)) {
-    const bool nested = nesting.playlistDepth > 0 || !nesting.folders.empty();
-    if (nesting.playlistDepth >= kMaxPlaylistDepth || (nested && nesting.playlistLoads >= kMaxPlaylistLoads))
-      return 1;
+    const int32_t depth = static_cast<int32_t>(nesting.playlists.size());
+    const bool nested = depth > 0 || !nesting.folders.empty();
+    if (depth >= kMaxPlaylistDepth || (nested && nesting.playlistLoads >= kMaxPlaylistLoads)) return 1;
     const int32_t loaded = isPlsName(name) ? loadPls(name) : loadM3u(name);
     if (!loaded) showError(kLoadPlaylistErrorText, name);
     return 1;
@@ -190,7 +223,11 @@ int32_t addByName(int32_t mode, const std::string& name) {
   // A URL is an entry whichever way it came in (a command line gives it as
   // a plain name).
   if (mode == kAddAsEntry || isUrlName(name) || (stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) {
-    addEntry(name);
+    if (nesting.entriesAdded >= kMaxEntriesPerAdd) {
+      nesting.full = true;
+      return 1;
+    }
+    if (addEntry(name)) ++nesting.entriesAdded;
     return 1;
   }
   if (!addFolder(name)) showError(kAddDirectoryErrorText, name);
@@ -198,31 +235,43 @@ int32_t addByName(int32_t mode, const std::string& name) {
 }
 
 int32_t loadPls(const std::string& file) {
-  PlaylistLevel level;
+  AddScope scope;
+  struct stat info;
+  const FileId id = stat(file.c_str(), &info) == 0 ? idOf(info) : FileId{0, 0};
+  // Already being read further up: reading it again would never end.
+  if (onPath(nesting.playlists, id)) return 1;
+  PlaylistLevel level(id);
   const int32_t count = platform::getProfileInt(kPlsSection, kCountKey, -1, file);
   if (count == -1) return 0;
   if (count <= 0) return 1;
   // One read of the section; values as long as a path may be, so a longer
   // one can be told apart and refused rather than cut.
   const auto keys = platform::readProfileSection(kPlsSection, file, kMaxPathBytes + 1);
-  std::vector<const std::string*> values;
+  // Only the keys that are there are kept (the count is the file's word, not
+  // a size to allocate), then put in index order; of two keys of one index
+  // the first in the file counts.
+  std::vector<std::pair<uint32_t, const std::string*>> values;
   for (const auto& [key, value] : keys) {
     const uint32_t index = fileKeyIndex(key);
-    if (index == 0 || index > static_cast<uint32_t>(count)) continue;
-    if (values.size() < index) values.resize(index, nullptr);
-    if (!values[index - 1]) values[index - 1] = &value;  // the first of a name counts
+    if (index != 0 && index <= static_cast<uint32_t>(count)) values.emplace_back(index, &value);
   }
+  std::stable_sort(values.begin(), values.end(),
+                   [](const auto& a, const auto& b) { return a.first < b.first; });
   const std::string folder = playlistFolder(file);
-  for (const std::string* value : values) {
-    // A missing or empty key within the count names nothing.
-    if (!value || value->empty() || value->size() > kMaxPathBytes) continue;
+  uint32_t previous = 0;
+  for (const auto& [index, value] : values) {
+    if (nesting.full) break;
+    if (index == previous) continue;
+    previous = index;
+    // An empty key within the count names nothing.
+    if (value->empty() || value->size() > kMaxPathBytes) continue;
     addPlaylistValue(folder, *value);
   }
   return 1;
 }
 
 int32_t loadM3u(const std::string& file) {
-  PlaylistLevel level;
+  AddScope scope;
   const int handle = ::open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
   if (handle < 0) return 0;
   struct stat info;
@@ -230,6 +279,12 @@ int32_t loadM3u(const std::string& file) {
     ::close(handle);
     return 0;
   }
+  // Already being read further up: reading it again would never end.
+  if (onPath(nesting.playlists, idOf(info))) {
+    ::close(handle);
+    return 1;
+  }
+  PlaylistLevel level(idOf(info));
   const std::string folder = playlistFolder(file);
   std::string line;
   bool overlong = false;  // the rest of a line too long to be a path is dropped
@@ -243,10 +298,10 @@ int32_t loadM3u(const std::string& file) {
     overlong = false;
   };
   char buffer[16384];
-  for (;;) {
+  while (!nesting.full) {
     const long got = platform::readSome(handle, buffer, sizeof buffer);
     if (got <= 0) break;
-    for (long i = 0; i < got; ++i) {
+    for (long i = 0; i < got && !nesting.full; ++i) {
       if (buffer[i] == '\n') {
         finishLine();
       } else if (!overlong) {
@@ -258,7 +313,7 @@ int32_t loadM3u(const std::string& file) {
       }
     }
   }
-  if (!line.empty() || overlong) finishLine();
+  if ((!line.empty() || overlong) && !nesting.full) finishLine();
   ::close(handle);
   return 1;
 }
@@ -281,21 +336,17 @@ int32_t savePls(const std::string& file) {
 }
 
 int32_t addFolder(const std::string& folder) {
+  AddScope scope;
   DIR* dir = opendir(folder.c_str());
   if (!dir) return 0;
-  if (nesting.playlistDepth == 0 && nesting.folders.empty()) nesting.playlistLoads = 0;
   struct stat self;
-  if (fstat(dirfd(dir), &self) == 0) {
-    // A link back to a folder being scanned would never end.
-    const std::pair<dev_t, ino_t> id{self.st_dev, self.st_ino};
-    if (std::find(nesting.folders.begin(), nesting.folders.end(), id) != nesting.folders.end()) {
-      closedir(dir);
-      return 1;
-    }
-    nesting.folders.push_back(id);
-  } else {
-    nesting.folders.push_back({0, 0});
+  const FileId id = fstat(dirfd(dir), &self) == 0 ? idOf(self) : FileId{0, 0};
+  // A link back to a folder being scanned would never end.
+  if (onPath(nesting.folders, id)) {
+    closedir(dir);
+    return 1;
   }
+  nesting.folders.push_back(id);
   std::vector<std::string> names;
   while (const dirent* item = readdir(dir)) {
     if (std::strcmp(item->d_name, ".") == 0 || std::strcmp(item->d_name, "..") == 0) continue;
@@ -305,6 +356,7 @@ int32_t addFolder(const std::string& folder) {
   // A listing has no order of its own here; names sort as bytes.
   std::sort(names.begin(), names.end());
   for (const std::string& name : names) {
+    if (nesting.full) break;
     const std::string path = joinPath(folder, name);
     struct stat info;
     // Pipes, sockets and devices are no media files, and opening a pipe

@@ -18,8 +18,14 @@ constexpr const char* kLoadPlaylistErrorText = "Error Loading Playlist: %s";
 constexpr const char* kAddDirectoryErrorText = "Error Adding Directory: %s";
 
 // Playlists inside playlists are followed this deep; deeper names are
-// skipped, so a playlist naming itself ends.
+// skipped. (A playlist already being read further up is never read again.)
 constexpr int32_t kMaxPlaylistDepth = 16;
+
+// One add (an outside call of addByName, a loader or addFolder) creates at
+// most this many entries; past it the rest is dropped and the user told once.
+constexpr int32_t kMaxEntriesPerAdd = 100000;
+constexpr const char* kPlaylistNoteTitle = "Note...";
+constexpr const char* kTooManyEntriesText = "Too Many Entries: Only The First 100000 Were Added...";
 
 // Dispatches a name by its form; problems are shown to the user, and the
 // result is always 1.

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -11,6 +12,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstring>
@@ -72,16 +74,23 @@ sockaddr_un addressOf(const std::string& name, socklen_t& length) {
   return address;
 }
 
-// A peer that speaks raw bytes.
+// A peer that speaks raw bytes. Waits at most 20 seconds while the server's
+// backlog is full, so a server that stops accepting fails a test rather
+// than hanging it.
 int rawConnect(const std::string& name) {
   socklen_t length = 0;
   const sockaddr_un address = addressOf(name, length);
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
-    ::close(fd);
-    return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (::connect(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0) {
+    if ((errno != EAGAIN && errno != EINTR) || std::chrono::steady_clock::now() > deadline) {
+      ::close(fd);
+      return -1;
+    }
+    ::poll(nullptr, 0, 10);
   }
+  ::fcntl(fd, F_SETFL, 0);
   return fd;
 }
 
@@ -406,6 +415,158 @@ TEST(InstanceChannel, ASilentPeerIsDroppedAndTheNextOneServed) {
   ::close(silent);
   ::close(stalled);
   ASSERT_EQ(recorder.seen().size(), 1u);
+}
+
+// True while the server keeps fd open and has sent nothing on it.
+bool stillOpen(int fd) {
+  pollfd p = {fd, POLLIN, 0};
+  return ::poll(&p, 1, 0) == 0;
+}
+
+// A peer that keeps one connection and asks every second, as a status
+// display would.
+struct ChattyPeer {
+  std::mutex lock;
+  std::condition_variable changed;
+  bool stop = false;
+  int answered = 0;
+  int failed = 0;
+  std::thread thread;
+
+  void start(const std::string& name) {
+    thread = std::thread([this, name] {
+      InstanceClient client;
+      const bool connected = client.connect(name);
+      std::unique_lock<std::mutex> guard(lock);
+      while (!stop) {
+        guard.unlock();
+        int32_t result = 0;
+        const bool ok = connected && client.request(query(MW_GET_STATE, 0), result);
+        guard.lock();
+        ++(ok ? answered : failed);
+        changed.notify_all();
+        // The pace of this peer, not a wait for the server.
+        changed.wait_for(guard, std::chrono::seconds(1), [this] { return stop; });
+      }
+    });
+  }
+  bool firstAnswered() {
+    std::unique_lock<std::mutex> guard(lock);
+    changed.wait_for(guard, std::chrono::seconds(60), [this] { return answered + failed > 0; });
+    return answered > 0;
+  }
+  void finish() {
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      stop = true;
+    }
+    changed.notify_all();
+    if (thread.joinable()) thread.join();
+  }
+  ~ChattyPeer() { finish(); }
+};
+
+// Whatever other peers do, `kuv --query` and a second start are answered at
+// once. The bound is generous for a loaded machine; a server that serves
+// one peer at a time waits out every stalled one, and never gets past one
+// that keeps talking.
+TEST(InstanceChannel, StalledAndLingeringPeersDoNotDelayOthers) {
+  const std::string header = encode(kInstanceMagic, kKindQuery, MW_GET_VOLUME, 0, 0, "");
+  const std::string shortText = encode(kInstanceMagic, kKindHandOver, HANDOVER_ADD, 10, 10, "/only");
+  const std::vector<std::string> halves = {header.substr(0, 1), header.substr(0, 7), header.substr(0, 19), shortText};
+  std::vector<std::string> everything(20);
+  everything.insert(everything.end(), halves.begin(), halves.end());
+  struct Case {
+    const char* what;
+    std::vector<std::string> stalled;  // a peer for each: it sends these bytes, then nothing
+    bool chatty;
+  };
+  const std::vector<Case> cases = {
+      {"20 silent peers", std::vector<std::string>(20), false},
+      {"peers that stop halfway through a request", halves, false},
+      {"a peer asking every second on one connection", {}, true},
+      {"all of them at once", everything, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Recorder recorder;
+    InstanceServer server;  // the real two-second limit
+    const std::string name = uniqueName();
+    ASSERT_TRUE(server.listen(name, recorder.handler()));
+    ChattyPeer chatty;
+    if (c.chatty) {
+      chatty.start(name);
+      ASSERT_TRUE(chatty.firstAnswered());
+    }
+    std::vector<int> peers;
+    for (const std::string& bytes : c.stalled) {
+      const int fd = rawConnect(name);
+      ASSERT_GE(fd, 0);
+      peers.push_back(fd);
+      ASSERT_TRUE(bytes.empty() || sendRaw(fd, bytes));
+    }
+
+    const auto start = std::chrono::steady_clock::now();
+    InstanceClient client;
+    client.setAnswerTimeoutMs(10000);
+    int32_t result = 0;
+    EXPECT_TRUE(client.connect(name) && client.request(query(MW_GET_LAYER, 0), result));
+    const auto queried = std::chrono::steady_clock::now();
+    EXPECT_LT(queried - start, std::chrono::seconds(5));
+    std::string error;
+    EXPECT_TRUE(handOverArguments(name, {"/a.mp3"}, &error)) << error;
+    EXPECT_LT(std::chrono::steady_clock::now() - queried, std::chrono::seconds(5));
+
+    for (const int fd : peers) {
+      EXPECT_TRUE(closedWithoutAnswer(fd)) << "a stalled peer is dropped in the end";
+      ::close(fd);
+    }
+    chatty.finish();
+    if (c.chatty) {
+      EXPECT_EQ(chatty.failed, 0) << "a peer that keeps talking keeps its connection";
+    }
+    std::vector<uint32_t> codes;
+    for (const InstanceRequest& r : recorder.seen())
+      if (r.kind != kKindQuery || r.code != MW_GET_STATE) codes.push_back(r.code);
+    EXPECT_EQ(codes, (std::vector<uint32_t>{MW_GET_LAYER, HANDOVER_CLEAR, HANDOVER_ADD, HANDOVER_START}))
+        << "no stalled request reaches the handler";
+  }
+}
+
+TEST(InstanceChannel, TheServerHoldsABoundedNumberOfConnections) {
+  Recorder recorder;
+  InstanceServer server;
+  // Only the bound may drop a peer here, never the time limit.
+  server.setRequestTimeoutMs(24 * 3600 * 1000);
+  const std::string name = uniqueName();
+  ASSERT_TRUE(server.listen(name, recorder.handler()));
+
+  constexpr size_t kExtra = 8;
+  std::vector<int> peers;
+  for (size_t i = 0; i < kMaxInstanceConnections + kExtra; ++i) {
+    const int fd = rawConnect(name);
+    ASSERT_GE(fd, 0) << "peer " << i;
+    peers.push_back(fd);
+  }
+  const auto start = std::chrono::steady_clock::now();
+  InstanceClient client;
+  client.setAnswerTimeoutMs(10000);
+  int32_t result = 0;
+  ASSERT_TRUE(client.connect(name));
+  ASSERT_TRUE(client.request(query(MW_GET_STATE, 0), result));
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+
+  // Peers are taken in order of arrival; each one beyond the bound (the
+  // query's own connection too) dropped the peer that had waited longest.
+  for (size_t i = 0; i < peers.size(); ++i) {
+    if (i <= kExtra) {
+      EXPECT_TRUE(closedWithoutAnswer(peers[i])) << "peer " << i;
+    } else {
+      EXPECT_TRUE(stillOpen(peers[i])) << "peer " << i;
+    }
+    ::close(peers[i]);
+  }
+  EXPECT_TRUE(client.request(query(MW_GET_STATE, 0), result)) << "the newest connection is kept";
 }
 
 TEST(InstanceChannel, APeerThatLeavesBeforeItsAnswerDoesNotHurt) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/console_player.h"
+#include "cli/terminal_text.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -352,6 +353,68 @@ TEST_F(KuvDecodeStatus, CtrlCEndsPlaybackPromptly) {
       std::string why;
       EXPECT_TRUE(headerAgrees(test::readFile(wave), &why)) << why;
     }
+  }
+}
+
+// --- Text from files on the terminal ------------------------------------------
+
+TEST(TerminalText, ControlsAreEscapedAndUtf8Kept) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"plain", "Artist - Title (1999).mp3", "Artist - Title (1999).mp3"},
+      {"ESC sequences", "\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
+      {"C0, tab, line break and DEL", std::string("a\0b\tc\nd\x7f", 8), "a\\x00b\\x09c\\x0ad\\x7f"},
+      {"UTF-8 text", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},
+      {"C1 controls in UTF-8", "\xc2\x9b" "2J\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x9b2J\\xc2\\x80\\xc2\\x9f\xc2\xa0"},
+      {"bytes that are no UTF-8", "caf\xe9 \x9b" "2J \xc0\xaf \xed\xa0\x80 \xe2\x82", "caf\\xe9 \\x9b2J \\xc0\\xaf "
+                                                                                 "\\xed\\xa0\\x80 \\xe2\\x82"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(terminalText(c.text), c.shown);
+  }
+  // A message of several lines keeps its lines.
+  EXPECT_EQ(terminalText("first\n\x1b[2Jsecond", true), "first\n\\x1b[2Jsecond");
+}
+
+TEST_F(KuvDecodePlaylist, NamesAndTagsReachTheTerminalEscaped) {
+  // An ID3v1 tag: its title retitles and clears the terminal, its artist
+  // is Latin-1 with a C1 control (CSI) at the end.
+  auto field = [](const std::string& text, size_t size) { return text + std::string(size - text.size(), '\0'); };
+  const std::string tag = "TAG" + field("\x1b]0;owned\x07\x1b[2J", 30) + field("Caf\xe9\x9b", 30) +
+                          field("Album", 30) + "2026" + field("", 30) + "\x0c";
+  ASSERT_EQ(tag.size(), 128u);
+  ASSERT_TRUE(test::writeFile(dir_ + "/tagged.mp3", test::readFile(test::fixturePath("cbr_notag.mp3")) + tag));
+  const std::string red = dir_ + "/\x1b[31mred.mp3";
+  const std::string shownRed = dir_ + "/\\x1b[31mred.mp3";
+  copyFixture("cbr_notag.mp3", "\x1b[31mred.mp3");
+  const std::string gone = dir_ + "/\x1b[2Jgone.mp3";
+  const std::string shownGone = dir_ + "/\\x1b[2Jgone.mp3";
+  ASSERT_TRUE(test::writeFile(dir_ + "/list.pls", "[playlist]\nFile1=\x1b[2Jgone.mp3\nNumberOfEntries=1\n"));
+  struct Case {
+    const char* what;
+    std::string arguments;
+    std::vector<std::string> shown;
+  };
+  const Case cases[] = {
+      {"--list: a tag", "--list tagged.mp3", {"1> \\x1b]0;owned\\x07\\x1b[2J / Caf\xc3\xa9\\xc2\\x9b  ["}},
+      {"--list: a file name", "--list '" + red + "'", {"1> \\x1b[31mred.mp3  ["}},
+      {"--list: a message naming a playlist value", "--list '" + dir_ + "/list.pls'",
+       {"Error Adding Directory: " + shownGone + "\n"}},
+      {"--info: a file name", "--info '" + red + "'", {shownRed + "\n", "layer: III"}},
+      {"playing: an input that failed", "-q -o /dev/null '" + gone + "'",
+       {"Error Adding Directory: " + shownGone + "\n", "kuv-decode: " + shownGone + ": cannot open\n"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string out = kuvDecode(c.arguments);
+    for (const std::string& text : c.shown) EXPECT_NE(out.find(text), std::string::npos) << terminalText(out, true);
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << terminalText(out, true);
+    EXPECT_EQ(out.find("\xc2\x9b"), std::string::npos) << terminalText(out, true);
   }
 }
 

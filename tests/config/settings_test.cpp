@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -16,6 +18,7 @@
 
 #include "platform/ini_file.h"
 #include "platform/paths.h"
+#include "support/decode_support.h"
 #include "support/test_support.h"
 
 namespace {
@@ -130,22 +133,46 @@ TEST_F(SettingsTest, EveryKeyTakesItsDefaultWithoutAFile) {
 }
 
 TEST_F(SettingsTest, NonDefaultValuesSurviveARoundTrip) {
-  // Every int field gets its own value, so two swapped keys would show.
+  // Every field gets a value in its range and off its default; the wide
+  // ranges get values of their own, so two swapped keys would show.
   Settings out{};
-  int32_t next = -40;
-  for (int32_t* field : {&out.AudioOutputSystem, &out.AudioOutput8Bit, &out.AudioBypassACM,
-                         &out.AudioAllowSyncDev, &out.WinMMCallback, &out.WinMMOutputDev, &out.EqActive,
-                         &out.EqVolume, &out.DownSample, &out.Channels, &out.DecoderPriority, &out.MappingMode,
-                         &out.RepeatPlay, &out.ShufflePlay, &out.AutoPlayOnOpen, &out.DownloadOption,
-                         &out.DownloadPlayAfterSave, &out.MultipleInstances, &out.ShowSplashScreen,
-                         &out.ReadFileInfo, &out.AddOnDragAndDrop, &out.TimeMode, &out.LEDOverlay,
-                         &out.LEDBrightness, &out.LEDVisual, &out.MinimizeLocation, &out.StartupExpanded,
-                         &out.WinShade, &out.AlwaysOnTop, &out.EasyMove, &out.PlaylistX, &out.PlaylistY,
-                         &out.PlaylistW, &out.PlaylistH, &out.WindowX, &out.WindowY})
-    *field = next++;
+  out.AudioOutputSystem = 2;
+  out.AudioOutput8Bit = 1;
+  out.AudioBypassACM = 1;
+  out.AudioAllowSyncDev = 0;
+  out.WinMMCallback = 1;
+  out.WinMMOutputDev = 3;
+  out.EqActive = 1;
+  out.EqVolume = 63;
   for (int band = 0; band < kuv::kEqBands; ++band) out.EqBand[band] = 2000 + band * 37;
-  out.WindowX = INT32_MIN;
-  out.WindowY = INT32_MAX;
+  out.DownSample = 2;
+  out.Channels = 1;
+  out.DecoderPriority = 5;
+  out.MappingMode = 4;
+  out.RepeatPlay = 2;
+  out.ShufflePlay = 1;
+  out.AutoPlayOnOpen = 0;
+  out.DownloadOption = 1;
+  out.DownloadPlayAfterSave = 1;
+  out.MultipleInstances = 1;
+  out.ShowSplashScreen = 0;
+  out.ReadFileInfo = 0;
+  out.AddOnDragAndDrop = 1;
+  out.TimeMode = 1;
+  out.LEDOverlay = 0;
+  out.LEDBrightness = 4;
+  out.LEDVisual = 5;
+  out.MinimizeLocation = 1;
+  out.StartupExpanded = 1;
+  out.WinShade = 1;
+  out.AlwaysOnTop = 1;
+  out.EasyMove = 1;
+  out.PlaylistX = -32768;
+  out.PlaylistY = 32767;
+  out.PlaylistW = 1;
+  out.PlaylistH = 640;
+  out.WindowX = -7;
+  out.WindowY = 1201;
   kuv::setSettingsString(out.InternetDLDir, "/home/user/My Downloads/");
   kuv::setSettingsString(out.PreviousDir, "/music/=odd [name]/");
   kuv::setSettingsString(out.OutputPluginDir, "/opt/kuv/plugins/");
@@ -157,7 +184,7 @@ TEST_F(SettingsTest, NonDefaultValuesSurviveARoundTrip) {
   // No padding in Settings (int32 fields and 260-byte buffers), so bytes compare.
   static_assert(sizeof(Settings) % 4 == 0);
   EXPECT_EQ(std::memcmp(&in, &out, sizeof in), 0);
-  EXPECT_EQ(in.WindowX, INT32_MIN);
+  EXPECT_EQ(in.PlaylistX, -32768);
   EXPECT_STREQ(in.PreviousDir, "/music/=odd [name]/");
 }
 
@@ -187,13 +214,161 @@ TEST_F(SettingsTest, OutputDeviceMinusOneIsStoredUnsigned) {
   EXPECT_EQ(back.WinMMOutputDev, -1);
 }
 
-TEST_F(SettingsTest, ValuesAreReadWithoutClamping) {
-  put(path_, "[KUV]\nledbrightness=9999\nEqVolume=-3\nWinMMOutputDev=7\n");
+// What one key's text in the file loads as.
+struct RangeCase {
+  const char* key;
+  const char* text;
+  int32_t expected;
+};
+
+TEST_F(SettingsTest, NumbersOutsideTheirRangeLoadAsTheDefault) {
+  const RangeCase cases[] = {
+      // Table indexes in the decoder: the first crashed it, the others read
+      // past the sample blocks.
+      {"Channels", "2147483647", -1}, {"Channels", "99", -1}, {"Channels", "4", -1},
+      {"Channels", "-2", -1}, {"Channels", "-1", -1}, {"Channels", "0", 0}, {"Channels", "3", 3},
+      {"DownSample", "3", 0}, {"DownSample", "-1", 0}, {"DownSample", "2", 2},
+      {"EqVolume", "64", 32}, {"EqVolume", "-3", 32}, {"EqVolume", "0", 0}, {"EqVolume", "63", 63},
+      {"DecoderPriority", "6", 3}, {"DecoderPriority", "-1", 3}, {"DecoderPriority", "0", 0},
+      {"DecoderPriority", "5", 5},
+      {"MappingMode", "0", 2}, {"MappingMode", "5", 2}, {"MappingMode", "1", 1}, {"MappingMode", "4", 4},
+      {"RepeatPlay", "3", 0}, {"RepeatPlay", "-1", 0}, {"RepeatPlay", "2", 2},
+      {"LEDVisual", "6", 0}, {"LEDVisual", "-1", 0}, {"LEDVisual", "5", 5},
+      {"TimeMode", "2", 0}, {"TimeMode", "1", 1},
+      {"AudioOutputSystem", "3", 0}, {"AudioOutputSystem", "-1", 0}, {"AudioOutputSystem", "2", 2},
+      {"WinMMCallback", "2", 0}, {"WinMMCallback", "1", 1},
+      {"DownloadOption", "2", 0}, {"DownloadOption", "1", 1},
+      {"MinimizeLocation", "2", 0}, {"MinimizeLocation", "1", 1},
+      {"LEDBrightness", "128", 127}, {"LEDBrightness", "9999", 127}, {"LEDBrightness", "-1", 127},
+      {"LEDBrightness", "0", 0},
+      // -1 (the default device) is stored unsigned; -2 is no device.
+      {"WinMMOutputDev", "4294967295", -1}, {"WinMMOutputDev", "4294967294", -1},
+      {"WinMMOutputDev", "2147483647", -1}, {"WinMMOutputDev", "7", 7}, {"WinMMOutputDev", "0", 0},
+      {"EqBand0", "-1", 1000}, {"EqBand7", "2147483647", 1000}, {"EqBand14", "0", 0},
+      {"EqBand3", "2500", 2500},
+      {"WindowX", "2147483647", 100}, {"WindowX", "-40000", 100}, {"WindowX", "-1200", -1200},
+      {"WindowY", "1080", 1080}, {"PlaylistX", "99999", 100}, {"PlaylistY", "-5", -5},
+      {"PlaylistW", "0", 150}, {"PlaylistW", "-150", 150}, {"PlaylistW", "1900", 1900},
+      {"PlaylistH", "40000", 150}, {"PlaylistH", "300", 300},
+      // Flags: 0 off, any other value on.
+      {"ShufflePlay", "7", 1}, {"ShufflePlay", "-1", 1}, {"ShufflePlay", "0", 0},
+      {"AutoPlayOnOpen", "0", 0}, {"AudioBypassACM", "2", 1}, {"EqActive", "4294967295", 1},
+      {"WinShade", "1", 1}, {"AlwaysOnTop", "3", 1}, {"LEDOverlay", "0", 0},
+  };
+  const std::vector<std::pair<std::string, int32_t Settings::*>> fields = {
+      {"Channels", &Settings::Channels}, {"DownSample", &Settings::DownSample},
+      {"EqVolume", &Settings::EqVolume}, {"DecoderPriority", &Settings::DecoderPriority},
+      {"MappingMode", &Settings::MappingMode}, {"RepeatPlay", &Settings::RepeatPlay},
+      {"LEDVisual", &Settings::LEDVisual}, {"TimeMode", &Settings::TimeMode},
+      {"AudioOutputSystem", &Settings::AudioOutputSystem}, {"WinMMCallback", &Settings::WinMMCallback},
+      {"DownloadOption", &Settings::DownloadOption}, {"MinimizeLocation", &Settings::MinimizeLocation},
+      {"LEDBrightness", &Settings::LEDBrightness}, {"WinMMOutputDev", &Settings::WinMMOutputDev},
+      {"WindowX", &Settings::WindowX}, {"WindowY", &Settings::WindowY}, {"PlaylistX", &Settings::PlaylistX},
+      {"PlaylistY", &Settings::PlaylistY}, {"PlaylistW", &Settings::PlaylistW},
+      {"PlaylistH", &Settings::PlaylistH}, {"ShufflePlay", &Settings::ShufflePlay},
+      {"AutoPlayOnOpen", &Settings::AutoPlayOnOpen}, {"AudioBypassACM", &Settings::AudioBypassACM},
+      {"EqActive", &Settings::EqActive}, {"WinShade", &Settings::WinShade},
+      {"AlwaysOnTop", &Settings::AlwaysOnTop}, {"LEDOverlay", &Settings::LEDOverlay}};
+  for (const RangeCase& c : cases) {
+    SCOPED_TRACE(std::string(c.key) + "=" + c.text);
+    put(path_, std::string("[kuv]\n") + c.key + "=" + c.text + "\n");
+    Settings s = garbage();
+    ASSERT_TRUE(kuv::loadSettingsFrom(s, path_, exe_));
+    const std::string key = c.key;
+    if (key.rfind("EqBand", 0) == 0) {
+      EXPECT_EQ(s.EqBand[std::stoi(key.substr(6))], c.expected);
+      continue;
+    }
+    auto field = std::find_if(fields.begin(), fields.end(), [&](const auto& f) { return f.first == key; });
+    ASSERT_NE(field, fields.end());
+    EXPECT_EQ(s.*(field->second), c.expected);
+  }
+}
+
+TEST_F(SettingsTest, AFileBeginningWithAByteOrderMarkIsReadAndRewrittenInPlace) {
+  const std::string mark = "\xEF\xBB\xBF";
+  const std::string starts[] = {
+      mark + "[kuv]\nEqVolume=5\nWindowX=-30\n",
+      mark + "[KUV]\r\nEqVolume=5\r\nWindowX=-30\r\n",
+      mark + "; kept\n[other]\nEqVolume=9\n[kuv]\nEqVolume=5\nWindowX=-30",
+  };
+  for (const std::string& start : starts) {
+    SCOPED_TRACE(start);
+    put(path_, start);
+    Settings s = garbage();
+    ASSERT_TRUE(kuv::loadSettingsFrom(s, path_, exe_));
+    EXPECT_EQ(s.EqVolume, 5);
+    EXPECT_EQ(s.WindowX, -30);
+    ASSERT_TRUE(kuv::saveSettingsTo(s, path_));
+    const std::string saved = get(path_);
+    EXPECT_EQ(saved.compare(0, mark.size(), mark), 0);
+    size_t sections = 0;
+    for (std::string line : linesOf(path_)) {
+      if (line.rfind(mark, 0) == 0) line.erase(0, mark.size());
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      if (line == "[kuv]" || line == "[KUV]") ++sections;
+    }
+    EXPECT_EQ(sections, 1u);
+    Settings back = garbage();
+    ASSERT_TRUE(kuv::loadSettingsFrom(back, path_, exe_));
+    EXPECT_EQ(std::memcmp(&back, &s, sizeof s), 0);
+  }
+}
+
+TEST_F(SettingsTest, ALargeFileLoadsInOnePass) {
+  // 4 MB of short junk lines, half of them in [kuv] itself: each key once
+  // re-read and re-split the whole file (16 s for this one).
+  std::string text = "[junk]\n";
+  char line[32];
+  for (int i = 0; text.size() < (2u << 20); ++i) text.append(line, std::snprintf(line, sizeof line, "j%d=x\n", i));
+  text += "[kuv]\nEqVolume=17\n";
+  for (int i = 0; text.size() < (4u << 20); ++i) text.append(line, std::snprintf(line, sizeof line, "k%d=y\n", i));
+  text += "Channels=1\nEqVolume=18\nWindowY=-3\n";
+  put(path_, text);
   Settings s = garbage();
-  kuv::loadSettingsFrom(s, path_, exe_);
-  EXPECT_EQ(s.LEDBrightness, 9999);
-  EXPECT_EQ(s.EqVolume, -3);
-  EXPECT_EQ(s.WinMMOutputDev, 7);
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_TRUE(kuv::loadSettingsFrom(s, path_, exe_));
+  const auto took = std::chrono::steady_clock::now() - start;
+  // Generous for a loaded machine and a sanitizer build; the pass takes
+  // milliseconds.
+  EXPECT_LT(took, std::chrono::seconds(5));
+  EXPECT_EQ(s.EqVolume, 17);  // the first of a name counts
+  EXPECT_EQ(s.Channels, 1);
+  EXPECT_EQ(s.WindowY, -3);
+  EXPECT_EQ(s.DecoderPriority, 3);
+}
+
+// A channel choice set at run time (not through the loader) still reaches the
+// decoder; out of range it plays the left channel and reads nothing past the
+// two channels' sample blocks (the sanitizer build catches a stray read).
+TEST(SettingsReachingTheDecoder, ChannelChoiceOutOfRangePlaysTheLeftChannel) {
+  struct Case {
+    const char* fixture;
+    int channelSelect;
+    int sameAs;
+  };
+  const Case cases[] = {
+      {"l2_44_joint.mp2", 99, 0},      {"l2_44_joint.mp2", 4, 0},  {"l2_44_joint.mp2", INT_MAX, 0},
+      {"l2_44_joint.mp2", -7, -1},     {"l2_48_stereo.mp2", 99, 0}, {"l2_32_mono.mp2", 99, 0},
+      {"l3_stereo.mp3", 99, 0},        {"l3_stereo.mp3", INT_MIN, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.fixture) + " " + std::to_string(c.channelSelect));
+    const std::string path = kuv::test::fixturePath(c.fixture);
+    kuv::test::DecodeOptions odd;
+    odd.channelSelect = c.channelSelect;
+    kuv::test::DecodeOptions plain;
+    plain.channelSelect = c.sameAs;
+    // The filterbank keeps its history from one decode to the next: both
+    // decodes start from the end of this file played the plain way.
+    (void)kuv::test::decodeInProcess(path, plain);
+    const kuv::test::Decoded want = kuv::test::decodeInProcess(path, plain);
+    const kuv::test::Decoded got = kuv::test::decodeInProcess(path, odd);
+    ASSERT_TRUE(got.opened);
+    EXPECT_GT(got.frames, 0);
+    EXPECT_EQ(got.bytes.size(), want.bytes.size());
+    EXPECT_TRUE(got.bytes == want.bytes);
+  }
 }
 
 TEST_F(SettingsTest, LongFolderIsCutTo259Characters) {

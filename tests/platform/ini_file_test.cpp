@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -390,6 +391,59 @@ TEST_F(IniFileTest, BatchWritesEqualOneWriteAfterAnother) {
   }
   EXPECT_FALSE(writeProfileStrings("s", {{"good", "1"}, {"bad=key", "2"}}, path_));
   EXPECT_FALSE(writeProfileStrings("s", {}, path_));
+}
+
+TEST_F(IniFileTest, AByteOrderMarkIsSkippedOnReadingAndKeptOnWriting) {
+  const std::string mark = "\xEF\xBB\xBF";
+  struct Case {
+    std::string start;
+    std::optional<std::string> read;  // s/k before the write
+    std::string key;
+    std::string after;  // the file after writing key=9 into [s]
+  };
+  const Case cases[] = {
+      {mark + "[s]\nk=1\n", "1", "k", mark + "[s]\nk=9\n"},
+      {mark + "[S]\r\nk=1\r\n", "1", "j", mark + "[S]\r\nk=1\r\nj=9\r\n"},
+      {mark + "  [s]\nk=\"1\"", "1", "k", mark + "  [s]\nk=9"},
+      // A key before any section belongs to none, mark or not.
+      {mark + "k=1\n[s]\n", std::nullopt, "k", mark + "k=1\n[s]\nk=9\n"},
+      {mark + "[t]\nk=1\n", std::nullopt, "k", mark + "[t]\nk=1\n[s]\nk=9\n"},
+      {mark, std::nullopt, "k", mark + "[s]\nk=9\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.start);
+    put(c.start);
+    const auto values = kuv::platform::getProfileStrings("s", {"k"}, path_);
+    EXPECT_EQ(values.front(), c.read);
+    EXPECT_EQ(getProfileString("s", "k", "none", path_), c.read.value_or("none"));
+    EXPECT_EQ(kuv::platform::readProfileSection("s", path_).size(), c.read ? 1u : 0u);
+    ASSERT_TRUE(writeProfileString("s", c.key, "9", path_));
+    EXPECT_EQ(get(), c.after);
+    EXPECT_EQ(getProfileInt("s", c.key, 0, path_), 9);
+  }
+}
+
+TEST_F(IniFileTest, ManyKeysComeFromOneReadWithTheSingleKeyRules) {
+  using Values = std::vector<std::optional<std::string>>;
+  const std::vector<std::string> keys = {"a", "A", " b ", "c", "d", "", "missing", "a"};
+  struct Case {
+    std::string file;
+    std::vector<std::string> values;
+  };
+  const Case cases[] = {
+      {"[s]\nA=1\nb = \"two\" \na=3\n[t]\nc=4\n[S]\nd=5\n", {"1", "1", "two", "-", "-", "-", "-", "1"}},
+      {"junk\n[other]\na=0\n[ s ]\r\n;a=comment\r\nc=" + std::string(300, 'c') + "\r\nB=\r\n",
+       {"-", "-", "", std::string(259, 'c'), "-", "-", "-", "-"}},
+      {"a=outside\n[s\nb=after a broken header\n", {"-", "-", "-", "-", "-", "-", "-", "-"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    put(c.file);
+    Values want;
+    for (const std::string& v : c.values) want.push_back(v == "-" ? std::nullopt : std::optional<std::string>(v));
+    EXPECT_EQ(kuv::platform::getProfileStrings("s", keys, path_), want);
+  }
+  EXPECT_EQ(kuv::platform::getProfileStrings("s", keys, dir_ + "/none.ini"), Values(keys.size()));
 }
 
 }  // namespace

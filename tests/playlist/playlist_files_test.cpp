@@ -3,6 +3,7 @@
 #include "playlist/playlist_files.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -177,21 +178,133 @@ TEST_F(PlaylistFilesTest, PlsCountRules) {
   EXPECT_EQ(paths(), (std::vector<std::string>{dir_ + "/a.mp3", dir_ + "/c.mp3"}));
 }
 
-TEST_F(PlaylistFilesTest, PlaylistNamingItselfStopsAtSixteenLevels) {
+TEST_F(PlaylistFilesTest, PlsCountIsNeverASizeToAllocate) {
   file("a.mp3");
-  const std::string self = file("self.pls", "[playlist]\nFile1=self.pls\nFile2=a.mp3\nNumberOfEntries=2\n");
-  MessageRecorder boxes;
-  addByName(kAddNormal, self);
-  // a.mp3 once per level read.
-  EXPECT_EQ(entryCount(), kMaxPlaylistDepth);
-  EXPECT_TRUE(boxes.boxes().empty());
+  file("b.mp3");
+  struct Case {
+    const char* what;
+    std::string text;
+    int32_t loaded;
+    std::vector<std::string> names;  // added, in order
+  };
+  const Case cases[] = {
+      {"the largest count, the last key", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=2147483647\n",
+       1, {"a.mp3", "b.mp3"}},
+      {"a hundred million", "[playlist]\nFile99999999=b.mp3\nFile1=a.mp3\nNumberOfEntries=100000000\n", 1,
+       {"a.mp3", "b.mp3"}},
+      {"a key past the count", "[playlist]\nFile1=a.mp3\nFile2000000000=b.mp3\nNumberOfEntries=1999999999\n", 1,
+       {"a.mp3"}},
+      {"one index twice: the first counts", "[playlist]\nFile7=b.mp3\nfile7=a.mp3\nNumberOfEntries=2000000000\n", 1,
+       {"b.mp3"}},
+      {"negative", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=-2147483647\n", 1, {}},
+      {"garbage", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=lots\n", 0, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clearPlaylist();
+    MessageRecorder boxes;
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    EXPECT_EQ(loadPls(file("count.pls", c.text)), c.loaded);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    // Memory for what is there, not for what the count says.
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 64 * 1024) << "kB more at the peak";
+    std::vector<std::string> expected;
+    for (const std::string& name : c.names) expected.push_back(dir_ + "/" + name);
+    EXPECT_EQ(paths(), expected);
+    EXPECT_TRUE(boxes.boxes().empty());
+  }
+}
 
-  // Two playlists naming each other, several times over: it still ends.
+TEST_F(PlaylistFilesTest, PlaylistsOnTheCurrentPathAreNotReadAgain) {
+  file("a.mp3");
+  file("b.mp3");
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> lists;  // name, text; the first is added
+    std::vector<std::string> names;                          // added, in order
+  };
+  const Case cases[] = {
+      {"a PLS naming itself twice", {{"self.pls", "[playlist]\nFile1=self.pls\nFile2=./self.pls\nFile3=a.mp3\n"
+                                                  "NumberOfEntries=3\n"}}, {"a.mp3"}},
+      {"an M3U naming itself twice", {{"self.m3u", "self.m3u\nself.m3u\na.mp3\n"}}, {"a.mp3"}},
+      {"A names B, B names A", {{"A.m3u", "b.pls\na.mp3\n"}, {"b.pls", "[playlist]\nFile1=A.m3u\nFile2=b.mp3\n"
+                                                                        "NumberOfEntries=2\n"}}, {"b.mp3", "a.mp3"}},
+      {"each naming the other three times",
+       {{"x.m3u", "y.m3u\ny.m3u\ny.m3u\na.mp3\n"}, {"y.m3u", "x.m3u\nx.m3u\nx.m3u\nb.mp3\n"}},
+       {"b.mp3", "b.mp3", "b.mp3", "a.mp3"}},
+      {"itself under other names", {{"twice.m3u", "sub/../twice.m3u\n./twice.m3u\na.mp3\n"}}, {"a.mp3"}},
+      // Not a cycle: a playlist named twice is read twice.
+      {"one playlist named twice", {{"top.m3u", "sub.m3u\nsub.m3u\n"}, {"sub.m3u", "a.mp3\nb.mp3\n"}},
+       {"a.mp3", "b.mp3", "a.mp3", "b.mp3"}},
+  };
+  folder("sub");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clearPlaylist();
+    for (const auto& [name, text] : c.lists) file(name, text);
+    MessageRecorder boxes;
+    addByName(kAddNormal, dir_ + "/" + c.lists.front().first);
+    std::vector<std::string> expected;
+    for (const std::string& name : c.names) expected.push_back(dir_ + "/" + name);
+    EXPECT_EQ(paths(), expected);
+    EXPECT_TRUE(boxes.boxes().empty());
+  }
+  // A link to the playlist is the playlist.
   clearPlaylist();
-  file("x.m3u", "y.m3u\ny.m3u\ny.m3u\na.mp3\n");
-  file("y.m3u", "x.m3u\nx.m3u\nx.m3u\n");
-  addByName(kAddNormal, dir_ + "/x.m3u");
-  EXPECT_GT(entryCount(), 0);
+  file("real.m3u", "link.m3u\nreal.m3u\na.mp3\n");
+  ASSERT_EQ(symlink((dir_ + "/real.m3u").c_str(), (dir_ + "/link.m3u").c_str()), 0);
+  addByName(kAddNormal, dir_ + "/link.m3u");
+  EXPECT_EQ(paths(), (std::vector<std::string>{dir_ + "/a.mp3"}));
+  // A chain of distinct playlists ends at the depth limit.
+  clearPlaylist();
+  for (int i = 0; i < kMaxPlaylistDepth + 4; ++i)
+    file("chain" + std::to_string(i) + ".m3u", "chain" + std::to_string(i + 1) + ".m3u\na.mp3\n");
+  addByName(kAddNormal, dir_ + "/chain0.m3u");
+  EXPECT_EQ(entryCount(), kMaxPlaylistDepth);
+}
+
+TEST_F(PlaylistFilesTest, OneAddCreatesAtMostTheBoundAndSaysSoOnce) {
+  file("a.mp3");
+  std::string thousand;
+  for (int i = 0; i < 1000; ++i) thousand += "a.mp3\n";
+  file("sub.m3u", thousand);
+  // Distinct mentions, no cycle: 101 times 1000 entries.
+  std::string top;
+  for (int i = 0; i < 101; ++i) top += "sub.m3u\n";
+  file("top.m3u", top);
+  // The bound is reached exactly: nothing is said.
+  std::string exact;
+  for (int i = 0; i < kMaxEntriesPerAdd / 1000; ++i) exact += "sub.m3u\n";
+  file("exact.m3u", exact);
+  struct Case {
+    const char* what;
+    std::string name;
+    int32_t entries;
+    size_t notes;
+  };
+  const Case cases[] = {
+      {"playlists", dir_ + "/top.m3u", kMaxEntriesPerAdd, 1},
+      {"a folder of them", dir_, kMaxEntriesPerAdd, 1},
+      {"exactly the bound", dir_ + "/exact.m3u", kMaxEntriesPerAdd, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clearPlaylist();
+    MessageRecorder boxes;
+    addByName(kAddNormal, c.name);
+    EXPECT_EQ(entryCount(), c.entries);
+    ASSERT_EQ(boxes.boxes().size(), c.notes);
+    for (const auto& box : boxes.boxes()) {
+      EXPECT_EQ(box.title, "Note...");
+      EXPECT_EQ(box.text, kTooManyEntriesText);
+    }
+    // The next add is an add of its own.
+    addByName(kAddNormal, dir_ + "/a.mp3");
+    EXPECT_EQ(entryCount(), c.entries + 1);
+    EXPECT_EQ(boxes.boxes().size(), c.notes);
+  }
 }
 
 TEST_F(PlaylistFilesTest, SavePlsWritesRelativeValuesAndTheCountLast) {
