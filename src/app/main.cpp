@@ -2,12 +2,17 @@
 // second start hands its names to the running one and ends.
 #include <QApplication>
 #include <QIcon>
+#include <QSocketNotifier>
 #include <QSplashScreen>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +24,7 @@
 #include "app/remote_query.h"
 #include "config/settings.h"
 #include "engine/input_stream.h"
+#include "engine/url_reader.h"
 #include "platform/message_box.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
@@ -66,6 +72,39 @@ int32_t answerRequest(const kuv::InstanceRequest& request) {
   return *result;
 }
 
+// SIGTERM, SIGHUP and SIGINT end kuv the way Close does, so the session's
+// settings are saved: the handler only writes to a pipe, and the UI thread
+// reads it and closes the window.
+constexpr int kEndingSignals[] = {SIGTERM, SIGHUP, SIGINT};
+int signalPipe[2] = {-1, -1};
+volatile sig_atomic_t endRequested = 0;
+
+void onEndingSignal(int signo) {
+  const int saved = errno;
+  endRequested = 1;
+  const char byte = static_cast<char>(signo);
+  ssize_t ignored = write(signalPipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+// False when the pipe cannot be made; the signals then keep ending kuv at once.
+bool catchEndingSignals() {
+  if (pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0) return false;
+  struct sigaction action {};
+  action.sa_handler = onEndingSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (int signo : kEndingSignals) sigaction(signo, &action, nullptr);
+  return true;
+}
+
+// A second signal while the first is being served ends kuv at once: a
+// shutdown that hangs can still be stopped.
+void restoreEndingSignals() {
+  for (int signo : kEndingSignals) std::signal(signo, SIG_DFL);
+}
+
 bool haveDisplay() {
   return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
 }
@@ -95,6 +134,9 @@ int main(int argc, char** argv) {
     if (!arg.empty() && arg[0] != '-') names.push_back(absoluteName(arg));
   }
 
+  // A reader that goes away (a closed output pipe) is an error to report,
+  // not a reason to die.
+  kuv::ignoreSigpipe();
   kuv::loadSettings();
   kuv::clearPlaylist();
 
@@ -134,6 +176,25 @@ int main(int argc, char** argv) {
   QApplication::setWindowIcon(QIcon(":/skin/icon-256.png"));
   QApplication::setQuitOnLastWindowClosed(false);
 
+  std::unique_ptr<QSocketNotifier> endNotifier;
+  if (catchEndingSignals()) {
+    endNotifier = std::make_unique<QSocketNotifier>(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(endNotifier.get(), &QSocketNotifier::activated, [&endNotifier] {
+      char bytes[16];
+      while (read(signalPipe[0], bytes, sizeof bytes) > 0) {
+      }
+      endNotifier->setEnabled(false);
+      restoreEndingSignals();
+      // As the Close command once the window exists. Before it, an error
+      // box of the start is dismissed and the start stops at its next step
+      // (below).
+      if (kuv::MainWindow* window = liveWindow.load())
+        window->closeWindow();
+      else
+        QApplication::closeAllWindows();
+    });
+  }
+
   std::unique_ptr<QSplashScreen> splash;
   if (primary && kuv::settings.ShowSplashScreen) {
     splash = std::make_unique<QSplashScreen>(QPixmap(":/skin/splash.png"));
@@ -143,7 +204,11 @@ int main(int argc, char** argv) {
 
   kuv::MainWindow window;
   kuv::installGuiBackends(&window);
-  for (const std::string& name : names) kuv::addByName(kuv::kAddNormal, name);
+  for (const std::string& name : names) {
+    if (endRequested) return 0;
+    kuv::addByName(kuv::kAddNormal, name);
+  }
+  if (endRequested) return 0;
 
   std::string error;
   if (!window.createSkin(&error)) {
@@ -151,13 +216,20 @@ int main(int argc, char** argv) {
     kuv::platform::messageBox("Could Not Create Window...", "Error...", kuv::platform::MB_OK);
     return 0;
   }
+  if (endRequested) return 0;
   window.show();
   liveWindow.store(&window);
   if (!window.startPlayback()) {
     kuv::platform::messageBox("Could Not Create Window...", "Error...", kuv::platform::MB_OK);
     return 0;
   }
-  const int status = app.exec();
+  // A signal served inside an error box of the start has already closed the
+  // window, and its quit ended only that box's loop.
+  int status = 0;
+  if (endRequested)
+    window.closeWindow();
+  else
+    status = app.exec();
   liveWindow.store(nullptr);
   kuv::removeGuiBackends();
   return status;

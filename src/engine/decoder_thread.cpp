@@ -54,6 +54,7 @@ struct Engine {
   std::atomic<int32_t> layer{0};
   std::atomic<int32_t> bitRate{0};
   std::atomic<int32_t> stereo{0};
+  std::atomic<int32_t> channels{0};
   // The input, here so that shutdownEngine can cut a stalled download.
   std::unique_ptr<InputStream> stream;
 };
@@ -246,6 +247,7 @@ bool runTrack(Player& p) {
       engine.playing.store(1);
       engine.sampleRate.store(rate);
       engine.stereo.store(outChannels != 1 ? 1 : 0);
+      engine.channels.store(ctx.channels);
       if (justStarted) {
         ctx.outRate = rate;
         ctx.outChannels = outChannels;
@@ -494,6 +496,7 @@ PlaybackInfo getPlaybackInfo() {
   info.layer = static_cast<uint8_t>(engine.layer.load());
   info.bitRate = static_cast<uint16_t>(engine.bitRate.load());
   info.stereo = engine.stereo.load();
+  info.channels = engine.channels.load();
   return info;
 }
 

@@ -50,6 +50,7 @@ struct PlaybackInfo {
   uint8_t layer;
   uint16_t bitRate;    // kbit/s of the current frame
   int32_t stereo;      // two output channels
+  int32_t channels;    // channels of the current frame (1 or 2)
 };
 
 // Starts the thread; returns its identifier (> 0), or -1.

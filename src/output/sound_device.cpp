@@ -145,6 +145,20 @@ std::string errorText(int err) {
 
 void warn(const std::string& text, const char* title) { platform::messageBox(text, title, kBoxStyle); }
 
+}  // namespace
+
+// The system's reason alone ("No such file or directory") tells a user
+// nothing: say which device it was and what to look at.
+std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName) {
+  std::string device = deviceNumber == -1 ? std::string("the default device") : "device " + std::to_string(deviceNumber);
+  device += pcmName.empty() ? std::string(" (no such device)") : " (ALSA \"" + pcmName + "\")";
+  return reason + "\n\nSound device: " + device +
+         ".\nCheck that it is connected and not held by another program, or choose another device "
+         "(WinMMOutputDev in kuv.ini; kuv-decode --list-devices lists them).";
+}
+
+namespace {
+
 // The n-th playback PCM among ALSA's name hints (those not marked input-only).
 bool playbackHint(int32_t n, std::string* name, std::string* description) {
   if (n < 0) return false;
@@ -721,7 +735,7 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
   if (err < 0) {
     if (pcm != nullptr) snd_pcm_close(pcm);
     if (callbackMode == 1) stopNoticeThread();
-    warn(errorText(err), "waveOutOpen");
+    warn(openFailureText(errorText(err), outputDevice, name), "waveOutOpen");
     return 0;
   }
 

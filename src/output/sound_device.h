@@ -39,6 +39,10 @@ int32_t soundDeviceName(int32_t deviceNumber, std::string* text);
 // playback PCM that ALSA's name hints list; "" when there is none.
 std::string soundDevicePcmName(int32_t deviceNumber);
 
+// The text of the box shown when the device cannot be opened: the system's
+// reason, the device, and what to check.
+std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName);
+
 // Test seams.
 // Replaces snd_pcm_open for later opens (null restores it), so tests can play
 // through a PCM they build themselves; mode carries the snd_pcm_open flags.

@@ -129,6 +129,10 @@ std::string playlistFolder(const std::string& file) {
 }
 
 bool isPlsName(const std::string& name) { return endsWithNoCase(name, ".pls"); }
+// The Open dialog's MPEG file types: what a folder contributes of its files.
+bool isMpegAudioName(const std::string& name) {
+  return endsWithNoCase(name, ".mp1") || endsWithNoCase(name, ".mp2") || endsWithNoCase(name, ".mp3");
+}
 bool isM3uName(const std::string& name) { return endsWithNoCase(name, ".m3u") || endsWithNoCase(name, ".m3u8"); }
 
 // "file12" -> 12; 0 for anything else (File0 and leading zeros are never asked for).
@@ -359,9 +363,17 @@ int32_t addFolder(const std::string& folder) {
     if (nesting.full) break;
     const std::string path = joinPath(folder, name);
     struct stat info;
-    // Pipes, sockets and devices are no media files, and opening a pipe
-    // would wait for a writer.
-    if (stat(path.c_str(), &info) == 0 && !S_ISREG(info.st_mode) && !S_ISDIR(info.st_mode)) continue;
+    const bool known = stat(path.c_str(), &info) == 0;
+    if (known && S_ISDIR(info.st_mode)) {
+      // Straight to the scan: a folder named like a playlist is still a folder.
+      if (!addFolder(path)) showError(kAddDirectoryErrorText, path);
+      continue;
+    }
+    // Only the audio files: a folder's own playlists name its tracks again,
+    // and pictures or notes beside them are nothing to play. Pipes, sockets
+    // and devices are no media files, and opening a pipe would wait for a
+    // writer. A broken link named as audio is reported as a missing name is.
+    if (!isMpegAudioName(name) || (known && !S_ISREG(info.st_mode))) continue;
     addByName(kAddNormal, path);
   }
   nesting.folders.pop_back();

@@ -213,16 +213,20 @@ void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state) {
 int ledDrawText(LedFrame& frame, const char* text, int left, int firstRow, int limitX) {
   int cells = 0;
   const auto* p = reinterpret_cast<const unsigned char*>(text);
-  for (int x = left; *p != 0 && x < limitX; x += kLedCellWidth, ++cells) {
-    const unsigned char c = *p++;
-    if (c >= 0x80) {
-      // File names are UTF-8: one blank cell per character, not per byte.
-      while ((*p & 0xC0) == 0x80) ++p;
-      continue;
+  const unsigned char* end = p + std::strlen(text);
+  int x = left;
+  while (p < end && x < limitX) {
+    uint32_t cp = 0;
+    const int n = decodeUtf8(p, end, cp);
+    char one[2] = {' ', 0};
+    // A stray byte is one blank cell; the rest of the name still reads.
+    const char* fold = n < 0 ? one : foldCharForLed(cp, one);
+    p += n < 0 ? 1 : n;
+    // A fold may take several cells (sharp s -> SS); the cut counts them all.
+    for (; *fold != 0 && x < limitX; ++fold, x += kLedCellWidth, ++cells) {
+      const int glyph = static_cast<unsigned char>(*fold) - 0x20;
+      if (glyph >= 0 && glyph < 64) drawGlyph(frame, glyph, x, firstRow);
     }
-    const int upper = c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c;
-    const int glyph = upper - 0x20;
-    if (glyph >= 0 && glyph < 64) drawGlyph(frame, glyph, x, firstRow);
   }
   return cells;
 }

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "engine/decoder_thread.h"
@@ -101,11 +102,23 @@ struct OverlayInputs {
 // rates on rows 44..50.
 void ledOverlay(LedFrame& frame, const OverlayInputs& in);
 
-// Draws text in 8-pixel cells from x = left while a cell starts left of
-// `limitX`, with lit dots at 255. Lower case is drawn as capitals; a
-// character without a glyph is a blank cell, and a UTF-8 sequence takes one
-// cell. Returns the number of cells used.
+// Draws UTF-8 text folded for the font (foldForLed) in 8-pixel cells from
+// x = left while a cell starts left of `limitX`, with lit dots at 255.
+// Returns the number of cells used.
 int ledDrawText(LedFrame& frame, const char* text, int left, int firstRow, int limitX);
+
+// Names are UTF-8; the font has only 0x20..0x5F. Each character becomes the
+// font characters that read as it: lower case as capitals, accented letters
+// as their base letter (u umlaut -> U, sharp s -> SS), typographic dashes,
+// quotes and ellipsis as plain ones. A character with no sensible fold, and
+// each byte that is not part of valid UTF-8, is one blank (a space).
+std::string foldForLed(std::string_view utf8);
+// The pieces foldForLed is made of, for drawing without building a string.
+// decodeUtf8: the length of the character at p (0 at the end, -1 for an
+// invalid byte). foldCharForLed: its fold, zero-terminated; `one` holds
+// single-character results.
+int decodeUtf8(const unsigned char* p, const unsigned char* end, uint32_t& codePoint);
+const char* foldCharForLed(uint32_t codePoint, char (&one)[2]);
 
 // "HH:MM:SS" of the position, or of the time left when timeMode is 1 (00:00:00
 // past the end); cut to 8 characters.

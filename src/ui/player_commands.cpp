@@ -29,10 +29,14 @@ struct RealEngine final : EngineControl {
 
 // A paused output holds the decoder thread inside write; it must run again
 // before a track is stopped or another started.
+// The paused track is over once released: the window is Stopped until the
+// next track reports its start, so that start is taken (title, length,
+// rates) and Pause works on it.
 void releasePause(PlayerWindow& w) {
   if (w.state.playbackState != Paused) return;
   w.engine.resumeOutput();
   w.engine.flushOutput();
+  w.state.playbackState = Stopped;
 }
 
 // Every play and stop goes through these two, so the window always knows
@@ -61,6 +65,11 @@ void stopPlayback(PlayerWindow& w) {
 }
 
 }  // namespace
+
+int32_t heardChannels(const PlaybackInfo& info) {
+  const int32_t output = info.stereo ? 2 : 1;
+  return info.channels > 0 && info.channels < output ? info.channels : output;
+}
 
 EngineControl& realEngine() {
   static RealEngine engine;
@@ -245,6 +254,8 @@ void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
   if (lParam != kOpenFailedInput) return;
   if (entryCount() == 0) {
     handleCommand(w, CMD_OPEN_FILE);
+    // Nothing chosen: nothing plays, and the window says so.
+    if (w.state.awaitedTicket == 0 || entryCount() == 0) stopPlayback(w);
     return;
   }
   // An entry that cannot be opened is passed over as if it had ended; once
@@ -271,6 +282,8 @@ void handleDrop(PlayerWindow& w, const std::vector<std::string>& names) {
   }
   w.state.refreshAllowed = false;
   for (const std::string& name : names) addByName(kAddNormal, name);
+  // A replacing drop of names that all failed leaves nothing to play.
+  if (replace && entryCount() == 0) stopPlayback(w);
   if (replace && selectEntry(0)) {
     if (settings.ShufflePlay) {
       shuffleEntries();
@@ -345,17 +358,19 @@ bool answerQuery(PlayerWindow& w, uint32_t message, int32_t lParam, int32_t& res
     case MW_GET_STATE:
       result = s.playbackState;
       return true;
+    // What is playing now (a VBR file's rate changes frame by frame), not
+    // the copy taken when the track started.
     case MW_GET_SAMPLE_RATE:
-      result = s.info.sampleRate;
+      result = w.engine.playbackInfo().sampleRate;
       return true;
     case MW_GET_LAYER:
-      result = s.info.layer;
+      result = w.engine.playbackInfo().layer;
       return true;
     case MW_GET_BIT_RATE:
-      result = s.info.bitRate;
+      result = w.engine.playbackInfo().bitRate;
       return true;
     case MW_GET_CHANNELS:
-      result = s.info.stereo ? 2 : 1;
+      result = heardChannels(w.engine.playbackInfo());
       return true;
     case MW_SEEK_MS:
       w.engine.seekMilliseconds(lParam);

@@ -55,6 +55,9 @@ struct EngineControl {
   virtual PlaybackInfo playbackInfo() = 0;
 };
 
+// Channels heard: the stream's, or fewer when the output takes only one.
+int32_t heardChannels(const PlaybackInfo& info);
+
 // The real engine and the current output system.
 EngineControl& realEngine();
 

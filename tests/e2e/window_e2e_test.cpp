@@ -3,6 +3,8 @@
 // way a person would, through xdotool; `kuv --query` reads what it does.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -698,6 +700,33 @@ TEST_F(KuvPanelTest, DialSetsTheVolumeAfterARightClickAndSeeksOtherwise) {
   ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
   ASSERT_TRUE(exitsWithZero());
   EXPECT_EQ(kuv::platform::getProfileInt("kuv", "EqVolume", -1, session_.iniPath()), 32);
+}
+
+// --- Ending by signal ------------------------------------------------------------------------
+
+TEST_F(KuvWindowTest, EndingSignalsCloseAsCloseDoesAndSigpipeIsIgnored) {
+  struct Case {
+    const char* what;
+    int signo;
+    int volume;
+  };
+  const Case cases[] = {
+      {"SIGTERM", SIGTERM, 17},
+      {"SIGHUP", SIGHUP, 29},
+      {"SIGINT", SIGINT, 41},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_FALSE(startWindow({}).empty());
+    const std::string volume = std::to_string(c.volume);
+    query(env_, "set-volume=" + volume);
+    ASSERT_TRUE(queryBecomes("volume", volume));
+    // A closed pipe's signal is no reason to end.
+    ASSERT_EQ(::kill(session_.process().pid(), SIGPIPE), 0);
+    ASSERT_EQ(::kill(session_.process().pid(), c.signo), 0);
+    ASSERT_TRUE(exitsWithZero());
+    EXPECT_EQ(kuv::platform::getProfileInt("kuv", "EqVolume", -1, session_.iniPath()), c.volume);
+  }
 }
 
 // --- Without a window -----------------------------------------------------------------------

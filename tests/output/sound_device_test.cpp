@@ -235,6 +235,11 @@ TEST_F(SoundDeviceTest, OpenFailuresShowOneWarning) {
       EXPECT_EQ(shown[0].title, "waveOutOpen");
       EXPECT_FALSE(shown[0].text.empty());
       EXPECT_EQ(shown[0].style, kWarningStyle);
+      // A device that fails names itself and what to check, not only the reason.
+      if (std::string(c.what) != "unknown callback mode") {
+        EXPECT_NE(shown[0].text.find("Sound device: "), std::string::npos) << shown[0].text;
+        EXPECT_NE(shown[0].text.find("Check that"), std::string::npos) << shown[0].text;
+      }
     }
     // Nothing is left behind: the next open works.
     kuv::settings.WinMMOutputDev = -1;

@@ -136,20 +136,90 @@ TEST(LedOverlay, PlayingShowsTimeAndRatesOtherwiseOnlyTheTitle) {
   }
 }
 
-TEST(LedOverlay, EighteenCellsCapitalsAndOneBlankCellPerUtf8Character) {
+TEST(LedOverlay, EighteenCellsInCapitalsDarkDotsLeaveThePictureAlone) {
   LedFrame f = background();
   ledOverlay(f, OverlayInputs{"abcdefghijklmnopqrstuvwxyz", 2, 0, 0, 0, 0, 0});
   EXPECT_TRUE(rowShows(f, 1, "ABCDEFGHIJKLMNOPQR"));
   for (int y = 0; y < kLedHeight; ++y) EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
 
-  f = background();
-  EXPECT_EQ(ledDrawText(f, "A\xC3\xA9" "B{\x01\xF0\x9F\x8E\xB5" "C", 1, 1, 145), 7);
-  EXPECT_TRUE(rowShows(f, 1, "A B   C"));
-
   std::memset(f.pixels, 77, sizeof f.pixels);  // dark dots leave the picture alone
   ledDrawText(f, "I", 1, 1, 145);
   EXPECT_EQ(ledPixel(f, 1, 1), 77);
   EXPECT_EQ(ledPixel(f, 2, 1), 255);
+}
+
+std::string utf8Of(uint32_t cp) {
+  std::string s;
+  if (cp < 0x80) {
+    s += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    s += static_cast<char>(0xC0 | cp >> 6);
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    s += static_cast<char>(0xE0 | cp >> 12);
+    s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    s += static_cast<char>(0xF0 | cp >> 18);
+    s += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    s += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    s += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+  return s;
+}
+
+TEST(LedFold, Utf8NamesReadInTheFontOneCellPerCharacterCutInCells) {
+  struct Case {
+    const char* name;
+    std::string in;
+    std::string shown;
+  };
+  const Case cases[] = {
+      {"reported title", "Grüße – Ünïcödé ♪", "GRUSSE - UNICODE  "},
+      {"Latin-1 letters", "Ångström Æsir Ça Ðið Øre Þorn ÿ", "ANGSTROM AESIR CA DID ORE THORN Y"},
+      {"Latin Extended-A", "Łódź Dvořák Świętość İı ĳ Œuvre ŉ ſ Ÿ", "LODZ DVORAK SWIETOSC II IJ OEUVRE 'N S Y"},
+      {"dashes quotes ellipsis", "“Hi” ‘x’ a—b a–b a−b wait…", "\"HI\" 'X' A-B A-B A-B WAIT..."},
+      {"Latin-1 signs", "© ® ™ ½ ¿ ¡ « » × ÷ · ²", "(C) (R) TM 1/2 ? ! << >> X / . 2"},
+      {"invisible marks", "u\xCC\x88" "ber\xC2\xA0x\xE2\x80\x8B" "\xEF\xBB\xBF" "y", "UBER XY"},
+      {"no sensible fold", "€♪漢", "   "},
+      {"4-byte emoji", "a\xF0\x9F\x8E\xB5" "b", "A B"},
+      {"ASCII without glyph", "{a}~`\x01", " A    "},
+      {"cut lead byte", "\xC3(\xC3", " ( "},
+      {"stray continuations", "\x80\xBF" "A", "  A"},
+      {"overlong and surrogate", "\xC0\xAF\xED\xA0\x80", "     "},
+      {"cut 3-byte sequence", "\xE2\x80Z", "  Z"},
+      {"past U+10FFFF", "\xF4\x90\x80\x80\xF5", "     "},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(foldForLed(c.in), c.shown) << c.name;
+    // Drawing folds the same way, one cell per font character.
+    LedFrame f = background();
+    const int cells = ledDrawText(f, c.in.c_str(), 1, 1, 145);
+    const std::string drawn = c.shown.substr(0, 18);
+    EXPECT_EQ(cells, static_cast<int>(drawn.size())) << c.name;
+    EXPECT_TRUE(rowShows(f, 1, drawn)) << c.name;
+  }
+
+  // The title line: 18 cells of characters, not of bytes, and a fold that
+  // takes two cells is cut like any other text.
+  LedFrame f = background();
+  ledOverlay(f, OverlayInputs{"ÄÖÜäöüÄÖÜäöüÄÖÜäöüXYZ", 2, 0, 0, 0, 0, 0});
+  EXPECT_TRUE(rowShows(f, 1, "AOUAOUAOUAOUAOUAOU"));
+  for (int y = 0; y < kLedHeight; ++y) EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
+  f = background();
+  std::string sharp;
+  for (int i = 0; i < 17; ++i) sharp += "é";
+  sharp += "ß";
+  EXPECT_EQ(ledDrawText(f, sharp.c_str(), 1, 1, 145), 18);
+  EXPECT_TRUE(rowShows(f, 1, "EEEEEEEEEEEEEEEEES"));
+
+  // Whatever a character folds to, the font can draw it.
+  for (uint32_t cp = 1; cp < 0x10000; ++cp) {
+    if (cp >= 0xD800 && cp <= 0xDFFF) continue;
+    const std::string folded = foldForLed(utf8Of(cp));
+    ASSERT_LE(folded.size(), 3u) << std::hex << cp;
+    for (char ch : folded) ASSERT_TRUE(ch >= 0x20 && ch < 0x60) << std::hex << cp;
+  }
 }
 
 TEST(LedOscilloscope, EverySeventhSampleOfEachChannelInItsHalf) {
@@ -326,7 +396,7 @@ class LedRoundTest : public ::testing::Test {
     initDisplayState(state_, 1);
     src_.playbackState = [this] { return playback_; };
     src_.positionMs = [] { return 61000u; };
-    src_.playbackInfo = [] { return PlaybackInfo{1, 44100, 3, 128, 1}; };
+    src_.playbackInfo = [] { return PlaybackInfo{1, 44100, 3, 128, 1, 2}; };
     src_.currentEntry = [this](PlaylistEntry& e) {
       e.path = "/music/Track One.mp3";
       e.lengthMs = length_;

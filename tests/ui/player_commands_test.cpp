@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include <string>
 #include <vector>
 
@@ -117,17 +119,19 @@ TEST_F(PlayerCommandsTest, PlayPauseStopFollowTheState) {
   EXPECT_EQ(w_.state.playbackState, Stopped);
 }
 
-TEST_F(PlayerCommandsTest, NextAndPreviousReleaseAPauseButKeepTheState) {
+TEST_F(PlayerCommandsTest, NextAndPreviousReleaseAPause) {
   fill({"a", "b"});
   handleCommand(w_, CMD_PREVIOUS);  // at the first entry: nothing
   EXPECT_EQ(takeEngine(), Calls{});
   w_.state.playbackState = Paused;
   handleCommand(w_, CMD_NEXT);
   EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "play b"}));
-  EXPECT_EQ(w_.state.playbackState, Paused);
-  // The track that starts while paused is ignored.
+  // The new track's start is taken: the window plays it, and Pause works.
   onTrackStarted(w_, 500);
-  EXPECT_EQ(w_.state.totalFrames, 0);
+  EXPECT_EQ(w_.state.totalFrames, 500);
+  EXPECT_EQ(w_.state.playbackState, Playing);
+  handleCommand(w_, CMD_PAUSE);
+  EXPECT_EQ(takeEngine(), (Calls{"pause"}));
   handleCommand(w_, CMD_NEXT);  // at the last entry: nothing
   EXPECT_EQ(takeEngine(), Calls{});
 }
@@ -318,15 +322,15 @@ TEST_F(PlayerCommandsTest, HandOverClearsAddsAndStarts) {
   EXPECT_EQ(handleHandOver(w_, HANDOVER_ADD, static_cast<int32_t>(a.size()), a), 1);
   EXPECT_EQ(handleHandOver(w_, HANDOVER_ADD, static_cast<int32_t>(b.size()), b), 1);
   EXPECT_EQ(handleHandOver(w_, HANDOVER_START, 0, ""), 1);
-  EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "resume", "flush", "stop", "play " + a}));
+  // The pause is released once: the first step stops the paused track.
+  EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "stop", "play " + a}));
   EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, 1, ""), 1);
   EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, -1, a), 1);
   w_.state.playbackState = Playing;
   EXPECT_EQ(handleHandOver(w_, HANDOVER_REPLACE_AND_PLAY, 0, b), 1);
   EXPECT_EQ(handleHandOver(w_, 99, 0, "ignored"), 1);
   const Calls calls = takeEngine();
-  EXPECT_EQ(calls, (Calls{"resume", "flush", "stop", "play " + b, "resume", "flush", "stop", "play " + a, "stop",
-                          "play " + b}));
+  EXPECT_EQ(calls, (Calls{"stop", "play " + b, "stop", "play " + a, "stop", "play " + b}));
   EXPECT_EQ(entryCount(), 1);
   test::removeTree(dir);
 }
@@ -388,6 +392,95 @@ TEST_F(PlayerCommandsTest, LateReportsAreDroppedAndOutputFailuresStop) {
     if (c.message == ENGINE_TRACK_STARTED) {
       EXPECT_EQ(w_.state.totalFrames, totalBefore);
     }
+  }
+}
+
+}  // namespace
+}  // namespace kuv
+
+namespace kuv {
+namespace {
+
+// Whatever starts a track from a pause leaves the window playing that track;
+// nothing that plays nothing leaves it claiming to play.
+TEST_F(PlayerCommandsTest, TheStateShownIsTheStatePlayed) {
+  struct Case {
+    const char* name;
+    std::function<void(PlayerWindow&, RecordingWindow&)> act;
+    bool trackStarts;  // the engine reports the new track's start
+    int32_t state;
+  };
+  const std::string dir = test::makeTempFolder();
+  const std::string x = dir + "/x.mp3";
+  test::writeFile(x, "x");
+  const Case cases[] = {
+      {"Next from a pause", [](PlayerWindow& w, RecordingWindow&) { handleCommand(w, CMD_NEXT); }, true, Playing},
+      {"Previous from a pause",
+       [](PlayerWindow& w, RecordingWindow&) {
+         nextEntry();
+         handleCommand(w, CMD_PREVIOUS);
+       },
+       true, Playing},
+      {"a drop from a pause", [&](PlayerWindow& w, RecordingWindow&) { handleDrop(w, {x}); }, true, Playing},
+      {"a hand-over from a pause",
+       [&](PlayerWindow& w, RecordingWindow&) { handleHandOver(w, HANDOVER_REPLACE_AND_PLAY, 0, x); }, true, Playing},
+      {"a drop of names that all fail",
+       [](PlayerWindow& w, RecordingWindow&) { handleDrop(w, {"/nonexistent/q.mp3"}); }, false, Stopped},
+      {"Open from a pause",
+       [](PlayerWindow& w, RecordingWindow& window) {
+         window.toOpen = {"z"};
+         handleCommand(w, CMD_OPEN_FILE);
+       },
+       true, Playing},
+      {"Play on an empty list, then Cancel",
+       [](PlayerWindow& w, RecordingWindow&) {
+         w.state.playbackState = Stopped;
+         clearPlaylist();
+         handleCommand(w, CMD_PLAY);
+         onEngineNotification(w, ENGINE_OPEN_FAILED, static_cast<uintptr_t>(w.state.awaitedTicket), kOpenFailedInput);
+       },
+       false, Stopped},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clearPlaylist();
+    fill({"a", "b"});
+    w_.state = PlayerState{};
+    window_.toOpen.clear();
+    startPlaylist(w_);
+    onTrackStarted(w_, 100);
+    handleCommand(w_, CMD_PAUSE);
+    ASSERT_EQ(w_.state.playbackState, Paused);
+    c.act(w_, window_);
+    if (c.trackStarts) onEngineNotification(w_, ENGINE_TRACK_STARTED, static_cast<uintptr_t>(w_.state.awaitedTicket), 777);
+    EXPECT_EQ(w_.state.playbackState, c.state);
+    if (c.trackStarts) {
+      EXPECT_EQ(w_.state.totalFrames, 777);
+    }
+  }
+  test::removeTree(dir);
+}
+
+// The remote answers what is playing now: the current frame's bit rate, and
+// one channel for a mono stream even through a stereo output.
+TEST_F(PlayerCommandsTest, TheRemoteAnswersWhatIsPlayingNow) {
+  struct Case {
+    int32_t bitRate;
+    int32_t streamChannels;
+    int32_t outputStereo;
+    int32_t channelsAnswer;
+  };
+  const Case cases[] = {{320, 2, 1, 2}, {112, 2, 1, 2}, {96, 1, 1, 1}, {128, 2, 0, 1}, {64, 1, 0, 1}};
+  onTrackStarted(w_, 100);
+  for (const Case& c : cases) {
+    engine_.info.bitRate = static_cast<uint16_t>(c.bitRate);
+    engine_.info.channels = c.streamChannels;
+    engine_.info.stereo = c.outputStereo;
+    int32_t answer = 0;
+    ASSERT_TRUE(answerQuery(w_, MW_GET_BIT_RATE, 0, answer));
+    EXPECT_EQ(answer, c.bitRate);
+    ASSERT_TRUE(answerQuery(w_, MW_GET_CHANNELS, 0, answer));
+    EXPECT_EQ(answer, c.channelsAnswer) << c.bitRate;
   }
 }
 
