@@ -255,7 +255,7 @@ void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
   if (entryCount() == 0) {
     handleCommand(w, CMD_OPEN_FILE);
     // Nothing chosen: nothing plays, and the window says so.
-    if (w.state.awaitedTicket == 0 || entryCount() == 0) stopPlayback(w);
+    if (entryCount() == 0) stopPlayback(w);
     return;
   }
   // An entry that cannot be opened is passed over as if it had ended; once
