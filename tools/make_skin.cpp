@@ -244,6 +244,7 @@ const std::map<char, std::vector<std::string>>& smallLetters() {
 // Capitals and digits, five rows.
 const std::map<char, std::vector<std::string>>& smallCapitals() {
   static const std::map<char, std::vector<std::string>> font = {
+      {'1', {".#.", "##.", ".#.", ".#.", "###"}},
       {'A', {".#.", "#.#", "###", "#.#", "#.#"}},
       {'D', {"##.", "#.#", "#.#", "#.#", "##."}},
       {'E', {"###", "#..", "##.", "#..", "###"}},
@@ -311,7 +312,7 @@ QFont makeFont(const char* family, int pixelSize, bool bold = false, double spac
 
 // ---------------------------------------------------------------- buttons
 
-enum class Symbol { Open, Play, Pause, Stop, Previous, Next, Repeat, Shuffle, Minimise, Close, Pin };
+enum class Symbol { Open, Play, Pause, Stop, Previous, Next, Repeat, RepeatTrack, Shuffle, Minimise, Close, Pin };
 
 void symbolPath(QPainter& p, Symbol s, const QColor& c) {
   QPainterPath path;
@@ -391,14 +392,25 @@ void drawSymbol(QPainter& p, Symbol s, bool pressed, bool lit) {
   const QColor shadow(0, 0, 0, 150);
   switch (s) {
     case Symbol::Repeat:
+    case Symbol::RepeatTrack:
     case Symbol::Shuffle: {
-      const bool repeat = s == Symbol::Repeat;
+      // On (lit): the word glows green, pressed or not. Repeating the track
+      // adds a "1" after the word.
+      const bool repeat = s != Symbol::Shuffle;
+      const bool one = s == Symbol::RepeatTrack;
       const std::string word = repeat ? "repeat" : "shuffle";
-      const int x = (30 - pixelTextWidth(smallLetters(), word)) / 2;
+      const int oneWidth = one ? pixelTextWidth(smallCapitals(), "1") + 2 : 0;
+      const int x = (30 - pixelTextWidth(smallLetters(), word) - oneWidth) / 2;
       const int y = repeat ? 2 : 1;  // x-height on rows 4-7 of "repeat", 3-6 of "shuffle"
+      const QColor wordInk = lit ? kLed : ink;
+      const QColor halo = lit ? withAlpha(kLed, pressed ? 90 : 70) : pressed ? withAlpha(kLed, 38) : QColor(0, 0, 0, 0);
       if (!pressed) drawPixelText(p, smallLetters(), x + 1, y + 1, word, shadow);
-      drawPixelText(p, smallLetters(), x, y, word, ink,
-                    pressed ? QColor(kLed.red(), kLed.green(), kLed.blue(), 38) : QColor(0, 0, 0, 0));
+      drawPixelText(p, smallLetters(), x, y, word, wordInk, halo);
+      if (one) {
+        const int ox = x + pixelTextWidth(smallLetters(), word) + 2;
+        if (!pressed) drawPixelText(p, smallCapitals(), ox + 1, 4, "1", shadow);
+        drawPixelText(p, smallCapitals(), ox, 3, "1", QColor(255, 255, 255), halo);
+      }
       break;
     }
     case Symbol::Close: {
@@ -473,6 +485,8 @@ struct Looks {
     QImage normal, pressed;
   };
   std::vector<Transport> transport;
+  // Repeat and Shuffle while on: normal and pressed.
+  QImage repeatListN, repeatListP, repeatTrackN, repeatTrackP, shuffleOnN, shuffleOnP;
 };
 
 const Shape kCloseShape = [](int x, int y) {  // in its 25 x 25 box
@@ -659,6 +673,19 @@ MainArtwork paintMain() {
     b.normal = buttonLook(under, shape, b.symbol, false, false, seed++);
     b.pressed = buttonLook(under, shape, b.symbol, true, false, seed++);
   }
+  for (const auto& b : L.transport) {
+    const QImage under = base.copy(b.x, b.y, b.w, b.h);
+    const Shape shape = rectShape(0, 0, b.w - 1, b.h - 1);
+    if (b.symbol == Symbol::Repeat) {
+      L.repeatListN = buttonLook(under, shape, Symbol::Repeat, false, true, 140);
+      L.repeatListP = buttonLook(under, shape, Symbol::Repeat, true, true, 141);
+      L.repeatTrackN = buttonLook(under, shape, Symbol::RepeatTrack, false, true, 142);
+      L.repeatTrackP = buttonLook(under, shape, Symbol::RepeatTrack, true, true, 143);
+    } else if (b.symbol == Symbol::Shuffle) {
+      L.shuffleOnN = buttonLook(under, shape, Symbol::Shuffle, false, true, 144);
+      L.shuffleOnP = buttonLook(under, shape, Symbol::Shuffle, true, true, 145);
+    }
+  }
 
   QImage bg = base;
   {
@@ -700,31 +727,50 @@ QImage transportSheet(const Looks& L) {
     p.drawImage(b.x - 25, b.sheetY, b.normal);
     p.drawImage(b.x - 25, b.sheetY + 26, b.pressed);
   }
+  // The lit looks in the rows below (kLitLooksRow 52; repeat-track at x 168).
+  p.drawImage(133, 52, L.repeatListN);
+  p.drawImage(133, 78, L.repeatListP);
+  p.drawImage(168, 52, L.repeatTrackN);
+  p.drawImage(168, 78, L.repeatTrackP);
+  p.drawImage(133, 66, L.shuffleOnN);
+  p.drawImage(133, 92, L.shuffleOnP);
   return sheet;
 }
 
 // ---------------------------------------------------------------- shaded window
 
+// The Close button keeps its place (4, 4) in the shaded bar and is drawn
+// over it by the program: the bar leaves x 0..30 to its seat and puts the
+// lamp and the name to its right.
 QImage paintWinshade() {
   QImage img(246, 17, QImage::Format_RGB32);
   img.fill(Qt::black);
   brush(img, insideShade, QColor(78, 84, 90), QColor(46, 50, 55), 0x5ade5u, 4.0);
   bevel(img, insideShade, 0.30, 0.45);
-  // The small box at the left end: a recessed lamp window.
-  const Shape box = rectShape(5, 5, 13, 11);
-  fillShape(img, box, QRect(5, 5, 9, 7), kGlass, kGlass);
-  recess(img, insideShade, box, QRect(3, 3, 13, 11), {0.55}, {0.22});
+  // The Close button's seat, as in the normal window.
+  recess(img, insideShade, rectShape(4, 4, 28, 16), QRect(2, 2, 29, 15), {0.40}, {0.18});
+  // A groove between the button and the rest of the bar.
+  {
+    QPainter p(&img);
+    p.fillRect(32, 3, 1, 11, QColor(0, 0, 0, 110));
+    p.fillRect(33, 3, 1, 11, QColor(255, 255, 255, 28));
+  }
+  // The small box: a recessed lamp window.
+  const Shape box = rectShape(38, 5, 46, 11);
+  fillShape(img, box, QRect(38, 5, 9, 7), kGlass, kGlass);
+  recess(img, insideShade, box, QRect(36, 3, 13, 11), {0.55}, {0.22});
   QPainter p(&img);
-  p.fillRect(8, 7, 3, 3, withAlpha(kLed, 70));
-  p.fillRect(9, 8, 1, 1, kLed);
+  p.fillRect(41, 7, 3, 3, withAlpha(kLed, 70));
+  p.fillRect(42, 8, 1, 1, kLed);
   p.setRenderHint(QPainter::TextAntialiasing);
   const QFont f = makeFont("DejaVu Sans", 10, true, 1.0);
   p.setFont(f);
   const int baseline = (17 + QFontMetrics(f).capHeight()) / 2;
   p.setPen(QColor(0, 0, 0, 160));
-  p.drawText(21, baseline + 1, QStringLiteral("KUV"));
+  p.drawText(54, baseline + 1, QStringLiteral("KUV"));
   p.setPen(QColor(222, 228, 232));
-  p.drawText(20, baseline, QStringLiteral("KUV"));
+  p.drawText(53, baseline, QStringLiteral("KUV"));
+  p.end();
   for (int y = 0; y < img.height(); ++y)
     for (int x = 0; x < img.width(); ++x)
       if (!insideShade(x, y)) img.setPixel(x, y, 0xff000000u);

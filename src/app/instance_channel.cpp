@@ -54,7 +54,8 @@ bool waitReady(int fd, short events, int stopFd, Clock::time_point deadline) {
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return false;
     pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
-    const int n = ::poll(fds, stopFd >= 0 ? 2 : 1, static_cast<int>(left));
+    // In slices: a deadline may lie further off than poll can count.
+    const int n = ::poll(fds, stopFd >= 0 ? 2 : 1, static_cast<int>(std::min<int64_t>(left, 60000)));
     if (n < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -345,7 +346,14 @@ bool InstanceServer::peerAllowed(int fd) const {
 
 InstanceClient::~InstanceClient() { close(); }
 
-void InstanceClient::setAnswerTimeoutMs(int ms) { answerTimeoutMs_ = ms > 0 ? ms : kAnswerTimeoutMs; }
+void InstanceClient::setAnswerTimeoutMs(int ms) {
+  answerTimeoutMs_ = ms > 0 || ms == kWaitWhileConnected ? ms : kAnswerTimeoutMs;
+}
+
+void InstanceClient::setSlowAnswerNote(int afterMs, std::function<void()> note) {
+  slowAfterMs_ = afterMs;
+  slowNote_ = std::move(note);
+}
 
 bool InstanceClient::isConnected() const { return fd_ >= 0; }
 
@@ -384,10 +392,18 @@ bool InstanceClient::request(const InstanceRequest& r, int32_t& result) {
   putU32(message + 12, static_cast<uint32_t>(r.value));
   putU32(message + 16, static_cast<uint32_t>(r.text.size()));
   std::memcpy(message + kRequestHeaderBytes, r.text.data(), r.text.size());
-  const Clock::time_point deadline = after(answerTimeoutMs_);
+  const Clock::time_point deadline =
+      answerTimeoutMs_ == kWaitWhileConnected ? Clock::time_point::max() : after(answerTimeoutMs_);
   unsigned char answer[4];
-  if (!writeAll(fd_, message, kRequestHeaderBytes + r.text.size(), -1, deadline) ||
-      readExact(fd_, answer, sizeof answer, -1, deadline) != ReadResult::Complete) {
+  bool sent = writeAll(fd_, message, kRequestHeaderBytes + r.text.size(), -1, deadline);
+  if (sent && slowNote_) {
+    const Clock::time_point noteAt = std::min(deadline, after(slowAfterMs_));
+    if (!waitReady(fd_, POLLIN, -1, noteAt) && noteAt < deadline) {
+      slowNote_();
+      slowNote_ = nullptr;
+    }
+  }
+  if (!sent || readExact(fd_, answer, sizeof answer, -1, deadline) != ReadResult::Complete) {
     close();
     return false;
   }
@@ -395,23 +411,26 @@ bool InstanceClient::request(const InstanceRequest& r, int32_t& result) {
   return true;
 }
 
-bool handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error) {
+HandOverResult handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error,
+                                 const std::function<void()>& slowNote) {
   std::string notes;
   InstanceClient client;
   if (!client.connect(name)) {
     if (error) *error = "no running instance to take the arguments";
-    return false;
+    return HandOverResult::kNoInstance;
   }
+  client.setAnswerTimeoutMs(kWaitWhileConnected);
+  if (slowNote) client.setSlowAnswerNote(kSlowAnswerNoteMs, slowNote);
   auto step = [&client](int32_t code, int32_t value, const std::string& text) {
     InstanceRequest request;
     request.kind = kKindHandOver;
     request.code = static_cast<uint32_t>(code);
     request.value = value;
     request.text = text;
-    int32_t ignored = 0;
-    return client.request(request, ignored);
+    int32_t taken = 0;
+    return client.request(request, taken) && taken != 0;
   };
-  bool ok = step(HANDOVER_CLEAR, 0, std::string());
+  bool ok = args.empty() ? step(HANDOVER_RAISE, 0, std::string()) : step(HANDOVER_CLEAR, 0, std::string());
   for (size_t i = 0; ok && i < args.size(); ++i) {
     const std::string& argument = args[i];
     if (!textAcceptable(argument)) {
@@ -425,13 +444,13 @@ bool handOverArguments(const std::string& name, const std::vector<std::string>& 
     }
     ok = step(HANDOVER_ADD, static_cast<int32_t>(argument.size()), argument);
   }
-  if (ok) ok = step(HANDOVER_START, 0, std::string());
+  if (ok && !args.empty()) ok = step(HANDOVER_START, 0, std::string());
   if (!ok) {
     if (error) *error = notes + (notes.empty() ? "" : "\n") + "the running instance did not take the arguments";
-    return false;
+    return HandOverResult::kNotTaken;
   }
   if (error) *error = notes;
-  return true;
+  return HandOverResult::kTaken;
 }
 
 }  // namespace kuv

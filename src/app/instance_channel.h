@@ -56,6 +56,10 @@ constexpr size_t kMaxInstanceConnections = 32;
 // The receiver may show a message box while it takes a name, so a client
 // waits long for an answer, but not forever.
 constexpr int kAnswerTimeoutMs = 30000;
+// As an answer time: wait as long as the receiver keeps the connection.
+constexpr int kWaitWhileConnected = -1;
+// A hand-over answer slower than this tells the user why nothing happens.
+constexpr int kSlowAnswerNoteMs = 3000;
 // Connecting waits this long while the server's backlog is full.
 constexpr int kConnectTimeoutMs = 5000;
 
@@ -65,6 +69,9 @@ enum HandOverCode : int32_t {
   HANDOVER_REPLACE_AND_PLAY = 2,
   HANDOVER_SELECT = 3,
   HANDOVER_START = 4,
+  // Brings the window forward (restoring it when minimised) without
+  // touching the list: a second start with nothing to play.
+  HANDOVER_RAISE = 5,
 };
 
 // Query messages; the lParam travels in InstanceRequest::value.
@@ -140,8 +147,12 @@ class InstanceClient {
   InstanceClient(const InstanceClient&) = delete;
   InstanceClient& operator=(const InstanceClient&) = delete;
 
-  // Time to wait for each answer (kAnswerTimeoutMs by default).
+  // Time to wait for each answer (kAnswerTimeoutMs by default), or
+  // kWaitWhileConnected.
   void setAnswerTimeoutMs(int ms);
+  // Called once, on the calling thread, when an answer takes longer than
+  // afterMs.
+  void setSlowAnswerNote(int afterMs, std::function<void()> note);
 
   // False when nobody listens on the name (or the system refuses).
   bool connect(const std::string& name);
@@ -157,17 +168,30 @@ class InstanceClient {
  private:
   int fd_ = -1;
   int answerTimeoutMs_ = kAnswerTimeoutMs;
+  int slowAfterMs_ = 0;
+  std::function<void()> slowNote_;
+};
+
+enum class HandOverResult {
+  kTaken,       // every step was answered as taken
+  kNoInstance,  // nobody listens: the caller may run on its own
+  kNotTaken,    // the running instance could not take them, or went away
 };
 
 // What a second start does: on one connection HANDOVER_CLEAR, HANDOVER_ADD
 // per argument (value = its length), HANDOVER_START, each answered before
-// the next. Arguments are sent as given, so the caller makes relative paths
-// absolute first. An argument longer than kMaxTextBytes (or holding a NUL)
-// is skipped, not cut: the result is still true, and *error holds a line
-// naming it. False when the running instance could not be reached or a
-// step got no answer; *error then says why. Lines in *error carry no
-// program-name prefix and are joined by '\n' without a final one; it is
-// empty when all went well.
-bool handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error);
+// the next; with no arguments, HANDOVER_RAISE alone. Arguments are sent as
+// given, so the caller makes relative paths absolute first. An argument
+// longer than kMaxTextBytes (or holding a NUL) is skipped, not cut: the
+// result is still kTaken, and *error holds a line naming it. Once connected
+// it waits as long as the receiver keeps the connection (an error box may
+// hold it up; slowNote, when set, is called once after kSlowAnswerNoteMs),
+// and never reports kNoInstance: a second start that reached the running
+// instance must not open a window of its own. An answer of 0 means not
+// taken. Otherwise *error says why. Lines in *error carry no program-name
+// prefix and are joined by '\n' without a final one; it is empty when all
+// went well.
+HandOverResult handOverArguments(const std::string& name, const std::vector<std::string>& args, std::string* error,
+                                 const std::function<void()>& slowNote = {});
 
 }  // namespace kuv

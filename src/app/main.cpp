@@ -22,6 +22,7 @@
 
 #include "app/instance_channel.h"
 #include "app/remote_query.h"
+#include "app/start_up.h"
 #include "config/settings.h"
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
@@ -43,6 +44,9 @@ const char kUsage[] =
     "Without a display, play with kuv-decode instead.\n";
 
 std::atomic<kuv::MainWindow*> liveWindow{nullptr};
+// Requests wait here while the start goes on (an error box may be open
+// before the window exists), so none is answered before it has run.
+kuv::StartGate startGate;
 
 // Relative names mean the folder kuv was started in, which a running
 // instance does not share.
@@ -54,9 +58,12 @@ std::string absoluteName(const std::string& name) {
 }
 
 // Requests from a second instance or another program, answered on the UI
-// thread once the window exists.
+// thread once the window exists. A hand-over that cannot run (the start
+// gave up, the window has gone) answers 0: not taken, and the second start
+// says so.
 int32_t answerRequest(const kuv::InstanceRequest& request) {
-  auto result = std::make_shared<int32_t>(request.kind == 0 ? 1 : 0);
+  auto result = std::make_shared<int32_t>(0);
+  if (!startGate.wait()) return 0;
   kuv::callOnUiThread([result, request] {
     kuv::MainWindow* window = liveWindow.load();
     if (!window) return;
@@ -105,8 +112,12 @@ void restoreEndingSignals() {
   for (int signo : kEndingSignals) std::signal(signo, SIG_DFL);
 }
 
-bool haveDisplay() {
-  return std::getenv("DISPLAY") || std::getenv("WAYLAND_DISPLAY") || std::getenv("QT_QPA_PLATFORM");
+kuv::DisplayEnvironment displayEnvironment() {
+  auto value = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  return {value("DISPLAY"), value("WAYLAND_DISPLAY"), value("XDG_RUNTIME_DIR"), value("QT_QPA_PLATFORM")};
 }
 
 }  // namespace
@@ -147,29 +158,34 @@ int main(int argc, char** argv) {
   // Leaving main by any path: a request that arrives once the UI loop is
   // gone must not wait for it, or closing the server would wait forever.
   struct ReleaseOnExit {
-    ~ReleaseOnExit() { kuv::releaseUiCalls(); }
+    ~ReleaseOnExit() {
+      startGate.close();
+      kuv::releaseUiCalls();
+    }
   } releaseOnExit;
   if (!primary && kuv::settings.MultipleInstances == 0) {
-    if (names.empty()) return 0;
     std::string error;
-    if (kuv::handOverArguments(kuv::instanceSocketName(), names, &error)) {
-      if (!error.empty()) std::fprintf(stderr, "kuv: %s\n", error.c_str());
-      return 0;
-    }
-    std::fprintf(stderr, "kuv: %s\n", error.c_str());
-    // The running instance did not answer: go on as a window of our own.
+    const kuv::HandOverResult handed = kuv::handOverArguments(kuv::instanceSocketName(), names, &error, [] {
+      std::fputs("kuv: waiting for the running kuv to take over (is a message box open there?)\n", stderr);
+    });
+    if (!error.empty()) std::fprintf(stderr, "kuv: %s\n", error.c_str());
+    // Once the running instance was reached it alone plays: a second
+    // window would only fight it for the list.
+    if (handed == kuv::HandOverResult::kTaken) return 0;
+    if (handed == kuv::HandOverResult::kNotTaken) return 1;
+    // Nobody answered (the first was just ending): go on as a window of our own.
   }
 
-  if (!haveDisplay()) {
-    std::fputs("Could Not Create Window...\nThere is no display here; play with kuv-decode instead:\n"
-               "    kuv-decode FILE|FOLDER|PLAYLIST|URL ...\n",
-               stderr);
+  const kuv::DisplayChoice display = kuv::chooseDisplay(displayEnvironment(), kuv::xDisplayReachable,
+                                                        kuv::waylandReachable);
+  if (!display.usable) {
+    std::fprintf(stderr,
+                 "Could Not Create Window...\n%s; play with kuv-decode instead:\n"
+                 "    kuv-decode FILE|FOLDER|PLAYLIST|URL ...\n",
+                 display.reason.c_str());
     return 0;
   }
-  // The window places itself and is dragged by its own code; under Wayland
-  // only the compositor may place windows, so X11 is preferred when present.
-  if (std::getenv("WAYLAND_DISPLAY") && std::getenv("DISPLAY") && !std::getenv("QT_QPA_PLATFORM"))
-    setenv("QT_QPA_PLATFORM", "xcb", 1);
+  if (!display.platform.empty()) setenv("QT_QPA_PLATFORM", display.platform.c_str(), 1);
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("kuv");
@@ -219,6 +235,7 @@ int main(int argc, char** argv) {
   if (endRequested) return 0;
   window.show();
   liveWindow.store(&window);
+  startGate.open();
   if (!window.startPlayback()) {
     kuv::platform::messageBox("Could Not Create Window...", "Error...", kuv::platform::MB_OK);
     return 0;
@@ -230,6 +247,7 @@ int main(int argc, char** argv) {
     window.closeWindow();
   else
     status = app.exec();
+  startGate.close();
   liveWindow.store(nullptr);
   kuv::removeGuiBackends();
   return status;

@@ -183,11 +183,11 @@ std::string chooseSettingsFile(const std::string& exeFolder) {
 }
 
 std::string defaultDownloadFolder(const std::string& exeFolder) {
-  return platform::isWritableFolder(exeFolder) ? exeFolder : platform::userFolder("DOWNLOAD");
+  return platform::defaultFolder(platform::UserFolderKind::Download, platform::folderFacts(exeFolder));
 }
 
 std::string defaultPreviousFolder(const std::string& exeFolder) {
-  return platform::isWritableFolder(exeFolder) ? exeFolder : platform::userFolder("MUSIC");
+  return platform::defaultFolder(platform::UserFolderKind::Music, platform::folderFacts(exeFolder));
 }
 
 bool loadSettingsFrom(Settings& into, const std::string& path, const std::string& exeFolder) {
@@ -205,7 +205,13 @@ bool loadSettingsFrom(Settings& into, const std::string& path, const std::string
       numberIn(into, key) = inRange(key, number);
       continue;
     }
-    if (value) {
+    // Earlier runs of an installed program saved its own folder as these
+    // defaults; outside portable use that folder is no place for either.
+    const bool folderKey =
+        key.textDefault == TextDefault::DownloadFolder || key.textDefault == TextDefault::PreviousFolder;
+    const bool stale =
+        value && folderKey && exeFolder.size() > 1 && *value == exeFolder && !platform::folderFacts(exeFolder).portable;
+    if (value && !stale) {
       setSettingsString(into.*key.text, *value);
       continue;
     }

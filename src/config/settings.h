@@ -83,8 +83,8 @@ bool saveSettingsTo(const Settings& from, const std::string& path);
 
 // Default of InternetDLDir / PreviousDir / OutputPluginDir for a program in
 // exeFolder. OutputPluginDir is always the program folder; the other two are
-// the program folder only when it is writable (portable use), else the XDG
-// download folder and the XDG music folder (home when unset).
+// the program folder only in portable use (a kuv.ini beside the program),
+// else the XDG download folder and the XDG music folder (platform::defaultFolder).
 std::string defaultDownloadFolder(const std::string& exeFolder);
 std::string defaultPreviousFolder(const std::string& exeFolder);
 

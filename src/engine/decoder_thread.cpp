@@ -160,6 +160,14 @@ void followVolume(Player& p) {
   outputSystem.setVolume(p.volume);
 }
 
+// A file that plays nothing would otherwise be passed over without a word.
+void tellNoAudio(const std::string& name, bool emptyFile) {
+  std::string text = emptyFile ? kEmptyFileText : kNoAudioText;
+  text.replace(text.find("%s"), 2, name);
+  platform::messageBox(text, kStreamErrorTitle,
+                       platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
+}
+
 // How a track's frame loop ended.
 enum class TrackEnd { kStream, kStopped, kQuit, kOutputOpenFailed, kWriteFailed };
 
@@ -306,6 +314,8 @@ bool runTrack(Player& p) {
     if (p.frameCounter % 2 == 0) postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(p.frameCounter));
   }
 
+  // Read before the close forgets what kind of input it was.
+  const bool emptyFile = s.regular && s.size == 0;
   closeStream(s);
   engine.playing.store(0);
   if (end == TrackEnd::kQuit) return false;
@@ -319,6 +329,7 @@ bool runTrack(Player& p) {
   } else if (end == TrackEnd::kWriteFailed) {
     sendNotification(ENGINE_TRACK_ENDED, kTrackOutputFailed);
   } else {
+    if (!decodedAny && !s.userTold) tellNoAudio(p.name, emptyFile);
     sendNotification(ENGINE_TRACK_ENDED, decodedAny ? kTrackEndedNormally : kTrackNoAudio);
   }
   return true;

@@ -17,6 +17,13 @@ constexpr int32_t kSearchLimit = 32768;  // counted words before giving up
 constexpr int32_t kResyncLimit = 32767;  // bytes shifted in before giving up
 constexpr unsigned kStreamBoxStyle = platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
 
+// Every box about the track goes through here, so the track's end knows
+// the user has heard about it.
+int streamBox(InputStream& s, const char* text, const char* title, unsigned style) {
+  s.userTold = true;
+  return platform::messageBox(text, title, style | kStreamBoxStyle);
+}
+
 // ID3v2 tags in front of the audio are skipped by their declared size, so a
 // large picture neither exhausts the header search nor yields false frames.
 // Returns false when the input ends inside a tag.
@@ -100,7 +107,7 @@ Found searchPlausible(InputStream& s, uint32_t& word) {
       return Found::kHeader;
     }
     if (++counted >= kSearchLimit) {
-      platform::messageBox(kNotMpegText, kSyncErrorTitle, platform::MB_OK | kStreamBoxStyle);
+      streamBox(s, kNotMpegText, kSyncErrorTitle, platform::MB_OK);
       return Found::kEnd;
     }
   }
@@ -115,7 +122,7 @@ Found resynchronise(InputStream& s, uint32_t& word) {
     if (s.previous == 0) return searchPlausible(s, word);
     if (knownHeader(s, word)) return Found::kHeader;
     if (shifted + 1 >= kResyncLimit) {
-      platform::messageBox(kNoSyncText, kSyncErrorTitle, platform::MB_OK | kStreamBoxStyle);
+      streamBox(s, kNoSyncText, kSyncErrorTitle, platform::MB_OK);
       return Found::kEnd;
     }
   }
@@ -225,6 +232,7 @@ void resetFrameState(InputStream& s) {
   s.dataStart = 0;
   s.freeFrameBytes = 0;
   s.freeFormatAnswer = 0;
+  s.userTold = false;
   pointBitReader(s.bits, s.store, slotStart(0));
 }
 
@@ -266,7 +274,7 @@ int readFrame(InputStream& s, FrameContext& ctx) {
         // stream of such frames asks once.
         if (s.freeFormatAnswer == 0) {
           s.freeFormatAnswer =
-              platform::messageBox(kInvalidBitrateText, kStreamErrorTitle, platform::MB_YESNO | kStreamBoxStyle);
+              streamBox(s, kInvalidBitrateText, kStreamErrorTitle, platform::MB_YESNO);
         }
         if (s.freeFormatAnswer != platform::IDYES) return 0;
         accepted = searchPlausible(s, word) == Found::kHeader;

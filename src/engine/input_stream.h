@@ -54,6 +54,9 @@ struct InputStream {
   // a frame that could not be measured (0 until asked, which is done once).
   int32_t freeFrameBytes = 0;
   int freeFormatAnswer = 0;
+  // The frame reader has shown the user a box about this track, so a track
+  // that ends without audio needs no second one.
+  bool userTold = false;
 };
 
 // A name containing "://" (case-insensitive) before its last three
@@ -88,5 +91,9 @@ constexpr const char* kStreamErrorTitle = "Error In Stream...";
 constexpr const char* kNoSyncText = "Could not locate a VALID sync in the stream.";
 constexpr const char* kNotMpegText = "This does not look like a valid MPEG Audio File";
 constexpr const char* kInvalidBitrateText = "Invalid Bitrate in stream, Try Resync?";
+// A track that ended without one frame of audio, unless the frame reader
+// has said why; %s is the file or URL.
+constexpr const char* kNoAudioText = "%s holds no MPEG audio.";
+constexpr const char* kEmptyFileText = "%s is empty: it holds no MPEG audio.";
 
 }  // namespace kuv

@@ -30,6 +30,8 @@ constexpr int kPollMs = 100;
 // Longest ICY header block we are willing to strip; past it the bytes are
 // played as they are rather than held back forever.
 constexpr size_t kIcyHeaderLimit = 16384;
+// Longest status line kept for a message.
+constexpr size_t kStatusLineLimit = 200;
 
 enum class IcyState { Undecided, Stripping, Audio };
 
@@ -59,6 +61,7 @@ struct UrlTransfer {
   IcyState icy = IcyState::Undecided;
   std::string held;        // body start kept back while deciding about ICY
   std::string icyRefusal;  // status line of an ICY answer other than 2xx
+  std::string statusLine;  // of the last HTTP answer, for its reason phrase
 };
 
 namespace {
@@ -193,6 +196,11 @@ size_t onBody(char* data, size_t size, size_t count, void* user) {
 size_t onHeader(char* data, size_t size, size_t count, void* user) {
   auto& t = *static_cast<UrlTransfer*>(user);
   size_t n = size * count;
+  if (n > 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+    t.statusLine.assign(data, std::min(n, kStatusLineLimit));
+    std::string& line = t.statusLine;
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  }
   bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
   if (blank) {
     long status = 0;
@@ -263,15 +271,34 @@ int fail(UrlReader& r, const std::string& text) {
   return -1;
 }
 
+// The server or the network refused the URL: the box says which URL and why.
+int failUrl(UrlReader& r, const std::string& reason) {
+  const std::string format = kUrlFailedText;
+  const size_t first = format.find("%s");
+  const size_t second = format.find("%s", first + 2);
+  return fail(r, format.substr(0, first) + r.url + format.substr(first + 2, second - first - 2) + reason +
+                     format.substr(second + 2));
+}
+
+// "404 Not Found" of "HTTP/1.1 404 Not Found" or "ICY 404 Not Found".
+std::string statusOf(const std::string& line) {
+  const size_t space = line.find(' ');
+  return space == std::string::npos ? line : line.substr(space + 1);
+}
+
 std::string transferErrorText(const UrlTransfer& t) {
-  if (!t.icyRefusal.empty()) return t.icyRefusal;
-  std::string text = t.errorText[0] ? std::string(t.errorText) : std::string(curl_easy_strerror(t.result));
+  if (!t.icyRefusal.empty()) return "The server answered " + statusOf(t.icyRefusal);
   long status = 0;
   curl_easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
-  if (status >= 400 && text.find(std::to_string(status)) == std::string::npos) {
-    text += " (HTTP " + std::to_string(status) + ")";
+  if (status >= 400) {
+    // The status line read last belongs to this answer (redirects before it
+    // had their own); HTTP/2 has no reason phrase.
+    std::string answer = statusOf(t.statusLine);
+    if (answer.compare(0, std::to_string(status).size(), std::to_string(status)) != 0) answer = std::to_string(status);
+    while (!answer.empty() && answer.back() == ' ') answer.pop_back();
+    return "The server answered " + answer;
   }
-  return text;
+  return t.errorText[0] ? std::string(t.errorText) : std::string(curl_easy_strerror(t.result));
 }
 
 bool setupRequest(UrlReader& r, UrlTransfer& t) {
@@ -377,7 +404,7 @@ int openUrl(UrlReader& reader, const std::string& url) {
   for (;;) {
     int running = 0;
     CURLMcode mc = curl_multi_perform(sessionOf(reader), &running);
-    if (mc != CURLM_OK) return fail(reader, curl_multi_strerror(mc));
+    if (mc != CURLM_OK) return failUrl(reader, curl_multi_strerror(mc));
     collectDone(t);
     if (t.transferDone || answered(t)) break;
     if (abandoned(reader)) {
@@ -388,13 +415,13 @@ int openUrl(UrlReader& reader, const std::string& url) {
     if (left.count() <= 0) {
       char text[96];
       std::snprintf(text, sizeof text, "No answer from the server within %.3g seconds.", reader.responseTimeoutMs / 1000.0);
-      return fail(reader, text);
+      return failUrl(reader, text);
     }
     curl_multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)), nullptr);
   }
   // A transfer that broke off after the answer still plays what came.
   if (t.transferDone) {
-    if (t.result != CURLE_OK && !answered(t)) return fail(reader, transferErrorText(t));
+    if (t.result != CURLE_OK && !answered(t)) return failUrl(reader, transferErrorText(t));
     finishBody(t);
   }
 

@@ -16,6 +16,9 @@ namespace kuv {
 constexpr const char* kUrlUserAgent = "KUV 0.94";
 constexpr const char* kUrlAcceptHeader = "Accept: audio/x-mpeg, audio/x-mpegurl, Audio/Mpeg-Url, */*";
 constexpr const char* kInternetErrorTitle = "Internet Error Message...";
+// A URL the server or the network refused: the URL, then the reason (the
+// server's status, or the network's error).
+constexpr const char* kUrlFailedText = "Could not open %s\n%s";
 constexpr int kUrlPieceBytes = 512;
 constexpr uint32_t kUrlPrebufferBytes = 8192;
 constexpr int kUrlStopWaitMs = 2000;

@@ -149,12 +149,19 @@ void warn(const std::string& text, const char* title) { platform::messageBox(tex
 
 // The system's reason alone ("No such file or directory") tells a user
 // nothing: say which device it was and what to look at.
-std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName) {
+std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName,
+                            bool noSoundCard) {
   std::string device = deviceNumber == -1 ? std::string("the default device") : "device " + std::to_string(deviceNumber);
   device += pcmName.empty() ? std::string(" (no such device)") : " (ALSA \"" + pcmName + "\")";
-  return reason + "\n\nSound device: " + device +
-         ".\nCheck that it is connected and not held by another program, or choose another device "
-         "(WinMMOutputDev in kuv.ini; kuv-decode --list-devices lists them).";
+  std::string text = reason + "\n\nSound device: " + device +
+                     ".\nCheck that it is connected and not held by another program, or choose another device "
+                     "(WinMMOutputDev in kuv.ini; kuv-decode --list-devices lists them).";
+  // On a machine without any card no device choice helps; the wave-file
+  // output still plays the file, into a file.
+  if (noSoundCard)
+    text += "\n\nNo sound card was found. The sound can go to a WAV file instead: "
+            "set AudioOutputSystem=1 in kuv.ini (kuv-decode: -o FILE.wav).";
+  return text;
 }
 
 namespace {
@@ -735,7 +742,9 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
   if (err < 0) {
     if (pcm != nullptr) snd_pcm_close(pcm);
     if (callbackMode == 1) stopNoticeThread();
-    warn(openFailureText(errorText(err), outputDevice, name), "waveOutOpen");
+    int card = -1;
+    const bool noCard = snd_card_next(&card) < 0 || card < 0;
+    warn(openFailureText(errorText(err), outputDevice, name, noCard), "waveOutOpen");
     return 0;
   }
 

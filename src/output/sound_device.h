@@ -40,8 +40,10 @@ int32_t soundDeviceName(int32_t deviceNumber, std::string* text);
 std::string soundDevicePcmName(int32_t deviceNumber);
 
 // The text of the box shown when the device cannot be opened: the system's
-// reason, the device, and what to check.
-std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName);
+// reason, the device, and what to check; with no sound card at all, where
+// the sound can go instead.
+std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName,
+                            bool noSoundCard = false);
 
 // Test seams.
 // Replaces snd_pcm_open for later opens (null restores it), so tests can play

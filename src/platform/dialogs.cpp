@@ -61,6 +61,38 @@ void setConsoleSaveFileName(const std::string& name) {
   consoleAsks = 0;
 }
 
+OpenFilesAnswer answerForPaths(const std::vector<std::string>& paths) {
+  OpenFilesAnswer answer;
+  if (paths.empty()) return answer;
+  std::string common = paths.front().substr(0, paths.front().rfind('/') + 1);
+  for (const std::string& path : paths) {
+    if (path.empty() || path.front() != '/') {
+      answer.names = paths;
+      return answer;
+    }
+    // Up one folder at a time until this path lies below it too; "/" is
+    // below every absolute path.
+    while (path.compare(0, common.size(), common) != 0) {
+      common.pop_back();
+      common.erase(common.rfind('/') + 1);
+    }
+  }
+  answer.folder = common;
+  for (const std::string& path : paths) answer.names.push_back(path.substr(common.size()));
+  return answer;
+}
+
+std::vector<std::string> chosenPaths(const OpenFilesAnswer& answer) {
+  std::vector<std::string> paths;
+  for (const std::string& name : answer.names) {
+    if (answer.folder.empty())
+      paths.push_back(name);
+    else
+      paths.push_back(answer.folder.back() == '/' ? answer.folder + name : answer.folder + "/" + name);
+  }
+  return paths;
+}
+
 OpenFilesAnswer askOpenFileNames(const OpenFilesRequest& request) {
   OpenFilesBackend backend;
   {

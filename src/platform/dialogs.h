@@ -44,12 +44,21 @@ struct OpenFilesRequest {
   std::string initialFolder;
 };
 
-// The user's choice: the folder and the names chosen in it, in the dialog's
-// order. No names: cancelled.
+// The user's choice: the folder and the names chosen below it, in the
+// dialog's order. A name may hold folders of its own: files picked from
+// several folders (a "Recent" view) share a higher folder. No names:
+// cancelled.
 struct OpenFilesAnswer {
   std::string folder;
   std::vector<std::string> names;
 };
+
+// The answer for the full paths a dialog returned: their deepest common
+// folder (trailing '/') and each path below it. Paths that are not all
+// absolute are kept whole, with no folder.
+OpenFilesAnswer answerForPaths(const std::vector<std::string>& paths);
+// The full paths again: the folder joined to each name.
+std::vector<std::string> chosenPaths(const OpenFilesAnswer& answer);
 
 using OpenFilesBackend = std::function<OpenFilesAnswer(const OpenFilesRequest& request)>;
 

@@ -1,6 +1,7 @@
 // Where the program lives, and the desktop folders a user expects files in.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace kuv::platform {
@@ -15,9 +16,36 @@ std::string folderOf(const std::string& path);
 std::string homeFolder();
 // $XDG_CONFIG_HOME, else ~/.config.
 std::string configHome();
-// An XDG user folder ("DOWNLOAD", "MUSIC") from user-dirs.dirs or its
-// variable, else the home folder. Always ends in '/'.
-std::string userFolder(const char* kind);
+
+enum class UserFolderKind { Music, Download };
+
+// What the default of a folder setting depends on, gathered apart from the
+// choice so that the choice is a plain function.
+struct FolderFacts {
+  bool portable = false;         // a kuv.ini sits beside the program
+  bool programWritable = false;  // the program folder takes new files
+  std::string programFolder;     // trailing '/'
+  std::string home;
+  std::string userDirs;  // the text of user-dirs.dirs; "" when there is none
+  std::string musicVariable;     // $XDG_MUSIC_DIR, "" when unset
+  std::string downloadVariable;  // $XDG_DOWNLOAD_DIR, "" when unset
+  std::function<bool(const std::string& folder)> isFolder;
+};
+
+// The facts for a program in programFolder, from the environment and the disk.
+FolderFacts folderFacts(const std::string& programFolder);
+
+// Where the open dialog starts (Music) or saved streams go (Download) by
+// default. Portable use keeps both beside the program (downloads only while
+// that folder takes files); otherwise the first that exists of: the XDG
+// user folder (user-dirs.dirs, then its variable), ~/Music or ~/Downloads,
+// the home folder. Ends in '/'.
+std::string defaultFolder(UserFolderKind kind, const FolderFacts& facts);
+
+// The folder user-dirs.dirs names for `variable` ("XDG_MUSIC_DIR"), "$HOME"
+// expanded; "" when the text names none, or names the home folder itself
+// (which is how that file turns a folder off).
+std::string userDirsValue(const std::string& text, const std::string& variable, const std::string& home);
 
 bool isWritableFolder(const std::string& folder);
 // Creates a folder and its parents; true when it exists afterwards.

@@ -34,6 +34,14 @@ constexpr int32_t kMaxPlaylistLoads = 4096;
 // name are the same one; {0, 0} when it could not be asked.
 using FileId = std::pair<dev_t, ino_t>;
 
+// Names a playlist holds that are not there, by the playlist holding them.
+// Only the names the box will show are kept.
+struct MissingGroup {
+  std::string playlist;
+  int64_t count = 0;
+  std::vector<std::string> names;
+};
+
 // The add under way on this thread: its nesting and what it has created.
 struct AddNesting {
   int32_t calls = 0;            // addByName, loader and folder calls under way
@@ -41,21 +49,33 @@ struct AddNesting {
   int32_t entriesAdded = 0;     // in this add
   bool full = false;            // kMaxEntriesPerAdd was reached; the rest is dropped
   std::vector<FileId> playlists;  // being read, outermost first
+  std::vector<std::string> playlistNames;  // the same, as named
   std::vector<FileId> folders;    // being scanned, outermost first
+  std::vector<MissingGroup> missing;  // in this add, in the order met
+  int64_t missingTotal = 0;
+  int32_t missingShown = 0;
 };
 thread_local AddNesting nesting;
 
+void showMissingEntries();
+
 // One call that adds: the outermost starts a new add, and tells the user
-// when it ends if entries were dropped.
+// when it ends which playlist entries were missing and if entries were
+// dropped.
 struct AddScope {
   AddScope() {
     if (nesting.calls++ > 0) return;
     nesting.playlistLoads = 0;
     nesting.entriesAdded = 0;
     nesting.full = false;
+    nesting.missing.clear();
+    nesting.missingTotal = 0;
+    nesting.missingShown = 0;
   }
   ~AddScope() {
-    if (--nesting.calls > 0 || !nesting.full) return;
+    if (--nesting.calls > 0) return;
+    if (nesting.missingTotal > 0) showMissingEntries();
+    if (!nesting.full) return;
     nesting.full = false;
     platform::messageBox(kTooManyEntriesText, kPlaylistNoteTitle,
                          platform::MB_OK | platform::MB_ICONINFORMATION | platform::MB_SETFOREGROUND);
@@ -70,11 +90,15 @@ bool onPath(const std::vector<FileId>& path, const FileId& id) {
 
 // One playlist being read: on the current path while it lasts.
 struct PlaylistLevel {
-  explicit PlaylistLevel(const FileId& id) {
+  PlaylistLevel(const FileId& id, const std::string& name) {
     nesting.playlists.push_back(id);
+    nesting.playlistNames.push_back(name);
     ++nesting.playlistLoads;
   }
-  ~PlaylistLevel() { nesting.playlists.pop_back(); }
+  ~PlaylistLevel() {
+    nesting.playlists.pop_back();
+    nesting.playlistNames.pop_back();
+  }
   PlaylistLevel(const PlaylistLevel&) = delete;
   PlaylistLevel& operator=(const PlaylistLevel&) = delete;
 };
@@ -108,10 +132,57 @@ bool containsNoCase(const std::string& text, const char* part) {
   return false;
 }
 
-void showError(const char* format, const std::string& name) {
+std::string formatted(const char* format, const std::string& name) {
   std::string text = format;
   const size_t at = text.find("%s");
   if (at != std::string::npos) text.replace(at, 2, name);
+  return text;
+}
+
+std::string formatted(const char* format, int64_t count) {
+  std::string text = format;
+  const size_t at = text.find("%d");
+  if (at != std::string::npos) text.replace(at, 2, std::to_string(count));
+  return text;
+}
+
+void showError(const char* format, const std::string& name) {
+  platform::messageBox(formatted(format, name), kPlaylistErrorTitle,
+                       platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
+}
+
+// A playlist naming a hundred moved files gets one box, not a hundred.
+void noteMissingEntry(const std::string& path) {
+  const std::string& holder = nesting.playlistNames.back();
+  ++nesting.missingTotal;
+  const bool room = nesting.missingShown < kMaxMissingNamesShown;
+  for (MissingGroup& group : nesting.missing) {
+    if (group.playlist != holder) continue;
+    ++group.count;
+    if (room) {
+      group.names.push_back(path);
+      ++nesting.missingShown;
+    }
+    return;
+  }
+  if (!room) return;
+  nesting.missing.push_back(MissingGroup{holder, 1, {path}});
+  ++nesting.missingShown;
+}
+
+void showMissingEntries() {
+  std::string text;
+  for (const MissingGroup& group : nesting.missing) {
+    if (!text.empty()) text += '\n';
+    text += group.count == 1 ? formatted(kMissingEntryText, group.playlist)
+                             : formatted(formatted(kMissingEntriesText, group.count).c_str(), group.playlist);
+    for (const std::string& name : group.names) text += '\n' + name;
+  }
+  if (nesting.missingTotal > nesting.missingShown)
+    text += '\n' + formatted(kMoreMissingText, nesting.missingTotal - nesting.missingShown);
+  nesting.missing.clear();
+  nesting.missingTotal = 0;
+  nesting.missingShown = 0;
   platform::messageBox(text, kPlaylistErrorTitle, platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
 }
 
@@ -150,6 +221,12 @@ uint32_t fileKeyIndex(const std::string& key) {
 void addPlaylistValue(const std::string& folder, const std::string& value) {
   int32_t mode = kAddNormal;
   const std::string path = resolvePlaylistValue(folder, value, mode);
+  struct stat info;
+  // Told with the playlist that names it, once the whole add is done.
+  if (mode == kAddNormal && !isUrlName(path) && stat(path.c_str(), &info) != 0) {
+    noteMissingEntry(path);
+    return;
+  }
   addByName(mode, path);
 }
 
@@ -244,7 +321,7 @@ int32_t loadPls(const std::string& file) {
   const FileId id = stat(file.c_str(), &info) == 0 ? idOf(info) : FileId{0, 0};
   // Already being read further up: reading it again would never end.
   if (onPath(nesting.playlists, id)) return 1;
-  PlaylistLevel level(id);
+  PlaylistLevel level(id, file);
   const int32_t count = platform::getProfileInt(kPlsSection, kCountKey, -1, file);
   if (count == -1) return 0;
   if (count <= 0) return 1;
@@ -288,7 +365,7 @@ int32_t loadM3u(const std::string& file) {
     ::close(handle);
     return 1;
   }
-  PlaylistLevel level(idOf(info));
+  PlaylistLevel level(idOf(info), file);
   const std::string folder = playlistFolder(file);
   std::string line;
   bool overlong = false;  // the rest of a line too long to be a path is dropped

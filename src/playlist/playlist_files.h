@@ -16,6 +16,12 @@ enum AddMode : int32_t {
 constexpr const char* kPlaylistErrorTitle = "Error...";
 constexpr const char* kLoadPlaylistErrorText = "Error Loading Playlist: %s";
 constexpr const char* kAddDirectoryErrorText = "Error Adding Directory: %s";
+// Names in playlists that are not there are told in one box per add, by the
+// playlist holding them; past kMaxMissingNamesShown names only counted.
+constexpr const char* kMissingEntriesText = "%d entries of %s could not be found:";
+constexpr const char* kMissingEntryText = "1 entry of %s could not be found:";
+constexpr const char* kMoreMissingText = "and %d more";
+constexpr int32_t kMaxMissingNamesShown = 10;
 
 // Playlists inside playlists are followed this deep; deeper names are
 // skipped. (A playlist already being read further up is never read again.)

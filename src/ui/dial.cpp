@@ -32,6 +32,8 @@ struct DialState {
   std::atomic<int32_t> positionLit{0};
   std::atomic<int32_t> framesPlayed{0};
   std::atomic<int32_t> totalFrames{0};
+  std::atomic<bool> stopped{false};
+  int32_t wheelRest = 0;  // UI thread only: eighths short of a notch
 };
 
 struct DialWorker {
@@ -144,6 +146,11 @@ int32_t dialPositionLitCount(int32_t framesPlayed, int32_t totalFrames) {
   return static_cast<int32_t>(static_cast<double>(framesPlayed) / totalFrames * 360.0);
 }
 
+int32_t dialWheelVolume(int32_t volume, int32_t steps) {
+  const int64_t v = static_cast<int64_t>(std::clamp(volume, 0, kMaxEqVolume)) + steps;
+  return static_cast<int32_t>(std::clamp<int64_t>(v, 0, kMaxEqVolume));
+}
+
 int32_t dialVolumeLitCount(int32_t volume) {
   return std::clamp(static_cast<int32_t>(volume * (1.0 / kMaxEqVolume) * 360.0), 0, kDialSlots);
 }
@@ -156,6 +163,8 @@ bool startDial(const DialHooks& hooks, int32_t cx, int32_t cy, int32_t r, int32_
   state.positionLit.store(0, std::memory_order_relaxed);
   state.framesPlayed.store(0, std::memory_order_relaxed);
   state.totalFrames.store(0, std::memory_order_relaxed);
+  state.stopped.store(false, std::memory_order_relaxed);
+  state.wheelRest = 0;
   worker.hooks = hooks;
   // Opened here rather than by the thread, so redraws posted before it
   // reaches its loop wait in the queue instead of being refused.
@@ -182,6 +191,8 @@ void stopDial() {
 }
 
 void dialProgress(int32_t framesPlayed, int32_t totalFrames) {
+  // A report still on its way when the track stopped must not light it again.
+  if (state.stopped.load(std::memory_order_relaxed)) return;
   state.framesPlayed.store(framesPlayed, std::memory_order_relaxed);
   state.totalFrames.store(totalFrames, std::memory_order_relaxed);
   const int32_t n = dialPositionLitCount(framesPlayed, totalFrames);
@@ -191,6 +202,15 @@ void dialProgress(int32_t framesPlayed, int32_t totalFrames) {
 }
 
 void dialRedraw() { postRedraw(); }
+
+void dialPlaybackState(int32_t playbackState) {
+  const bool stopped = playbackState == 2;
+  state.stopped.store(stopped, std::memory_order_relaxed);
+  if (!stopped) return;
+  state.framesPlayed.store(0, std::memory_order_relaxed);
+  state.totalFrames.store(0, std::memory_order_relaxed);
+  if (state.positionLit.exchange(0, std::memory_order_relaxed) != 0) postRedraw();
+}
 
 void dialPress(int32_t x, int32_t y) { dialMove(x, y); }
 
@@ -216,6 +236,26 @@ void dialVolumeMode() {
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   postRedraw();
   if (worker.hooks.startVolumeTimer) worker.hooks.startVolumeTimer();
+}
+
+int32_t dialWheel(int32_t steps) {
+  dialVolumeMode();
+  state.activity.store(1, std::memory_order_relaxed);
+  const int32_t volume = dialWheelVolume(eqVolume(), steps);
+  setEqVolume(volume);
+  postRedraw();
+  return volume;
+}
+
+int32_t dialWheelAngle(int32_t eighths) {
+  constexpr int32_t kNotch = 120;
+  // Reversing direction drops what was gathered the other way.
+  if ((eighths > 0 && state.wheelRest < 0) || (eighths < 0 && state.wheelRest > 0)) state.wheelRest = 0;
+  const int64_t total = static_cast<int64_t>(state.wheelRest) + eighths;
+  const int64_t steps = total / kNotch;
+  state.wheelRest = static_cast<int32_t>(total - steps * kNotch);
+  if (steps == 0) return eqVolume();
+  return dialWheel(static_cast<int32_t>(std::clamp<int64_t>(steps, -kMaxEqVolume - 1, kMaxEqVolume + 1)));
 }
 
 // Two ticks without use at the most, one at the least: the dial returns to

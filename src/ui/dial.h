@@ -44,6 +44,10 @@ void stopDial();
 void dialProgress(int32_t framesPlayed, int32_t totalFrames);
 // Asks for a redraw (the volume changed elsewhere, the window was exposed).
 void dialRedraw();
+// The window's playback state (0 Playing, 1 Paused, 2 Stopped). Stopped
+// puts nothing lit in position mode and holds off progress until play
+// resumes, so a finished or stopped track leaves no lit arc behind.
+void dialPlaybackState(int32_t playbackState);
 
 // Mouse on the ring, UI thread. A press acts like a move; the release does
 // nothing. Volume mode sets EqVolume 0..63, position mode seeks.
@@ -54,6 +58,14 @@ void dialRelease();
 void dialVolumeMode();
 // One tick of the volume timer: true to keep it running.
 bool dialTimerTick();
+// The mouse wheel over the dial, in notches (positive: up, louder): volume
+// mode as after a right click, EqVolume moved by one per notch within
+// 0..63. Returns the new volume.
+int32_t dialWheel(int32_t steps);
+// The same from a raw wheel angle in eighths of a degree (120 a notch);
+// the part of a notch that fine-grained wheels and touchpads send is kept
+// for the next call. Returns the volume.
+int32_t dialWheelAngle(int32_t eighths);
 
 // The slot 0..359 under (x, y), counted clockwise from twelve o'clock; -1 in
 // the hole, outside the ring, or before the ring is built. The pixel (x, y)
@@ -73,5 +85,6 @@ uint32_t dialSeekFrameForSlot(int32_t slot, int32_t totalFrames);
 int32_t dialVolumeForSlot(int32_t slot);
 int32_t dialPositionLitCount(int32_t framesPlayed, int32_t totalFrames);
 int32_t dialVolumeLitCount(int32_t eqVolume);
+int32_t dialWheelVolume(int32_t eqVolume, int32_t steps);
 
 }  // namespace kuv

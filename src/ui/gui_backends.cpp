@@ -10,6 +10,8 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <string>
+#include <vector>
 
 #include "platform/dialogs.h"
 #include "platform/message_box.h"
@@ -168,9 +170,10 @@ void installGuiBackends(QWidget* owner) {
       for (const platform::FileFilter& f : request.filters) filters << qtFilter(f);
       const QStringList files = QFileDialog::getOpenFileNames(
           dialogOwner, fromUtf8(request.title), QFile::decodeName(request.initialFolder.c_str()), filters.join(";;"));
-      if (files.isEmpty()) return;
-      answer->folder = toLocal(QFileInfo(files.first()).absolutePath());
-      for (const QString& f : files) answer->names.push_back(toLocal(QFileInfo(f).fileName()));
+      // Each file keeps its own folder: a "Recent" view picks from several.
+      std::vector<std::string> paths;
+      for (const QString& f : files) paths.push_back(toLocal(QFileInfo(f).absoluteFilePath()));
+      *answer = platform::answerForPaths(paths);
     });
     return *answer;
   });

@@ -1,8 +1,10 @@
 #include "ui/led_display.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -31,35 +33,76 @@ const SineTable& sineTable() {
   return table;
 }
 
-// Bar height for an average spectrum byte: log2(1 + v) / 8 of the full
-// height, so a faint signal still lifts a bar a few pixels.
-struct BarHeightTable {
-  uint8_t value[256];
-  BarHeightTable() {
-    for (int v = 0; v < 256; ++v)
-      value[v] = static_cast<uint8_t>(std::lround(kSpectrumBarHeight * std::log2(1.0 + v) / 8.0));
+// Each bar's frequencies as a mix of subbands. A snapshot holds 32
+// subbands of 18 lines each (18 * s + t), so a bar narrower than a subband
+// reads the level between the two nearest subband centres, and a wider one
+// the mean of the subbands it covers, weighted by overlap. A gain rising
+// with frequency levels out the fall of energy that music has, so the
+// upper bars move as much as the lower ones.
+struct SpectrumTables {
+  float weight[kSpectrumBars][32];
+  // Bar height for a weighted level v (0..255 bytes) in quarter steps:
+  // 5 pixels per doubling, full at 255.
+  uint8_t height[1024];
+  SpectrumTables() {
+    for (int b = 0; b < kSpectrumBars; ++b) {
+      for (float& w : weight[b]) w = 0.0f;
+      const double lo = spectrumBandEdge(b) / 18.0, hi = spectrumBandEdge(b + 1) / 18.0;  // in subbands
+      const double centre = std::sqrt(static_cast<double>(spectrumBandEdge(b)) * spectrumBandEdge(b + 1));
+      const double gain = std::pow(centre / std::sqrt(spectrumBandEdge(0) * spectrumBandEdge(1) * 1.0), 0.75);
+      if (hi - lo <= 1.0) {
+        const double x = std::clamp(centre / 18.0 - 0.5, 0.0, 31.0);
+        const int s0 = std::min(static_cast<int>(x), 30);
+        const double f = x - s0;
+        weight[b][s0] = static_cast<float>(gain * (1.0 - f));
+        weight[b][s0 + 1] = static_cast<float>(gain * f);
+      } else {
+        for (int s = static_cast<int>(lo); s < 32 && s < hi; ++s) {
+          const double overlap = std::min(hi, s + 1.0) - std::max(lo, static_cast<double>(s));
+          weight[b][s] = static_cast<float>(gain * overlap / (hi - lo));
+        }
+      }
+    }
+    for (int q = 0; q < 1024; ++q)
+      height[q] = static_cast<uint8_t>(
+          std::min<long>(kSpectrumBarHeight, std::lround(kSpectrumBarHeight * std::log2(1.0 + q / 4.0) / 8.0)));
   }
 };
 
-const BarHeightTable& barHeightTable() {
-  static const BarHeightTable table;
-  return table;
+const SpectrumTables& spectrumTables() {
+  static const SpectrumTables tables;
+  return tables;
 }
 
-// Subbands per bar: one each up to subband 10 where most of the music is,
-// then wider groups towards the top.
-constexpr uint8_t kBarEdges[kSpectrumBars + 1] = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 13, 15, 18, 21, 25, 29, 32};
+// Loudness 0..255 of a snapshot's waveform by its mean absolute sample,
+// on a 40 dB scale (full scale 255, -40 dB and below 0), in eighths of a
+// step of the mean.
+struct LoudnessTable {
+  uint8_t value[1025];
+  LoudnessTable() {
+    for (int i = 0; i <= 1024; ++i) {
+      const double mean = i / 8.0;
+      const double db = mean <= 0.0 ? -100.0 : 20.0 * std::log10(mean / 128.0);
+      value[i] = static_cast<uint8_t>(std::clamp(std::lround((db + 40.0) / 40.0 * 255.0), 0L, 255L));
+    }
+  }
+};
+
+const LoudnessTable& loudnessTable() {
+  static const LoudnessTable table;
+  return table;
+}
 
 // The visible pixels only, row by row; for effects that must leave padding alone.
 void fillVisible(LedFrame& frame, uint8_t value) {
   for (int y = 0; y < kLedHeight; ++y) std::memset(&frame.pixels[y * kLedStride], value, kLedWidth);
 }
 
-// Mean of both spectrum rows, 0..255.
-int32_t spectrumMean(const VisFrame& vis) {
+// Loudness of both waveform rows, 0..255.
+int32_t waveformLoudness(const VisFrame& vis) {
   uint32_t sum = 0;
-  for (int i = 0; i < 576; ++i) sum += static_cast<uint32_t>(vis.spectrumLeft[i]) + vis.spectrumRight[i];
-  return static_cast<int32_t>(sum / 1152u);
+  for (int i = 0; i < 576; ++i) sum += static_cast<uint32_t>(std::abs(vis.waveformLeft[i]) + std::abs(vis.waveformRight[i]));
+  return loudnessTable().value[std::min<uint32_t>(sum * 8u / 1152u, 1024u)];
 }
 
 void drawGlyph(LedFrame& frame, int glyph, int left, int top) {
@@ -140,25 +183,24 @@ void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state) {
   const int16_t* sine = sineTable().value;
   // Loudness jumps up at once and sinks slowly, so beats flash and the
   // picture calms down between them.
-  int32_t level = spectrumMean(vis) * 3;
-  if (level > 255) level = 255;
+  const int32_t level = waveformLoudness(vis);
   if (level >= state.energy)
     state.energy = level;
   else
     state.energy -= (state.energy - level + 7) / 8;
   const int32_t e = state.energy;
 
-  // Half a table step a round when quiet, up to about six and a half when loud;
+  // A quarter of a table step a round in silence, up to eight when loud;
   // the four waves drift at different rates and directions.
-  const uint32_t base = 128u + static_cast<uint32_t>(e) * 6u;
+  const uint32_t base = 64u + static_cast<uint32_t>(e) * 8u;
   state.phase[0] += base * 3u / 2u;
   state.phase[1] -= base;
   state.phase[2] += base * 2u;
   state.phase[3] -= base / 2u;
 
-  // Quiet: dim, low contrast (10..90). Loud: bright, full contrast (20..200).
-  const int32_t centre = 50 + e * 60 / 255;
-  const int32_t amplitude = 40 + e * 50 / 255;
+  // Silence: dim, low contrast (10..70). Loud: bright, full contrast (30..210).
+  const int32_t centre = 40 + e * 80 / 255;
+  const int32_t amplitude = 30 + e * 60 / 255;
 
   const uint32_t p0 = state.phase[0] >> 8, p1 = state.phase[1] >> 8;
   const uint32_t p2 = state.phase[2] >> 8, p3 = state.phase[3] >> 8;
@@ -178,17 +220,35 @@ void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state) {
 
 void initSpectrum(SpectrumState& state) { std::memset(&state, 0, sizeof state); }
 
+int32_t spectrumBandEdge(int32_t edge) {
+  // 9 lines (the middle of subband 0, below which a snapshot has no detail)
+  // to 420 lines (16 kHz at 44.1 kHz, where most encoders stop), a ratio
+  // of about 1.24 a bar.
+  static const int16_t kEdges[kSpectrumBars + 1] = {9,  11, 14, 17,  21,  26,  33,  40,  50, 62,
+                                                    76, 95, 117, 145, 179, 222, 275, 340, 420};
+  return kEdges[std::clamp(edge, 0, kSpectrumBars)];
+}
+
+int32_t spectrumBarHeight(const VisFrame& vis, int32_t bar) {
+  const SpectrumTables& t = spectrumTables();
+  float v = 0.0f;
+  for (int s = 0; s < 32; ++s) {
+    const float w = t.weight[bar][s];
+    if (w == 0.0f) continue;
+    // All 18 time slots of both channels.
+    uint32_t sum = 0;
+    for (int k = 0; k < 18; ++k) sum += static_cast<uint32_t>(vis.spectrumLeft[18 * s + k]) + vis.spectrumRight[18 * s + k];
+    v += w * static_cast<float>(sum) * (1.0f / 36.0f);
+  }
+  const int q = static_cast<int>(std::min(v * 4.0f, 1023.0f));
+  return t.height[q];
+}
+
 void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state) {
   fillVisible(frame, kLedBackground);
-  const uint8_t* heights = barHeightTable().value;
   constexpr int bottom = kLedHeight - 2;  // one dark row under the bars
   for (int b = 0; b < kSpectrumBars; ++b) {
-    // All 18 time slots of both channels for each subband of the bar.
-    uint32_t sum = 0;
-    for (int s = kBarEdges[b]; s < kBarEdges[b + 1]; ++s)
-      for (int t = 0; t < 18; ++t) sum += static_cast<uint32_t>(vis.spectrumLeft[18 * s + t]) + vis.spectrumRight[18 * s + t];
-    const uint32_t bytes = 36u * static_cast<uint32_t>(kBarEdges[b + 1] - kBarEdges[b]);
-    const int fresh = heights[sum / bytes];
+    const int fresh = spectrumBarHeight(vis, b);
     // Bars sink 3 pixels a round rather than dropping, which reads as motion.
     const int sunk = state.height[b] > 3 ? state.height[b] - 3 : 0;
     const int h = fresh > sunk ? fresh : sunk;
@@ -285,6 +345,9 @@ void initDisplayState(DisplayState& state, uint32_t seed) {
 }
 
 void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
+  // A new track's picture starts from silence, not from the last one's
+  // final snapshot (Layer I and II streams send none of their own).
+  std::memset(&state.vis, 0, sizeof state.vis);
   if (!sources.currentEntry || !sources.currentEntry(state.entry)) return;
   state.trackLengthMs = state.entry.lengthMs < 0 ? 0u : static_cast<uint32_t>(state.entry.lengthMs);
   ledTitleFromPath(state.title, state.entry.path);
@@ -293,13 +356,20 @@ void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
 DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources) {
   if (sources.windowMinimised && sources.windowMinimised()) return DisplayRound::Minimised;
   DisplayRound round = DisplayRound::Drawn;
+  const int32_t playback = sources.playbackState ? sources.playbackState() : 2;
   if (sources.visPluginRunning && sources.visPluginRunning()) {
     // The plug-in has the signal; the panel only keeps its lettering.
     ledBackground(state.frame);
     round = DisplayRound::VisPlugin;
   } else {
-    // Through a second record so a source that fails cannot spoil the copy.
-    if (sources.newestVisFrame && sources.newestVisFrame(state.incoming)) state.vis = state.incoming;
+    if (playback == 2) {
+      // Stopped: the picture of silence (a flat trace, sinking bars, a calm
+      // plasma), not the last snapshot, which the queue may still hold.
+      std::memset(&state.vis, 0, sizeof state.vis);
+    } else if (sources.newestVisFrame && sources.newestVisFrame(state.incoming)) {
+      // Through a second record so a source that fails cannot spoil the copy.
+      state.vis = state.incoming;
+    }
     switch (sharedSetting(settings.LEDVisual)) {
       case 1: ledPlasma(state.frame, state.vis, state.plasma); break;
       case 2: ledOscilloscope(state.frame, state.vis); break;
@@ -312,7 +382,7 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
   if (sharedSetting(settings.LEDOverlay)) {
     OverlayInputs in{};
     in.title = state.title;
-    in.playbackState = sources.playbackState ? sources.playbackState() : 2;
+    in.playbackState = playback;
     in.trackLengthMs = state.trackLengthMs;
     in.timeMode = sharedSetting(settings.TimeMode);
     // Time and rates are only drawn while playing; spare the calls otherwise.

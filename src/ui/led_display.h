@@ -61,8 +61,9 @@ void ledStars(LedFrame& frame, Star (&stars)[kStarCount], ShuffleRandom& random)
 // Snow: each visible pixel a random intensity 0..128; padding untouched.
 void ledNoise(LedFrame& frame, ShuffleRandom& random);
 
-// A sine-sum plasma in 10..200 whose brightness, contrast and speed follow
-// the loudness of the spectrum. Fills every visible pixel; padding untouched.
+// A sine-sum plasma whose brightness, contrast and speed follow the
+// loudness of the waveform: dim and slow (10..70) in silence, bright and fast
+// (up to 30..210) when loud. Fills every visible pixel; padding untouched.
 struct PlasmaState {
   uint32_t phase[4];  // 8.8 fixed-point offsets into the sine table
   int32_t energy;     // smoothed spectrum level 0..255
@@ -70,9 +71,10 @@ struct PlasmaState {
 void initPlasma(PlasmaState& state);
 void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state);
 
-// 18 bars, 7 pixels wide with 1-pixel gaps, from the 32 subbands (single
-// subbands at the low end, wider groups higher up), log-scaled up to 40
-// pixels, with peak dots that hold and then fall. Padding untouched.
+// 18 bars, 7 pixels wide with 1-pixel gaps, spaced logarithmically in
+// frequency, with a gain rising with frequency so music fills the panel,
+// log-scaled up to 40 pixels, with peak dots that hold and then fall.
+// Padding untouched.
 constexpr int kSpectrumBars = 18;
 constexpr int kSpectrumBarHeight = 40;
 constexpr int kSpectrumPeakHold = 8;  // rounds a peak waits before falling
@@ -84,6 +86,11 @@ struct SpectrumState {
   uint8_t hold[kSpectrumBars];
 };
 void initSpectrum(SpectrumState& state);
+// Edge 0..18 of the bars in spectrum lines (1/576 of the sample rate's half,
+// about 38 Hz at 44.1 kHz); bar b covers [edge b, edge b + 1).
+int32_t spectrumBandEdge(int32_t edge);
+// The fresh height 0..40 of bar b for a snapshot, before sinking and peaks.
+int32_t spectrumBarHeight(const VisFrame& vis, int32_t bar);
 void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state);
 
 // --- Overlay ----------------------------------------------------------------
@@ -166,13 +173,14 @@ struct DisplayState {
 void initDisplayState(DisplayState& state, uint32_t seed);
 
 // Takes the current entry's title and length (kept as they were when there
-// is none).
+// is none); the picture starts again from silence.
 void takeNewTrack(DisplayState& state, const DisplaySources& sources);
 
 enum class DisplayRound { Minimised, VisPlugin, Drawn };
 // The drawing part of one round: nothing when minimised; the background
-// while a vis plug-in runs; else the visualisation LEDVisual names. Then the
-// overlay when LEDOverlay is set, and the frame is presented.
+// while a vis plug-in runs; else the visualisation LEDVisual names, drawn
+// from silence while Stopped. Then the overlay when LEDOverlay is set, and
+// the frame is presented.
 DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources);
 
 // Posted to the display thread when a new track starts.

@@ -16,15 +16,18 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QPushButton>
+#include <QScreen>
 #include <QShortcut>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <chrono>
 #include <cstring>
 #include <thread>
 
+#include "app/start_up.h"
 #include "config/settings.h"
 #include "engine/vis_queue.h"
 #include "playlist/playlist.h"
@@ -32,6 +35,7 @@
 #include "output/output_system.h"
 #include "playlist/playlist_files.h"
 #include "ui/dial.h"
+#include "ui/menu_marks.h"
 #include "ui/skin_region.h"
 
 namespace kuv {
@@ -45,6 +49,25 @@ constexpr int kTitleLimit = 259;
 QRect toQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
 
 bool isWayland() { return QGuiApplication::platformName().startsWith("wayland"); }
+
+// The editor and the preferences sheet are not built yet: no window of
+// theirs is ever there. Their marks follow what this reports once they are.
+OpenWindows openWindows() { return OpenWindows{}; }
+
+// Sets every item's mark from the state (Qt ticks a checkable item on each
+// click by itself; this puts back what is true).
+void markMenu(QMenu* menu) {
+  for (QAction* action : menu->actions()) {
+    if (QMenu* sub = action->menu()) {
+      markMenu(sub);
+      continue;
+    }
+    if (action->isSeparator()) continue;
+    const MenuMark mark = menuMark(action->data().toInt(), settings, openWindows());
+    action->setCheckable(mark.checkable);
+    action->setChecked(mark.checked);
+  }
+}
 
 }  // namespace
 
@@ -110,7 +133,16 @@ bool MainWindow::createSkin(std::string* error) {
   normalShape_ = regionFromMask(QImage(":/skin/mask_normal.png"));
   shadeShape_ = regionFromMask(QImage(":/skin/mask_winshade.png"));
   setMask(settings.WinShade ? shadeShape_ : normalShape_);
-  move(settings.WindowX, settings.WindowY);
+  // A saved place off every screen (a monitor unplugged since) is brought
+  // back onto the nearest one.
+  std::vector<ScreenArea> screens;
+  for (const QScreen* screen : QGuiApplication::screens()) {
+    const QRect r = screen->availableGeometry();
+    screens.push_back({r.x(), r.y(), r.width(), r.height()});
+  }
+  int32_t x = settings.WindowX, y = settings.WindowY;
+  placeOnScreens(x, y, kWindowWidth, kWindowHeight, screens);
+  move(x, y);
   return true;
 }
 
@@ -152,15 +184,16 @@ void MainWindow::buildMenu() {
   menu_ = new QMenu(this);
   auto add = [this](QMenu* into, const char* text, int32_t command) {
     QAction* action = into->addAction(QString::fromUtf8(text));
+    action->setData(command);
     connect(action, &QAction::triggered, this, [this, command] { run(command); });
     return action;
   };
   add(menu_, "Open File\tAlt+o", CMD_OPEN_FILE);
   add(menu_, "Open Location\tAlt+l", CMD_OPEN_LOCATION);
   menu_->addSeparator();
-  add(menu_, "Playlist Editor", CMD_PLAYLIST_EDITOR)->setCheckable(true);
+  add(menu_, "Playlist Editor", CMD_PLAYLIST_EDITOR);
   add(menu_, "ID3-TAG Editor", CMD_TAG_EDITOR)->setEnabled(false);
-  add(menu_, "Preferences", CMD_PREFERENCES)->setCheckable(true);
+  add(menu_, "Preferences", CMD_PREFERENCES);
   add(menu_, "ShitTest", CMD_VIS_PLUGIN);
   add(menu_, "WinShade", CMD_WINSHADE);
   menu_->addSeparator();
@@ -172,17 +205,15 @@ void MainWindow::buildMenu() {
   add(playback, "Next Track\tCtrl+b", CMD_NEXT);
   playback->addSeparator();
   shuffleAction_ = add(playback, "Shuffle", CMD_SHUFFLE);
-  shuffleAction_->setCheckable(true);
   add(playback, "Repeat Mode", CMD_REPEAT);
   menu_->addSeparator();
   topAction_ = add(menu_, "Always On Top", CMD_ALWAYS_ON_TOP);
-  topAction_->setCheckable(true);
   add(menu_, "About...\tCtrl+h", CMD_ABOUT);
   add(menu_, "Close\tAlt+f4", CMD_CLOSE);
-  connect(menu_, &QMenu::aboutToShow, this, [this] {
-    shuffleAction_->setChecked(settings.ShufflePlay != 0);
-    topAction_->setChecked(settings.AlwaysOnTop != 0);
-  });
+  // Marks are read from the state each time the menu opens, so a setting
+  // changed by a hand-over, the remote or a skin button shows as it is.
+  connect(menu_, &QMenu::aboutToShow, this, [this] { markMenu(menu_); });
+  markMenu(menu_);
 }
 
 void MainWindow::addShortcuts() {
@@ -229,7 +260,10 @@ void MainWindow::paintEvent(QPaintEvent* event) {
     const SkinButton& button = mouse_.buttons[id];
     const QRect box = toQRect(button.bounds());
     if (!box.intersects(dirty)) continue;
-    const LookSource look = buttonLook(button, static_cast<SkinButtonId>(id), settings.AlwaysOnTop != 0);
+    const LookSource look = buttonLook(button, static_cast<SkinButtonId>(id), settings.AlwaysOnTop != 0,
+                                       settings.RepeatPlay, settings.ShufflePlay != 0);
+    if (id == kButtonRepeat) drawnRepeat_ = settings.RepeatPlay;
+    if (id == kButtonShuffle) drawnShuffle_ = settings.ShufflePlay;
     const QPixmap& from = look.transport ? transport_ : windowButtons_;
     if (button.partCount > 1) {
       QRegion clip;
@@ -330,6 +364,17 @@ void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
   apply(e);
 }
 
+// The wheel over the dial turns the volume, as on a volume knob.
+void MainWindow::wheelEvent(QWheelEvent* event) {
+  const QPoint p = event->position().toPoint();
+  if (settings.WinShade || !insideDial(p.x(), p.y())) {
+    event->ignore();
+    return;
+  }
+  dialWheelAngle(event->angleDelta().y());
+  event->accept();
+}
+
 void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
   if (event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -374,11 +419,19 @@ void MainWindow::closeWindow() { close(); }
 
 void MainWindow::minimiseWindow() { showMinimized(); }
 
-void MainWindow::applyAlwaysOnTop(bool onTop) {
-  const QPoint at = pos();
-  setWindowFlag(Qt::WindowStaysOnTopHint, onTop);
-  move(at);
+void MainWindow::bringForward() {
+  if (isMinimized()) setWindowState(windowState() & ~Qt::WindowMinimized);
   show();
+  raise();
+  activateWindow();
+}
+
+void MainWindow::applyAlwaysOnTop(bool onTop) {
+  // QWidget::setWindowFlag would destroy and re-create the native window
+  // (taskbars see it vanish and come back): the widget only records the
+  // flag, and the live window changes its stacking hint in place.
+  overrideWindowFlags(onTop ? windowFlags() | Qt::WindowStaysOnTopHint : windowFlags() & ~Qt::WindowStaysOnTopHint);
+  if (QWindow* window = windowHandle()) window->setFlag(Qt::WindowStaysOnTopHint, onTop);
   update(toQRect(mouse_.buttons[kButtonAlwaysOnTop].bounds()));
 }
 
@@ -400,7 +453,17 @@ void MainWindow::run(int32_t command) {
 }
 
 // The display thread reads the playback state without the UI thread's help.
-void MainWindow::afterEvent() { sharedState_.store(player_.state.playbackState); }
+void MainWindow::afterEvent() {
+  sharedState_.store(player_.state.playbackState);
+  // An open menu follows a change that arrives meanwhile (a hand-over).
+  if (menu_ && menu_->isVisible()) markMenu(menu_);
+  if (dialStarted_) dialPlaybackState(player_.state.playbackState);
+  // Repeat and Shuffle also change from the menu, which repaints nothing.
+  if (settings.RepeatPlay != drawnRepeat_ || settings.ShufflePlay != drawnShuffle_) {
+    update(toQRect(mouse_.buttons[kButtonRepeat].bounds()));
+    update(toQRect(mouse_.buttons[kButtonShuffle].bounds()));
+  }
+}
 
 void MainWindow::signalNewTrack() {
   if (displayStarted_) kuv::signalNewTrack();

@@ -43,6 +43,7 @@ class MainWindow final : public QWidget, public WindowActions {
   bool askLocation(std::string& text) override;
   void closeWindow() override;
   void minimiseWindow() override;
+  void bringForward() override;
   void applyAlwaysOnTop(bool onTop) override;
   void applyShape(bool winShade) override;
   void signalNewTrack() override;
@@ -53,6 +54,7 @@ class MainWindow final : public QWidget, public WindowActions {
   void mousePressEvent(QMouseEvent* event) override;
   void mouseMoveEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
+  void wheelEvent(QWheelEvent* event) override;
   void dragEnterEvent(QDragEnterEvent* event) override;
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
@@ -95,6 +97,10 @@ class MainWindow final : public QWidget, public WindowActions {
   // The lit part of the dial as its worker last computed it.
   std::atomic<int32_t> dialLit_{0};
   std::atomic<int32_t> dialMode_{0};
+  // The repeat and shuffle looks last painted, so a change from the menu
+  // repaints those buttons.
+  int32_t drawnRepeat_ = -1;
+  int32_t drawnShuffle_ = -1;
   QTimer dialTimer_;
 };
 

@@ -228,6 +228,8 @@ int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam) {
     stopPlayback(w);
     return 1;
   }
+  // No start was reported for it: the display still names the track before.
+  if (lParam == kTrackNoAudio) w.window.signalNewTrack();
   if (settings.RepeatPlay == 2) {
     std::string path;
     if (currentPath(path)) {
@@ -258,6 +260,9 @@ void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
     if (entryCount() == 0) stopPlayback(w);
     return;
   }
+  // Nothing of it started, so the display would go on naming the track
+  // before; it names the entry tried instead.
+  w.window.signalNewTrack();
   // An entry that cannot be opened is passed over as if it had ended; once
   // a whole round of the list has failed, playback stops.
   if (++w.state.failedOpens >= entryCount()) {
@@ -325,6 +330,10 @@ int32_t handleHandOver(PlayerWindow& w, int32_t code, int32_t value, const std::
     case HANDOVER_START:
       selectEntry(0);
       handleCommand(w, CMD_PLAY_CURRENT);
+      w.window.bringForward();
+      break;
+    case HANDOVER_RAISE:
+      w.window.bringForward();
       break;
     default:
       break;

@@ -71,6 +71,8 @@ struct WindowActions {
   virtual bool askLocation(std::string& text) = 0;
   virtual void closeWindow() = 0;
   virtual void minimiseWindow() {}
+  // Shows the window in front of the others, restored when minimised.
+  virtual void bringForward() {}
   virtual void applyAlwaysOnTop(bool onTop) { (void)onTop; }
   virtual void applyShape(bool winShade) { (void)winShade; }
   virtual void refreshEditor() {}
@@ -127,7 +129,8 @@ void onOpenFailed(PlayerWindow& w, intptr_t lParam);
 // Names dropped on the window, in drop order.
 void handleDrop(PlayerWindow& w, const std::vector<std::string>& names);
 
-// A step of a second instance's hand-over; always 1.
+// A step of a second instance's hand-over; always 1. The start step and
+// HANDOVER_RAISE bring the window forward.
 int32_t handleHandOver(PlayerWindow& w, int32_t code, int32_t value, const std::string& text);
 
 // A query message: true with the answer, false for a message that is no

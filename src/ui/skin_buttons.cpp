@@ -155,7 +155,8 @@ MouseEffects mouseRelease(MouseState& m) {
 
 bool rightPressOnDial(int32_t x, int32_t y) { return insideDial(x, y); }
 
-LookSource buttonLook(const SkinButton& button, SkinButtonId id, bool alwaysOnTop) {
+LookSource buttonLook(const SkinButton& button, SkinButtonId id, bool alwaysOnTop, int32_t repeatPlay,
+                      bool shufflePlay) {
   const int32_t pressed = button.pressed ? 1 : 0;
   const SkinRect box = button.bounds();
   switch (id) {
@@ -166,7 +167,11 @@ LookSource buttonLook(const SkinButton& button, SkinButtonId id, bool alwaysOnTo
     case kButtonClose:
       return {false, 30, 30 * pressed};
     case kButtonShuffle:
-      return {true, box.left - 25, 14 + 26 * pressed};
+      return {true, box.left - 25, 14 + 26 * pressed + (shufflePlay ? kLitLooksRow : 0)};
+    case kButtonRepeat:
+      if (repeatPlay == 0) return {true, box.left - 25, 26 * pressed};
+      // Any other value repeats the track, as the player treats it.
+      return {true, repeatPlay == 1 ? box.left - 25 : kRepeatTrackLookX, kLitLooksRow + 26 * pressed};
     default:
       return {true, box.left - 25, 26 * pressed};
   }

@@ -79,6 +79,13 @@ struct LookSource {
   bool transport;  // from the transport bitmap, else the window-button one
   int32_t x, y;    // top-left of the look in that bitmap
 };
-LookSource buttonLook(const SkinButton& button, SkinButtonId id, bool alwaysOnTop);
+// Repeat and Shuffle have lit looks in the transport bitmap's spare rows:
+// repeat-list and shuffle-on 52 rows below their plain looks, repeat-track
+// beside repeat-list at x 168 (its word lit and a "1" after it).
+constexpr int32_t kLitLooksRow = 52;
+constexpr int32_t kRepeatTrackLookX = 168;
+// repeatPlay as in the settings: 0 off, 1 the list, 2 the track.
+LookSource buttonLook(const SkinButton& button, SkinButtonId id, bool alwaysOnTop, int32_t repeatPlay,
+                      bool shufflePlay);
 
 }  // namespace kuv

@@ -153,7 +153,7 @@ TEST(InstanceChannel, HandOverArrivesInOrderWithTextsIntact) {
   const std::vector<std::string> args = {"/music/with spaces/01 - intro.mp3", "/música/日本語/🎵.mp2", longest,
                                          "http://radio.example/stream?a=1&b=2"};
   std::string error = "stale";
-  ASSERT_TRUE(handOverArguments(name, args, &error));
+  ASSERT_EQ(handOverArguments(name, args, &error), HandOverResult::kTaken);
   EXPECT_EQ(error, "");
 
   const std::vector<InstanceRequest> seen = recorder.seen();
@@ -170,6 +170,59 @@ TEST(InstanceChannel, HandOverArrivesInOrderWithTextsIntact) {
   EXPECT_EQ(seen.back().text, "");
 }
 
+// A second start that reached the running player never goes its own way:
+// it waits for a busy receiver (telling the user once), stops at a step
+// that is refused, and with nothing to hand over only asks for the window.
+TEST(InstanceChannel, HandOverWaitsForABusyReceiverAndReportsARefusal) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> args;
+    uint32_t refusedCode;  // answered 0; anything else answers 1
+    bool busyAtFirst;      // the first step is held until the slow note
+    HandOverResult expected;
+    std::vector<uint32_t> codesSeen;
+  };
+  const std::vector<Case> cases = {
+      {"nothing to play raises the window", {}, 99, false, HandOverResult::kTaken, {HANDOVER_RAISE}},
+      {"all taken", {"/a.mp3"}, 99, false, HandOverResult::kTaken, {HANDOVER_CLEAR, HANDOVER_ADD, HANDOVER_START}},
+      {"a refused name ends it", {"/a.mp3", "/b.mp3"}, HANDOVER_ADD, false, HandOverResult::kNotTaken,
+       {HANDOVER_CLEAR, HANDOVER_ADD}},
+      {"a refused start", {"/a.mp3"}, HANDOVER_START, false, HandOverResult::kNotTaken,
+       {HANDOVER_CLEAR, HANDOVER_ADD, HANDOVER_START}},
+      {"a busy receiver is waited for", {"/a.mp3"}, 99, true, HandOverResult::kTaken,
+       {HANDOVER_CLEAR, HANDOVER_ADD, HANDOVER_START}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::mutex lock;
+    std::condition_variable changed;
+    bool released = !c.busyAtFirst;
+    Recorder recorder;
+    recorder.answer = [&](const InstanceRequest& request) {
+      std::unique_lock<std::mutex> guard(lock);
+      changed.wait(guard, [&] { return released; });
+      return request.code == c.refusedCode ? 0 : 1;
+    };
+    InstanceServer server;
+    const std::string name = uniqueName();
+    ASSERT_TRUE(server.listen(name, recorder.handler()));
+    int notes = 0;
+    std::string error;
+    const HandOverResult result = handOverArguments(name, c.args, &error, [&] {
+      ++notes;
+      std::lock_guard<std::mutex> guard(lock);
+      released = true;
+      changed.notify_all();
+    });
+    EXPECT_EQ(result, c.expected);
+    EXPECT_EQ(notes, c.busyAtFirst ? 1 : 0);
+    EXPECT_EQ(error, result == HandOverResult::kTaken ? "" : "the running instance did not take the arguments");
+    std::vector<uint32_t> codes;
+    for (const InstanceRequest& r : recorder.seen()) codes.push_back(r.code);
+    EXPECT_EQ(codes, c.codesSeen);
+  }
+}
+
 TEST(InstanceChannel, HandOverSkipsAnArgumentTooLongToSendAndSaysSo) {
   Recorder recorder;
   InstanceServer server;
@@ -178,7 +231,8 @@ TEST(InstanceChannel, HandOverSkipsAnArgumentTooLongToSendAndSaysSo) {
 
   const std::string tooLong = "/deep/" + std::string(kMaxTextBytes, 'y');
   std::string error;
-  ASSERT_TRUE(handOverArguments(name, {"/a.mp3", tooLong, std::string("nul\0byte", 8), "/b.mp3"}, &error));
+  ASSERT_EQ(handOverArguments(name, {"/a.mp3", tooLong, std::string("nul\0byte", 8), "/b.mp3"}, &error),
+            HandOverResult::kTaken);
   EXPECT_NE(error.find("longer than 4095 bytes: /deep/yyy"), std::string::npos) << error;
   EXPECT_NE(error.find("NUL byte: nul"), std::string::npos) << error;
   EXPECT_LT(error.size(), 300u) << "the note shows the start of the argument, not all of it";
@@ -514,7 +568,7 @@ TEST(InstanceChannel, StalledAndLingeringPeersDoNotDelayOthers) {
     const auto queried = std::chrono::steady_clock::now();
     EXPECT_LT(queried - start, std::chrono::seconds(5));
     std::string error;
-    EXPECT_TRUE(handOverArguments(name, {"/a.mp3"}, &error)) << error;
+    EXPECT_EQ(handOverArguments(name, {"/a.mp3"}, &error), HandOverResult::kTaken) << error;
     EXPECT_LT(std::chrono::steady_clock::now() - queried, std::chrono::seconds(5));
 
     for (const int fd : peers) {
@@ -652,9 +706,9 @@ TEST(InstanceChannel, ClientAgainstNoServerFailsCleanly) {
   EXPECT_FALSE(client.request(query(MW_GET_VOLUME, 0), result));
   EXPECT_EQ(result, 77);
   std::string error;
-  EXPECT_FALSE(handOverArguments(name, {"/a.mp3"}, &error));
+  EXPECT_EQ(handOverArguments(name, {"/a.mp3"}, &error), HandOverResult::kNoInstance);
   EXPECT_EQ(error, "no running instance to take the arguments");
-  EXPECT_FALSE(handOverArguments(name, {}, nullptr));
+  EXPECT_EQ(handOverArguments(name, {}, nullptr), HandOverResult::kNoInstance);
 }
 
 TEST(InstanceChannel, ClientRefusesTextItCannotSendAndStaysConnected) {
@@ -732,7 +786,7 @@ TEST(InstanceChannel, ClientFailsOnAShortOrMissingAnswer) {
     if (fd >= 0) ::close(fd);
   });
   std::string error;
-  EXPECT_FALSE(handOverArguments(name, {"/a.mp3"}, &error));
+  EXPECT_EQ(handOverArguments(name, {"/a.mp3"}, &error), HandOverResult::kNotTaken);
   EXPECT_EQ(error, "the running instance did not take the arguments");
   dropper.join();
   ::close(again);

@@ -110,7 +110,9 @@ TEST_F(KuvDecodePlaylist, ListShowsLinesLengthsAndTheTotal) {
   EXPECT_NE(out.find("1> "), std::string::npos) << out;
   EXPECT_NE(out.find("2> b.mp2  [00:00:"), std::string::npos) << out;
   EXPECT_NE(out.find("3> live  [--:--:--]"), std::string::npos) << out;
-  EXPECT_NE(out.find("Error Adding Directory: " + dir_ + "/missing.mp3"), std::string::npos) << out;
+  EXPECT_NE(out.find("1 entry of " + dir_ + "/list.m3u could not be found:\n" + dir_ + "/missing.mp3"),
+            std::string::npos)
+      << out;
   // The URL has no length, so neither has the whole.
   EXPECT_NE(out.find("Playtime: Unknown"), std::string::npos) << out;
 }
@@ -404,7 +406,7 @@ TEST_F(KuvDecodePlaylist, NamesAndTagsReachTheTerminalEscaped) {
       {"--list: a tag", "--list tagged.mp3", {"1> \\x1b]0;owned\\x07\\x1b[2J / Caf\xc3\xa9\\xc2\\x9b  ["}},
       {"--list: a file name", "--list '" + red + "'", {"1> \\x1b[31mred.mp3  ["}},
       {"--list: a message naming a playlist value", "--list '" + dir_ + "/list.pls'",
-       {"Error Adding Directory: " + shownGone + "\n"}},
+       {"1 entry of " + dir_ + "/list.pls could not be found:\n" + shownGone + "\n"}},
       {"--info: a file name", "--info '" + red + "'", {shownRed + "\n", "layer: III"}},
       {"playing: an input that failed", "-q -o /dev/null '" + gone + "'",
        {"Error Adding Directory: " + shownGone + "\n", "kuv-decode: " + shownGone + ": cannot open\n"}},

@@ -86,6 +86,7 @@ class SettingsTest : public ::testing::Test {
 };
 
 TEST_F(SettingsTest, EveryKeyTakesItsDefaultWithoutAFile) {
+  put(exe_ + "kuv.ini", "");  // portable: the folders default to the program's
   Settings s = garbage();
   ASSERT_TRUE(kuv::loadSettingsFrom(s, dir_ + "missing.ini", exe_));
   EXPECT_EQ(s.AudioOutputSystem, 0);
@@ -107,7 +108,7 @@ TEST_F(SettingsTest, EveryKeyTakesItsDefaultWithoutAFile) {
   EXPECT_EQ(s.AutoPlayOnOpen, 1);
   EXPECT_EQ(s.MultipleInstances, 0);
   EXPECT_EQ(s.DownloadOption, 0);
-  EXPECT_STREQ(s.InternetDLDir, exe_.c_str());  // the program folder is writable here
+  EXPECT_STREQ(s.InternetDLDir, exe_.c_str());
   EXPECT_EQ(s.DownloadPlayAfterSave, 0);
   EXPECT_STREQ(s.PreviousDir, exe_.c_str());
   EXPECT_EQ(s.ShowSplashScreen, 1);
@@ -439,37 +440,40 @@ TEST_F(SettingsTest, SavingIntoAMissingFolderDoesNothing) {
   EXPECT_FALSE(std::filesystem::exists(dir_ + "absent"));
 }
 
-TEST_F(SettingsTest, FolderDefaultsFallBackToXdgFoldersWhenProgramFolderIsNotWritable) {
-  const std::string downloads = dir_ + "dl";
-  const std::string music = dir_ + "music";
+TEST_F(SettingsTest, FolderDefaultsAreTheProgramFolderOnlyInPortableUse) {
+  const std::string downloads = dir_ + "Fetched";
+  const std::string music = dir_ + "Tunes";
+  std::filesystem::create_directories(downloads);
+  std::filesystem::create_directories(music);
+  std::filesystem::create_directories(dir_ + "config");
+  put(dir_ + "config/user-dirs.dirs", "XDG_DOWNLOAD_DIR=\"$HOME/Fetched\"\nXDG_MUSIC_DIR=\"$HOME/Tunes\"\n");
   EnvOverride home("HOME", dir_.c_str());
   EnvOverride config("XDG_CONFIG_HOME", (dir_ + "config").c_str());
-  EnvOverride download("XDG_DOWNLOAD_DIR", downloads.c_str());
-  EnvOverride musicDir("XDG_MUSIC_DIR", music.c_str());
+  EnvOverride download("XDG_DOWNLOAD_DIR", nullptr);
+  EnvOverride musicDir("XDG_MUSIC_DIR", nullptr);
 
-  EXPECT_EQ(kuv::defaultDownloadFolder(exe_), exe_);
-  EXPECT_EQ(kuv::defaultPreviousFolder(exe_), exe_);
-
-  // A folder that does not exist is not writable, even for root.
-  const std::string gone = dir_ + "gone/";
-  EXPECT_EQ(kuv::defaultDownloadFolder(gone), downloads + "/");
-  EXPECT_EQ(kuv::defaultPreviousFolder(gone), music + "/");
+  // Installed per user (--prefix ~/.local): the bin folder is writable, and
+  // still no place to browse for music or to save streams in.
+  ASSERT_TRUE(kuv::platform::isWritableFolder(exe_));
   Settings s = garbage();
-  kuv::loadSettingsFrom(s, path_, gone);
+  kuv::loadSettingsFrom(s, path_, exe_);
   EXPECT_EQ(std::string(s.InternetDLDir), downloads + "/");
   EXPECT_EQ(std::string(s.PreviousDir), music + "/");
-  EXPECT_EQ(std::string(s.OutputPluginDir), gone);  // plug-ins sit beside the program regardless
+  EXPECT_EQ(std::string(s.OutputPluginDir), exe_);  // plug-ins sit beside the program regardless
 
-  {
-    // No XDG folder configured: the home folder.
-    EnvOverride noDownload("XDG_DOWNLOAD_DIR", nullptr);
-    EXPECT_EQ(kuv::defaultDownloadFolder(gone), dir_);
-  }
+  // A file that an earlier run saved with those folders gets the right ones.
+  put(path_, "[kuv]\nInternetDLDir=" + exe_ + "\nPreviousDir=" + exe_ + "\n");
+  kuv::loadSettingsFrom(s, path_, exe_);
+  EXPECT_EQ(std::string(s.InternetDLDir), downloads + "/");
+  EXPECT_EQ(std::string(s.PreviousDir), music + "/");
 
-  if (geteuid() == 0) GTEST_SKIP() << "root may write a read-only folder";
-  ASSERT_EQ(chmod(exe_.c_str(), 0555), 0);
-  EXPECT_EQ(kuv::defaultDownloadFolder(exe_), downloads + "/");
-  EXPECT_EQ(kuv::defaultPreviousFolder(exe_), music + "/");
+  // Portable: a kuv.ini beside the program keeps everything there.
+  put(exe_ + "kuv.ini", "");
+  kuv::loadSettingsFrom(s, exe_ + "kuv.ini", exe_);
+  EXPECT_EQ(std::string(s.InternetDLDir), exe_);
+  EXPECT_EQ(std::string(s.PreviousDir), exe_);
+  kuv::loadSettingsFrom(s, path_, exe_);
+  EXPECT_EQ(std::string(s.PreviousDir), exe_);
 }
 
 TEST_F(SettingsTest, FileBesideTheProgramIsPreferred) {

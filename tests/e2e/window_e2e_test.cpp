@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <memory>
@@ -36,7 +37,7 @@ constexpr uint32_t kCdBytesPerSecond = 44100 * 4;
 
 // Button centres in window coordinates.
 constexpr int kCloseX = 8, kCloseY = 8;
-constexpr int kPlayX = 57, kPauseX = 81, kStopX = 104, kTransportY = 94;
+constexpr int kPlayX = 57, kPauseX = 81, kStopX = 104, kNextX = 147, kTransportY = 94;
 
 std::string samplePath() { return std::string(KUV_SOURCE_DIR) + "/resources/samples/kuv-sample.mp3"; }
 
@@ -362,6 +363,134 @@ TEST_F(KuvWindowTest, SecondStartHandsOverItsNames) {
   EXPECT_TRUE(exitsWithZero());
 }
 
+TEST_F(KuvWindowTest, SecondStartDuringAnErrorBoxKeepsItsFile) {
+  const std::string other = kuv::test::fixturePath("mpeg2.mp3");
+  const int otherFrames = framesOf(other, session_.folder());
+  ASSERT_GT(otherFrames, 0) << "kuv-decode --info " << other << " gave no frame count";
+
+  // The first start stops at a box about a missing name, before its window.
+  ASSERT_TRUE(session_.start(env_, {session_.folder() + "/missing.mp3", samplePath()}));
+  std::string box;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::vector<std::string> ids = pointer_->windowsNamed("^Error\\.\\.\\.$");
+        if (!ids.empty()) box = ids.front();
+        return !box.empty();
+      },
+      20s, 200ms))
+      << "no error box about the missing name";
+  ASSERT_TRUE(pointer_->windowsNamed(kTitlePattern).empty());
+
+  // The second start waits for it, however long the box stays open...
+  Child second;
+  const std::string secondErr = session_.folder() + "/second.stderr";
+  ASSERT_TRUE(second.start({KUV_BIN, other}, env_, "", secondErr));
+  ASSERT_TRUE(waitFor([&] { return kuv::test::readFile(secondErr).find("waiting") != std::string::npos; }, 20s))
+      << "the second start did not say it waits: " << kuv::test::readFile(secondErr);
+  EXPECT_TRUE(second.running());
+
+  // ...and once the box is answered, its file is the one that plays.
+  ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", box, "key", "Return"}));
+  const std::optional<int> status = second.wait(20s);
+  ASSERT_TRUE(status.has_value()) << "the second start did not end once the box was answered";
+  EXPECT_EQ(*status, 0) << kuv::test::readFile(secondErr);
+  ASSERT_TRUE(queryBecomes("total-frames", std::to_string(otherFrames), 20s));
+  ASSERT_TRUE(queryBecomes("state", "0"));
+  EXPECT_EQ(pointer_->windowsNamed(kTitlePattern).size(), 1u) << "the second kuv opened a window of its own";
+
+  const std::vector<std::string> windows = pointer_->windowsNamed(kTitlePattern);
+  ASSERT_FALSE(windows.empty());
+  ASSERT_TRUE(pointer_->click(windows.front(), kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+TEST_F(KuvWindowTest, NextWhilePausedPlaysTheNextTrackAndPauseWorksOnIt) {
+  const std::string other = kuv::test::fixturePath("mpeg2.mp3");
+  const int otherFrames = framesOf(other, session_.folder());
+  ASSERT_GT(otherFrames, 0) << "kuv-decode --info " << other << " gave no frame count";
+  const std::string window = startWindow({samplePath(), other});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+  ASSERT_TRUE(pointer_->click(window, kPauseX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "1"));
+
+  ASSERT_TRUE(pointer_->click(window, kNextX, kTransportY));
+  ASSERT_TRUE(queryBecomes("total-frames", std::to_string(otherFrames)));
+  ASSERT_TRUE(queryBecomes("state", "0"));
+  EXPECT_EQ(query(env_, "sample-rate"), "22050");
+  ASSERT_TRUE(pointer_->click(window, kPauseX, kTransportY));
+  ASSERT_TRUE(queryBecomes("state", "1")) << "Pause does nothing on the track that Next started";
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+// With a window manager: what only a managed desktop shows.
+class KuvManagedWindowTest : public KuvWindowTest {
+ protected:
+  static void SetUpTestSuite() {
+    KuvWindowTest::SetUpTestSuite();
+    if (!server_) return;
+    wmFolder_ = new std::string(kuv::test::makeTempFolder());
+    Environment env = baseEnvironment(*wmFolder_);
+    env["DISPLAY"] = server_->display();
+    wm_ = new Child;
+    if (!wm_->start({"openbox"}, env)) return;
+    // The manager announces itself on the root window once it runs.
+    waitFor([&] { return kuv::e2e::run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env).out.find("window id") !=
+                         std::string::npos; },
+            20s, 200ms);
+  }
+  static void TearDownTestSuite() {
+    delete wm_;  // stops it
+    wm_ = nullptr;
+    if (wmFolder_) kuv::test::removeTree(*wmFolder_);
+    delete wmFolder_;
+    wmFolder_ = nullptr;
+    KuvWindowTest::TearDownTestSuite();
+  }
+  void SetUp() override {
+    KuvWindowTest::SetUp();
+    ASSERT_TRUE(wm_ && wm_->running()) << "openbox did not start";
+  }
+
+  static Child* wm_;
+  static std::string* wmFolder_;
+};
+
+Child* KuvManagedWindowTest::wm_ = nullptr;
+std::string* KuvManagedWindowTest::wmFolder_ = nullptr;
+
+TEST_F(KuvManagedWindowTest, APlaceOffScreenComesBackAndASecondStartRestoresTheWindow) {
+  // Saved on a monitor that is gone: the window comes back onto the screen.
+  std::string ini = kuv::test::readFile(session_.iniPath());
+  ini.replace(ini.find("WindowX=100"), 11, "WindowX=9000");
+  ini.replace(ini.find("WindowY=100"), 11, "WindowY=-900");
+  ASSERT_TRUE(kuv::test::writeFile(session_.iniPath(), ini));
+  const std::string window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  const RunResult screen = kuv::e2e::run({"xdotool", "getdisplaygeometry"}, env_);
+  int screenWidth = 0, screenHeight = 0;
+  ASSERT_EQ(std::sscanf(screen.out.c_str(), "%d %d", &screenWidth, &screenHeight), 2) << describe(screen);
+  const Geometry g = geometryOf(window);
+  EXPECT_GE(g.x, 0);
+  EXPECT_GE(g.y, 0);
+  EXPECT_LE(g.x + g.width, screenWidth);
+  EXPECT_LE(g.y + g.height, screenHeight);
+
+  // Minimised, then started again with nothing to play: it comes back.
+  ASSERT_TRUE(pointer_->xdotool({"windowminimize", "--sync", window}));
+  ASSERT_TRUE(waitFor([&] { return pointer_->windowsNamed(kTitlePattern).empty(); }, 10s))
+      << "the window did not minimise";
+  const RunResult again = kuv::e2e::run({KUV_BIN}, env_, 20s);
+  EXPECT_EQ(again.status, 0) << describe(again);
+  EXPECT_TRUE(waitFor([&] { return !pointer_->windowsNamed(kTitlePattern).empty(); }, 10s))
+      << "a second start left the window minimised";
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
 TEST_F(KuvWindowTest, DraggedWindowKeepsItsShapeAndPlace) {
   std::string window = startWindow({});
   ASSERT_FALSE(window.empty());
@@ -404,6 +533,89 @@ TEST_F(KuvWindowTest, DraggedWindowKeepsItsShapeAndPlace) {
   EXPECT_EQ(g.y, moved.y);
   ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
   EXPECT_TRUE(exitsWithZero());
+}
+
+// Always On Top changes the live window's stacking hint: the window is
+// never unmapped or destroyed (a taskbar would see it vanish).
+TEST_F(KuvWindowTest, AlwaysOnTopKeepsTheSameLiveWindow) {
+  const std::string window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  const Geometry g = geometryOf(window);
+  // The button's pixels, to see each toggle arrive.
+  constexpr int kTopLeft = 5, kTopTop = 52, kTopRight = 19, kTopBottom = 65;
+  Screenshot shot;
+  std::string error;
+  auto buttonLook = [&] {
+    std::vector<int> look;
+    for (int y = kTopTop; y < kTopBottom; ++y)
+      for (int x = kTopLeft; x < kTopRight; ++x) {
+        const Rgb c = shot.at(g.x + x, g.y + y);
+        look.insert(look.end(), {c.r, c.g, c.b});
+      }
+    return look;
+  };
+  ASSERT_TRUE(waitFor(
+      [&] { return shot.take(env_, session_.folder(), &error) && !shot.at(g.x + 200, g.y + 50).white(); }, 10s,
+      200ms))
+      << error;
+  const std::vector<int> off = buttonLook();
+
+  // xev reports the window's map, unmap and destroy events (line by line:
+  // it is stopped by a signal); a move shows that it listens before the
+  // button is pressed.
+  // A second one on the root window sees the hint go to the window manager.
+  const std::string events = session_.folder() + "/xev.txt";
+  const std::string rootEvents = session_.folder() + "/xev-root.txt";
+  Child xev, rootXev;
+  ASSERT_TRUE(xev.start({"stdbuf", "-oL", "xev", "-id", window, "-event", "structure"}, env_, events));
+  ASSERT_TRUE(rootXev.start({"stdbuf", "-oL", "xev", "-root", "-event", "structure", "-event", "substructure"}, env_,
+                            rootEvents));
+  int moves = 0;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        // To and fro: a move to where the window already is reports nothing.
+        pointer_->xdotool({"windowmove", window, std::to_string(g.x + (++moves % 2)), std::to_string(g.y)});
+        return kuv::test::readFile(events).find("ConfigureNotify") != std::string::npos &&
+               kuv::test::readFile(rootEvents).find("ConfigureNotify") != std::string::npos;
+      },
+      10s, 300ms))
+      << "xev saw no move of window " << window;
+  const Geometry at = geometryOf(window);
+
+  const int x = (kTopLeft + kTopRight) / 2, y = (kTopTop + kTopBottom) / 2;
+  ASSERT_TRUE(pointer_->click(window, x, y));
+  EXPECT_TRUE(waitFor([&] { return shot.take(env_, session_.folder(), &error) && buttonLook() != off; }, 10s, 200ms))
+      << "the Always On Top button did not light " << error;
+  char hexId[32];
+  std::snprintf(hexId, sizeof hexId, "window 0x%lx,", std::stoul(window));
+  EXPECT_TRUE(waitFor(
+      [&] {
+        const std::string seen = kuv::test::readFile(rootEvents);
+        for (size_t at = seen.find("ClientMessage"); at != std::string::npos; at = seen.find("ClientMessage", at + 1)) {
+          const std::string event = seen.substr(at, seen.find("\n\n", at) - at);
+          if (event.find(hexId) != std::string::npos && event.find("(_NET_WM_STATE)") != std::string::npos) return true;
+        }
+        return false;
+      },
+      5s))
+      << "no _NET_WM_STATE request for " << hexId << " reached the root window";
+  ASSERT_TRUE(pointer_->click(window, x, y)) << "window " << window << " is gone after one toggle";
+  EXPECT_TRUE(waitFor([&] { return shot.take(env_, session_.folder(), &error) && buttonLook() == off; }, 10s, 200ms))
+      << "the Always On Top button did not go dark again " << error;
+  xev.stop();
+  rootXev.stop();
+
+  const std::string seen = kuv::test::readFile(events);
+  EXPECT_EQ(seen.find("UnmapNotify"), std::string::npos) << seen;
+  EXPECT_EQ(seen.find("DestroyNotify"), std::string::npos) << seen;
+  EXPECT_EQ(pointer_->windowsNamed(kTitlePattern), std::vector<std::string>{window});
+  const Geometry after = geometryOf(window);
+  EXPECT_EQ(after.x, at.x);
+  EXPECT_EQ(after.y, at.y);
+
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+  EXPECT_EQ(kuv::platform::getProfileInt("kuv", "AlwaysOnTop", -1, session_.iniPath()), 0);
 }
 
 // --- The LED panel and the dial -------------------------------------------------------------
@@ -748,11 +960,27 @@ class KuvCommandLineTest : public ::testing::Test {
 };
 
 TEST_F(KuvCommandLineTest, WithoutADisplayPointsToKuvDecode) {
-  // baseEnvironment has no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM.
-  const RunResult r = kuv::e2e::run({KUV_BIN, samplePath()}, env_, 20s);
-  EXPECT_EQ(r.status, 0) << describe(r);
-  EXPECT_NE(r.err.find("Could Not Create Window..."), std::string::npos) << describe(r);
-  EXPECT_NE(r.err.find("kuv-decode"), std::string::npos) << describe(r);
+  // baseEnvironment has no DISPLAY, WAYLAND_DISPLAY or QT_QPA_PLATFORM; the
+  // others name displays nobody serves, which Qt would answer with an abort.
+  const struct {
+    const char* variable;
+    const char* value;
+    const char* reason;
+  } cases[] = {
+      {nullptr, nullptr, "There is no display here"},
+      {"DISPLAY", ":987", "The display \":987\" cannot be reached"},
+      {"WAYLAND_DISPLAY", "kuv-test-nowhere-0", "The Wayland display \"kuv-test-nowhere-0\" cannot be reached"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.reason);
+    Environment env = env_;
+    if (c.variable) env[c.variable] = c.value;
+    const RunResult r = kuv::e2e::run({KUV_BIN, samplePath()}, env, 20s);
+    EXPECT_EQ(r.status, 0) << describe(r);
+    EXPECT_NE(r.err.find("Could Not Create Window..."), std::string::npos) << describe(r);
+    EXPECT_NE(r.err.find(c.reason), std::string::npos) << describe(r);
+    EXPECT_NE(r.err.find("kuv-decode"), std::string::npos) << describe(r);
+  }
 }
 
 TEST_F(KuvCommandLineTest, VersionAndHelp) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "engine/input_stream.h"
 #include "output/output_system.h"
 #include "output/sound_device.h"
 #include "output/clock_pcm.h"
@@ -178,6 +179,45 @@ TEST_F(EngineTest, AFileWithoutFramesStartsNothingAndEnds) {
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
   EXPECT_EQ(kinds(), (std::vector<uint32_t>{ENGINE_PROGRESS, ENGINE_TRACK_ENDED}));
   EXPECT_EQ(asks_.load(), 0) << "no output is opened";
+}
+
+// A track without audio is told once, naming the input; a track the frame
+// reader has already spoken about gets no second box.
+TEST_F(EngineTest, ATrackWithoutAudioIsToldOnce) {
+  std::string longText;
+  while (longText.size() < 40000) longText += "Just some words, no audio in them at all.\n";
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::string title;  // of the one box; "" for none
+    std::string text;   // {f} stands for the file
+  };
+  const Case cases[] = {
+      {"a short text file", "Shopping list\n\neggs\nflour\n", kStreamErrorTitle, "{f} holds no MPEG audio."},
+      {"an empty file", "", kStreamErrorTitle, "{f} is empty: it holds no MPEG audio."},
+      {"a long text file: the frame reader's box only", longText, kSyncErrorTitle, kNotMpegText},
+      {"a file with audio", test::readFile(test::fixturePath("l2_44_joint.mp2")), "", ""},
+  };
+  size_t ended = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string path = folder_ + "/track.mp3";
+    ASSERT_TRUE(test::writeFile(path, c.bytes));
+    const size_t before = boxes_.boxes().size();
+    play(path);
+    ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, ++ended));
+    std::vector<test::RecordedBox> shown = boxes_.boxes();
+    shown.erase(shown.begin(), shown.begin() + static_cast<std::ptrdiff_t>(before));
+    if (c.title.empty()) {
+      EXPECT_TRUE(shown.empty());
+      continue;
+    }
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].title, c.title);
+    std::string text = c.text;
+    if (const size_t at = text.find("{f}"); at != std::string::npos) text.replace(at, 3, path);
+    EXPECT_EQ(shown[0].text, text);
+  }
 }
 
 TEST_F(EngineTest, UnopenableNamesArePostedAsOpenFailures) {

@@ -266,19 +266,6 @@ TEST_F(UrlReaderTest, SmallIcyBody) {
   EXPECT_TRUE(sameBytes(playAll(server_.url("/icy")), r.body));
 }
 
-TEST_F(UrlReaderTest, IcyRefusalIsAnError) {
-  HttpRoute r;
-  r.kind = HttpRoute::Kind::Icy;
-  r.statusLine = "ICY 404 Resource Not Available";
-  r.body = "x";
-  server_.route("/icy", r);
-  EXPECT_EQ(openUrl(reader_, server_.url("/icy")), -1);
-  std::vector<Box> shown = boxes();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].title, kInternetErrorTitle);
-  EXPECT_NE(shown[0].text.find("404"), std::string::npos) << shown[0].text;
-}
-
 // --- Failures while opening ----------------------------------------------
 
 TEST_F(UrlReaderTest, NotFoundIsReportedByOpen) {
@@ -294,14 +281,54 @@ TEST_F(UrlReaderTest, NotFoundIsReportedByOpen) {
   EXPECT_FALSE(reader_.thread.joinable());
 }
 
-TEST_F(UrlReaderTest, ConnectionRefusedIsReportedByOpen) {
-  uint16_t port = HttpTestServer::unusedPort();
+// The one box of a failed URL names the URL and says why, in the server's
+// words where it answered.
+TEST_F(UrlReaderTest, AFailureNamesTheUrlAndTheReason) {
+  HttpRoute redirect;
+  redirect.kind = HttpRoute::Kind::Redirect;
+  redirect.location = server_.url("/gone.mp3");
+  server_.route("/moved.mp3", redirect);
+  HttpRoute icy;
+  icy.kind = HttpRoute::Kind::Icy;
+  icy.statusLine = "ICY 404 Resource Not Available";
+  icy.body = "x";
+  server_.route("/icy", icy);
+  HttpRoute quiet;
+  quiet.kind = HttpRoute::Kind::NoAnswer;
+  server_.route("/quiet", quiet);
+  const uint16_t port = HttpTestServer::unusedPort();
   ASSERT_NE(port, 0);
-  EXPECT_EQ(openUrl(reader_, "http://127.0.0.1:" + std::to_string(port) + "/a.mp3"), -1);
-  std::vector<Box> shown = boxes();
-  ASSERT_EQ(shown.size(), 1u);
-  EXPECT_EQ(shown[0].title, kInternetErrorTitle);
-  EXPECT_FALSE(shown[0].text.empty());
+  struct Case {
+    const char* what;
+    std::string url;
+    std::string reason;  // the whole second line, or a part of it when `part`
+    bool part;
+    int responseTimeoutMs = 15000;
+  };
+  const Case cases[] = {
+      {"a missing file", server_.url("/missing.mp3"), "The server answered 404 Not Found", false},
+      {"a redirect to a missing file", server_.url("/moved.mp3"), "The server answered 404 Not Found", false},
+      {"a Shoutcast refusal", server_.url("/icy"), "The server answered 404 Resource Not Available", false},
+      {"a silent server", server_.url("/quiet"), "No answer from the server within 0.3 seconds.", false, 300},
+      {"a refused connection", "http://127.0.0.1:" + std::to_string(port) + "/a.mp3", "onnect", true},
+  };
+  size_t seen = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    reader_.responseTimeoutMs = c.responseTimeoutMs;
+    EXPECT_EQ(openUrl(reader_, c.url), -1);
+    const std::vector<Box> shown = boxes();
+    ASSERT_EQ(shown.size(), ++seen);
+    EXPECT_EQ(shown.back().title, kInternetErrorTitle);
+    const std::string head = "Could not open " + c.url + "\n";
+    ASSERT_EQ(shown.back().text.compare(0, head.size(), head), 0) << shown.back().text;
+    const std::string reason = shown.back().text.substr(head.size());
+    if (c.part) {
+      EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    } else {
+      EXPECT_EQ(reason, c.reason);
+    }
+  }
 }
 
 TEST_F(UrlReaderTest, OtherSchemesAreRefused) {

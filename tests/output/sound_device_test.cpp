@@ -250,6 +250,32 @@ TEST_F(SoundDeviceTest, OpenFailuresShowOneWarning) {
   }
 }
 
+// Without any sound card no device choice helps: the box says so and names
+// the output that still works. With a card the text stays as it was.
+TEST(SoundDeviceText, NoSoundCardPointsToTheWaveFileOutput) {
+  struct Case {
+    const char* what;
+    int32_t device;
+    const char* pcm;
+    bool noCard;
+  };
+  const Case cases[] = {
+      {"default device, no card", -1, "default", true},
+      {"numbered device, no card", 3, "", true},
+      {"default device, a card", -1, "default", false},
+      {"numbered device, a card", 3, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = kuv::openFailureText("No such file or directory", c.device, c.pcm, c.noCard);
+    const std::string plain = kuv::openFailureText("No such file or directory", c.device, c.pcm);
+    EXPECT_EQ(text.rfind(plain, 0), 0u) << text;  // the reason, the device and what to check stay
+    const bool hinted = text.find("No sound card was found") != std::string::npos;
+    EXPECT_EQ(hinted, c.noCard) << text;
+    EXPECT_EQ(text.find("AudioOutputSystem=1") != std::string::npos, c.noCard) << text;
+  }
+}
+
 TEST_F(SoundDeviceTest, BypassAcmRefusesFormatsTheDeviceLacks) {
   const int32_t s16Only = deviceNumberOf("kuvs16");
   ASSERT_GE(s16Only, 0);

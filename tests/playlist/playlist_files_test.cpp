@@ -178,7 +178,55 @@ TEST_F(PlaylistFilesTest, PlsValuesAreResolvedByTheValueRule) {
   addByName(kAddNormal, list);
   // D:\x.mp3 does not exist: like any missing name it is reported, not added.
   EXPECT_EQ(paths(), (std::vector<std::string>{dir_ + "/music/a.mp3", "http://radio.example/live"}));
-  EXPECT_EQ(texts(boxes), (std::vector<std::string>{"Error Adding Directory: D:\\x.mp3"}));
+  EXPECT_EQ(texts(boxes), (std::vector<std::string>{"1 entry of " + list + " could not be found:\nD:\\x.mp3"}));
+}
+
+// Entries a playlist names that are not there: one box for the whole add,
+// naming each playlist and what it is missing, however many there are.
+TEST_F(PlaylistFilesTest, MissingEntriesAreToldOnceWithTheirPlaylist) {
+  file("a.mp3");
+  std::string thirteen;
+  for (int i = 1; i <= 13; ++i) thirteen += "gone" + std::to_string(i) + ".mp3\n";
+  struct Case {
+    const char* what;
+    std::vector<std::pair<std::string, std::string>> lists;  // name, text; the first is added
+    std::vector<std::string> added;
+    std::string box;  // "" for none; {d} stands for the folder
+  };
+  const Case cases[] = {
+      {"three in an M3U", {{"list.m3u", "x.mp3\na.mp3\nsub/y.mp3\nz.mp3\n"}}, {"a.mp3"},
+       "3 entries of {d}/list.m3u could not be found:\n{d}/x.mp3\n{d}/sub/y.mp3\n{d}/z.mp3"},
+      {"one in a PLS", {{"list.pls", "[playlist]\nFile1=a.mp3\nFile2=x.mp3\nNumberOfEntries=2\n"}}, {"a.mp3"},
+       "1 entry of {d}/list.pls could not be found:\n{d}/x.mp3"},
+      {"thirteen: ten names and the rest counted", {{"many.m3u", thirteen}}, {},
+       "13 entries of {d}/many.m3u could not be found:\n{d}/gone1.mp3\n{d}/gone2.mp3\n{d}/gone3.mp3\n"
+       "{d}/gone4.mp3\n{d}/gone5.mp3\n{d}/gone6.mp3\n{d}/gone7.mp3\n{d}/gone8.mp3\n{d}/gone9.mp3\n"
+       "{d}/gone10.mp3\nand 3 more"},
+      {"nested playlists, each named with its own",
+       {{"top.m3u", "inner.pls\np.mp3\ngone.m3u\n"},
+        {"inner.pls", "[playlist]\nFile1=q.mp3\nFile2=a.mp3\nNumberOfEntries=2\n"}},
+       {"a.mp3"},
+       "1 entry of {d}/inner.pls could not be found:\n{d}/q.mp3\n"
+       "2 entries of {d}/top.m3u could not be found:\n{d}/p.mp3\n{d}/gone.m3u"},
+      {"nothing missing", {{"fine.m3u", "a.mp3\nhttp://radio.example/live\n"}}, {"a.mp3", "http://radio.example/live"},
+       ""},
+  };
+  const auto expand = [this](std::string text) {
+    for (size_t at; (at = text.find("{d}")) != std::string::npos;) text.replace(at, 3, dir_);
+    return text;
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    clearPlaylist();
+    for (const auto& [name, text] : c.lists) file(name, text);
+    MessageRecorder boxes;
+    addByName(kAddNormal, dir_ + "/" + c.lists.front().first);
+    std::vector<std::string> expected;
+    for (const std::string& name : c.added)
+      expected.push_back(name.find("://") == std::string::npos ? dir_ + "/" + name : name);
+    EXPECT_EQ(paths(), expected);
+    EXPECT_EQ(texts(boxes), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{expand(c.box)});
+  }
 }
 
 TEST_F(PlaylistFilesTest, PlsCountRules) {
@@ -358,7 +406,7 @@ TEST_F(PlaylistFilesTest, SavePlsWritesRelativeValuesAndTheCountLast) {
   MessageRecorder boxes;
   ASSERT_EQ(loadPls(list), 1);
   EXPECT_EQ(paths(), before);
-  EXPECT_EQ(texts(boxes), (std::vector<std::string>{"Error Adding Directory: /other/c.mp3"}));
+  EXPECT_EQ(texts(boxes), (std::vector<std::string>{"1 entry of " + list + " could not be found:\n/other/c.mp3"}));
 }
 
 TEST_F(PlaylistFilesTest, SavePlsUpdatesAnExistingFileInPlace) {

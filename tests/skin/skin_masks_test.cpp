@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "ui/skin_buttons.h"
 #include "ui/skin_region.h"
@@ -76,6 +77,53 @@ TEST(SkinMasks, ShadeShapeIsARoundedBar) {
   const SkinRegion inverse = buildRegion(maskOf(skinImage("mask_winshade.png")), 0, 0);
   EXPECT_TRUE(inverse.contains(0, 0));
   EXPECT_FALSE(inverse.contains(10, 10));
+}
+
+// The shaded bar: the program paints the Close button over its corner, so
+// the bar's own lamp and lettering must lie clear of it, or they come out
+// half covered ("[X]UV").
+TEST(SkinArt, ShadedBarKeepsItsLampAndNameClearOfTheCloseButton) {
+  const QImage bar = skinImage("winshade.png").convertToFormat(QImage::Format_RGB32);
+  MouseState m;
+  initSkinButtons(m);
+  const SkinButton& close = m.buttons[kButtonClose];
+  int lettering = 0, lamp = 0, covered = 0;
+  for (int y = 0; y < bar.height(); ++y)
+    for (int x = 0; x < bar.width(); ++x) {
+      const QRgb c = bar.pixel(x, y);
+      const bool light = qRed(c) > 180 && qGreen(c) > 180 && qBlue(c) > 180;  // the name
+      const bool green = qGreen(c) > 150 && qRed(c) < 120;                    // the lamp
+      if (!light && !green) continue;
+      lettering += light, lamp += green;
+      covered += close.contains(x, y);
+    }
+  EXPECT_GT(lettering, 20);
+  EXPECT_GT(lamp, 0);
+  EXPECT_EQ(covered, 0);
+}
+
+// Repeat (off, list, track) and Shuffle (off, on) each look different,
+// pressed or not, where the program takes the looks from.
+TEST(SkinArt, RepeatAndShuffleLooksDifferByMode) {
+  const QImage sheet = skinImage("transport.png").convertToFormat(QImage::Format_RGB32);
+  MouseState m;
+  initSkinButtons(m);
+  for (bool pressed : {false, true}) {
+    for (SkinButtonId id : {kButtonRepeat, kButtonShuffle}) {
+      SkinButton b = m.buttons[id];
+      b.pressed = pressed;
+      const SkinRect box = b.bounds();
+      std::vector<QImage> looks;
+      for (int32_t repeat : {0, 1, 2})
+        for (bool shuffle : {false, true}) {
+          if ((id == kButtonRepeat && shuffle) || (id == kButtonShuffle && repeat != 0)) continue;
+          const LookSource at = buttonLook(b, id, false, repeat, shuffle);
+          looks.push_back(sheet.copy(at.x, at.y, box.right - box.left, box.bottom - box.top));
+        }
+      for (size_t i = 0; i < looks.size(); ++i)
+        for (size_t j = i + 1; j < looks.size(); ++j) EXPECT_NE(looks[i], looks[j]) << id << " " << pressed << " " << i << j;
+    }
+  }
 }
 
 }  // namespace

@@ -272,5 +272,57 @@ TEST_F(DialTest, StartAndStop) {
   EXPECT_EQ(window_.redraws.size(), 2u);
 }
 
+// Stop or the end of the list: the arc goes out and is repainted so; a
+// progress report that was still on its way does not light it again.
+TEST_F(DialTest, StoppedPlaybackLeavesNothingLit) {
+  const struct {
+    int32_t state;
+    int32_t litAfter;  // of a track at 3/4 whose progress arrives after the state
+  } table[] = {{0, 270}, {1, 270}, {2, 0}};
+  for (const auto& row : table) {
+    dialPlaybackState(0);
+    dialProgress(250, 1000);
+    dialPlaybackState(row.state);
+    dialProgress(750, 1000);
+    EXPECT_EQ(dialLitCount(), row.litAfter) << row.state;
+  }
+  dialPlaybackState(0);  // the next track lights from its own progress
+  dialProgress(500, 1000);
+  EXPECT_EQ(dialLitCount(), 180);
+  dialPlaybackState(2);
+  EXPECT_EQ(dialLitCount(), 0);
+  dialPress(213, 35);  // a stopped dial has no track to seek in
+  EXPECT_EQ(window_.seeks, (std::vector<uint32_t>{0}));
+  releaseAndStop();
+  EXPECT_EQ(window_.redraws.back(), std::make_pair(0, kDialPositionMode));
+}
+
+// Each wheel notch moves the volume by one within 0..63 and shows it in
+// volume mode, which the timer ends as after a right click.
+TEST_F(DialTest, WheelTurnsTheVolumeInVolumeMode) {
+  const struct {
+    int32_t from, eighths, to;
+  } table[] = {{20, 120, 21}, {20, -240, 18}, {62, 360, 63}, {1, -600, 0}, {0, 60, 0}, {63, -2000000000, 0}};
+  for (const auto& row : table) {
+    settings.EqVolume = row.from;
+    EXPECT_EQ(dialWheelAngle(row.eighths), row.to) << row.from << " " << row.eighths;
+    EXPECT_EQ(settings.EqVolume, row.to);
+  }
+  EXPECT_EQ(dialMode(), kDialVolumeMode);
+  EXPECT_EQ(window_.timerStarts, 1);
+  settings.EqVolume = 30;
+  dialTimerTick();
+  dialWheelAngle(40);  // a touchpad: a third of a notch at a time
+  dialWheelAngle(40);
+  EXPECT_EQ(settings.EqVolume, 30);
+  EXPECT_EQ(dialWheelAngle(40), 31);
+  EXPECT_TRUE(dialTimerTick());  // the wheel counts as use
+  EXPECT_FALSE(dialTimerTick());
+  EXPECT_EQ(dialMode(), kDialPositionMode);
+  EXPECT_EQ(dialWheel(-5), 26);
+  EXPECT_EQ(dialLitCount(), dialVolumeLitCount(26));
+  EXPECT_TRUE(window_.seeks.empty());
+}
+
 }  // namespace
 }  // namespace kuv

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -320,32 +321,111 @@ long visibleSum(const LedFrame& f) {
   return sum;
 }
 
-TEST(LedPlasma, InRangeMovingAndBrighterFasterWithLouderMusic) {
-  VisFrame quiet = silence(), loud = silence();
-  std::memset(loud.spectrumLeft, 200, 576);
-  std::memset(loud.spectrumRight, 200, 576);
-  PlasmaState qs, ls;
-  initPlasma(qs);
-  initPlasma(ls);
-  LedFrame q1, q2, l1;
-  for (LedFrame* f : {&q1, &q2, &l1}) markPadding(*f);
-  ledPlasma(q1, quiet, qs);
-  const uint32_t quietStep = qs.phase[0];
-  ledPlasma(q2, quiet, qs);
-  ledPlasma(l1, loud, ls);
-  for (const LedFrame* f : {&q1, &q2, &l1}) {
-    EXPECT_TRUE(paddingMarked(*f));
-    for (int y = 0; y < kLedHeight; ++y)
-      for (int x = 0; x < kLedWidth; ++x) ASSERT_TRUE(ledPixel(*f, x, y) >= 10 && ledPixel(*f, x, y) <= 200);
-  }
-  EXPECT_FALSE(sameFrame(q1, q2));
-  EXPECT_GT(visibleSum(l1), visibleSum(q1) * 3 / 2);
-  EXPECT_GT(ls.phase[0], quietStep * 4);
-  ledPlasma(l1, quiet, ls);  // loudness fades rather than drops
-  EXPECT_TRUE(ls.energy > 0 && ls.energy < 255);
+// A waveform whose mean absolute sample is `mean` (of 128, full scale).
+VisFrame waveOf(int mean) {
+  VisFrame v = silence();
+  for (int i = 0; i < 576; ++i) v.waveformLeft[i] = v.waveformRight[i] = static_cast<int8_t>(i % 2 ? mean : -mean);
+  return v;
 }
 
-TEST(LedSpectrum, BarsFromSubbandsLogScaledPeaksHoldThenFall) {
+// The plasma follows the music: louder is brighter and faster, silence is
+// dim and slow, and a loud beat fades rather than drops.
+TEST(LedPlasma, BrightnessAndSpeedFollowTheLevel) {
+  const int means[] = {0, 4, 13, 64, 127};  // silence, -30, -20, -6 dB, full
+  long lastSum = -1;
+  uint32_t lastStep = 0;
+  for (int mean : means) {
+    PlasmaState st;
+    initPlasma(st);
+    LedFrame f;
+    markPadding(f);
+    const VisFrame v = waveOf(mean);
+    ledPlasma(f, v, st);
+    const uint32_t before = st.phase[0];
+    ledPlasma(f, v, st);
+    const uint32_t step = st.phase[0] - before;
+    EXPECT_TRUE(paddingMarked(f));
+    for (int y = 0; y < kLedHeight; ++y)
+      for (int x = 0; x < kLedWidth; ++x) ASSERT_TRUE(ledPixel(f, x, y) >= 10 && ledPixel(f, x, y) <= 210) << mean;
+    const long sum = visibleSum(f);
+    if (lastSum >= 0) {
+      EXPECT_GT(sum, lastSum) << mean;
+      EXPECT_GT(step, lastStep) << mean;
+    }
+    if (mean == 13) {  // ordinary music is clearly brighter and faster than silence
+      EXPECT_GT(sum / (kLedWidth * kLedHeight), 70);
+      EXPECT_GT(step, 8 * 96u);
+    }
+    if (mean == 0) {
+      EXPECT_LT(sum / (kLedWidth * kLedHeight), 45);
+    }
+    lastSum = sum;
+    lastStep = step;
+  }
+  PlasmaState st;
+  initPlasma(st);
+  LedFrame f1, f2;
+  ledPlasma(f1, silence(), st);
+  ledPlasma(f2, silence(), st);
+  EXPECT_FALSE(sameFrame(f1, f2));  // silence still drifts
+  ledPlasma(f1, waveOf(127), st);
+  ledPlasma(f1, silence(), st);
+  EXPECT_TRUE(st.energy > 0 && st.energy < 255);
+}
+
+// A music-like spectrum: every time slot of both channels, falling by about
+// 9 dB an octave from subband 0, with the fraction of a step spread over the
+// slots as real signals have it.
+VisFrame fallingSpectrum(double top, double slope) {
+  VisFrame v = silence();
+  for (int s = 0; s < 32; ++s) {
+    const double level = std::min(255.0, top / std::pow(s + 0.5, slope));
+    for (int t = 0; t < 18; ++t) {
+      const uint8_t b = static_cast<uint8_t>(std::min(255.0, level * (0.5 + t / 17.0)));
+      v.spectrumLeft[18 * s + t] = v.spectrumRight[18 * s + t] = b;
+    }
+  }
+  return v;
+}
+
+TEST(LedSpectrum, BandsAreLogSpacedAndMusicFillsThePanel) {
+  // Edges strictly increasing, each bar at least one line, a near-constant
+  // ratio between neighbours, from inside subband 0 to about 16 kHz.
+  EXPECT_LT(spectrumBandEdge(0), 18);
+  EXPECT_TRUE(spectrumBandEdge(kSpectrumBars) >= 380 && spectrumBandEdge(kSpectrumBars) <= 576);
+  const double ratio = std::pow(double(spectrumBandEdge(kSpectrumBars)) / spectrumBandEdge(0), 1.0 / kSpectrumBars);
+  for (int b = 0; b < kSpectrumBars; ++b) {
+    EXPECT_GE(spectrumBandEdge(b + 1), spectrumBandEdge(b) + 1) << b;
+    const double r = double(spectrumBandEdge(b + 1)) / spectrumBandEdge(b);
+    EXPECT_NEAR(r, ratio, 0.08) << b;
+  }
+  // Music lights most bars, not one or two at the left; louder music
+  // lights them higher.
+  const struct {
+    double top, slope;
+    int minLit;  // bars at least 12 of 40 pixels high
+  } table[] = {{100, 1.5, 15}, {40, 1.5, 13}, {255, 1.0, 18}};
+  for (const auto& row : table) {
+    const VisFrame v = fallingSpectrum(row.top, row.slope);
+    int lit = 0;
+    for (int b = 0; b < kSpectrumBars; ++b) lit += spectrumBarHeight(v, b) >= 12;
+    EXPECT_GE(lit, row.minLit) << row.top << " " << row.slope;
+  }
+  // A tone in subband 8 (lines 144..161) lights the bars around it only.
+  VisFrame tone = silence();
+  std::memset(tone.spectrumLeft + 18 * 8, 60, 18);
+  int loudest = 0;
+  for (int b = 0; b < kSpectrumBars; ++b)
+    if (spectrumBarHeight(tone, b) > spectrumBarHeight(tone, loudest)) loudest = b;
+  EXPECT_TRUE(spectrumBandEdge(loudest) <= 161 && spectrumBandEdge(loudest + 1) >= 144) << loudest;
+  for (int b = 0; b < kSpectrumBars; ++b) {
+    if (b < loudest - 2 || b > loudest + 2) {
+      EXPECT_EQ(spectrumBarHeight(tone, b), 0) << b;
+    }
+  }
+}
+
+TEST(LedSpectrum, BarsSinkPeaksHoldThenFall) {
   SpectrumState s;
   initSpectrum(s);
   LedFrame f;
@@ -353,27 +433,15 @@ TEST(LedSpectrum, BarsFromSubbandsLogScaledPeaksHoldThenFall) {
   ledSpectrum(f, silence(), s);
   EXPECT_TRUE(paddingMarked(f) && rowsAreBackground(f, 0, kLedHeight - 1));
 
-  // Subband 0 full on the left only: mean 127 -> 40 * log2(128) / 8 = 35 rows.
-  // Subbands 29..31 (the last bar) with a mean of just 1 -> 5 rows.
   VisFrame v = silence();
-  std::memset(v.spectrumLeft, 255, 18);
-  std::memset(v.spectrumLeft + 18 * 29, 2, 54);
-  std::memset(v.spectrumRight + 18 * 30, 1, 36);
+  std::memset(v.spectrumLeft, 255, 36);  // subbands 0 and 1 full: the first bar full height
+  std::memset(v.spectrumRight, 255, 36);
   ledSpectrum(f, v, s);
   EXPECT_TRUE(paddingMarked(f));
-  for (int y = 0; y < kLedHeight; ++y) {
-    const uint8_t first = y >= 16 && y <= 50 ? kLedSpectrumBar : (y == 15 ? kLedSpectrumPeak : kLedBackground);
-    const uint8_t last = y >= 46 && y <= 50 ? kLedSpectrumBar : (y == 45 ? kLedSpectrumPeak : kLedBackground);
-    for (int x = 1; x <= 7; ++x) ASSERT_EQ(ledPixel(f, x, y), first) << x << "," << y;
-    ASSERT_EQ(ledPixel(f, 137, y), last) << y;
-    ASSERT_TRUE(ledPixel(f, 0, y) == kLedBackground && ledPixel(f, 8, y) == kLedBackground);
-    ASSERT_TRUE(ledPixel(f, 9, y) == kLedBackground && ledPixel(f, 144, y) == kLedBackground);
-  }
-
-  initSpectrum(s);
-  std::memset(v.spectrumRight, 255, 18);  // now 255: full 40 rows
-  ledSpectrum(f, v, s);
   EXPECT_TRUE(s.height[0] == 40 && ledPixel(f, 1, 10) == kLedSpectrumPeak);
+  for (int y = 11; y <= 50; ++y) ASSERT_EQ(ledPixel(f, 4, y), kLedSpectrumBar) << y;
+  for (int y = 0; y < kLedHeight; ++y)
+    ASSERT_TRUE(ledPixel(f, 0, y) == kLedBackground && ledPixel(f, 8, y) == kLedBackground);
   for (int round = 1; round <= 12; ++round) {
     ledSpectrum(f, silence(), s);
     EXPECT_EQ(s.height[0], std::max(0, 40 - 3 * round)) << round;
@@ -453,6 +521,7 @@ TEST_F(LedRoundTest, TestTitleFirstThenNewTracksWithTheirLength) {
 TEST_F(LedRoundTest, VisualBySettingOldRecordKeptMinimisedAndPlugin) {
   settings.LEDVisual = 2;
   settings.LEDOverlay = 0;
+  playback_ = 0;
   haveVis_ = true;
   vis_.waveformLeft[0] = 127;
   renderDisplayRound(state_, src_);
@@ -470,11 +539,57 @@ TEST_F(LedRoundTest, VisualBySettingOldRecordKeptMinimisedAndPlugin) {
   EXPECT_EQ(renderDisplayRound(state_, src_), DisplayRound::Minimised);
   EXPECT_EQ(presents_, before);
   minimised_ = false;
+  playback_ = 2;
   plugin_ = true;
   settings.LEDVisual = 5;
   settings.LEDOverlay = 1;
   EXPECT_EQ(renderDisplayRound(state_, src_), DisplayRound::VisPlugin);
   EXPECT_TRUE(rowShows(shown_, 1, "0123456789ABCDE") && rowsAreBackground(shown_, 8, kLedHeight - 1));
+}
+
+// After Stop or the end of the list every visualisation returns to its idle
+// picture, even while the queue still hands out the last snapshot; a new
+// track starts from silence too. Paused keeps the frozen picture.
+TEST_F(LedRoundTest, StoppedShowsTheIdlePictureNotTheLastSnapshot) {
+  settings.LEDOverlay = 0;
+  haveVis_ = true;
+  for (int i = 0; i < 576; ++i) {
+    vis_.waveformLeft[i] = vis_.waveformRight[i] = static_cast<int8_t>(i % 2 ? 100 : -100);
+    vis_.spectrumLeft[i] = vis_.spectrumRight[i] = 90;
+  }
+  auto flatTrace = [this] {
+    for (int x = 0; x < kLedWidth - 1; ++x)
+      if (ledPixel(shown_, x, 26) != kLedScopeDot) return false;
+    return true;
+  };
+  const struct {
+    int32_t visual;
+    int32_t playback;
+    bool idle;
+  } table[] = {{2, 0, false}, {2, 1, false}, {2, 2, true}, {3, 0, false}, {3, 2, true}, {1, 2, true}};
+  for (const auto& row : table) {
+    settings.LEDVisual = row.visual;
+    initDisplayState(state_, 1);
+    playback_ = 0;
+    for (int i = 0; i < 5; ++i) renderDisplayRound(state_, src_);
+    playback_ = row.playback;
+    const LedFrame playing = shown_;
+    for (int i = 0; i < 60; ++i) renderDisplayRound(state_, src_);
+    if (row.visual == 2) {
+      EXPECT_EQ(flatTrace(), row.idle) << row.playback;
+      EXPECT_EQ(sameFrame(shown_, playing), !row.idle) << row.playback;
+    } else if (row.visual == 3) {
+      EXPECT_EQ(rowsAreBackground(shown_, 0, kLedHeight - 1), row.idle) << row.playback;
+    } else {
+      EXPECT_EQ(state_.plasma.energy, 0);  // calmed down as if it had never heard a sound
+    }
+  }
+  settings.LEDVisual = 2;
+  playback_ = 0;
+  haveVis_ = false;  // a Layer II track sends no snapshots of its own
+  takeNewTrack(state_, src_);
+  renderDisplayRound(state_, src_);
+  EXPECT_TRUE(flatTrace());
 }
 
 // The real thread; `present` and `windowMinimised` run on it.

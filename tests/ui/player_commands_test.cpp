@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
-
 #include <string>
 #include <vector>
 
@@ -58,6 +58,7 @@ struct RecordingWindow final : WindowActions {
     return locationOk;
   }
   void closeWindow() override { calls.push_back("close"); }
+  void bringForward() override { calls.push_back("raise"); }
   void applyAlwaysOnTop(bool onTop) override { calls.push_back(onTop ? "top" : "not top"); }
   void applyShape(bool winShade) override { calls.push_back(winShade ? "shade" : "normal"); }
   void refreshEditor() override { calls.push_back("refresh"); }
@@ -332,6 +333,12 @@ TEST_F(PlayerCommandsTest, HandOverClearsAddsAndStarts) {
   const Calls calls = takeEngine();
   EXPECT_EQ(calls, (Calls{"stop", "play " + b, "stop", "play " + a, "stop", "play " + b}));
   EXPECT_EQ(entryCount(), 1);
+  // The window comes forward once the names are in, or when asked alone.
+  EXPECT_EQ(std::count(window_.calls.begin(), window_.calls.end(), "raise"), 1);
+  EXPECT_EQ(handleHandOver(w_, HANDOVER_RAISE, 0, ""), 1);
+  EXPECT_EQ(std::count(window_.calls.begin(), window_.calls.end(), "raise"), 2);
+  EXPECT_EQ(takeEngine(), Calls{});
+  EXPECT_EQ(entryCount(), 1);
   test::removeTree(dir);
 }
 
@@ -400,6 +407,38 @@ TEST_F(PlayerCommandsTest, LateReportsAreDroppedAndOutputFailuresStop) {
 
 namespace kuv {
 namespace {
+
+// A track that never started (it could not open, or held no audio) leaves
+// the display naming the entry tried, not the track played before it.
+TEST_F(PlayerCommandsTest, ATrackThatNeverStartedIsNamedOnTheDisplay) {
+  struct Case {
+    const char* name;
+    uint32_t message;
+    intptr_t lParam;
+    bool retitled;
+  };
+  const Case cases[] = {
+      {"a URL that cannot open", ENGINE_OPEN_FAILED, kOpenFailedInput, true},
+      {"a file without audio", ENGINE_TRACK_ENDED, kTrackNoAudio, true},
+      // These had started: the display names them already.
+      {"an output that cannot open", ENGINE_OPEN_FAILED, kOpenFailedOutput, false},
+      {"a track played to its end", ENGINE_TRACK_ENDED, kTrackEndedNormally, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    clearPlaylist();
+    fill({"/music/before.mp3", "http://radio.example/missing.mp3"});
+    w_.state = PlayerState{};
+    startPlaylist(w_);
+    onTrackStarted(w_, 100);
+    handleCommand(w_, CMD_NEXT);
+    window_.calls.clear();
+    onEngineNotification(w_, c.message, static_cast<uintptr_t>(w_.state.awaitedTicket), c.lParam);
+    const bool retitled = std::find(window_.calls.begin(), window_.calls.end(), "newTrack") != window_.calls.end();
+    EXPECT_EQ(retitled, c.retitled);
+    EXPECT_EQ(w_.state.playbackState, Stopped);
+  }
+}
 
 // Whatever starts a track from a pause leaves the window playing that track;
 // nothing that plays nothing leaves it claiming to play.

@@ -1,9 +1,12 @@
 // The shape from a mask, and the skin's buttons under the mouse.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "ui/menu_marks.h"
 #include "ui/player_commands.h"
 #include "ui/skin_buttons.h"
 #include "ui/skin_region.h"
@@ -163,19 +166,92 @@ TEST_F(SkinMouseTest, DialPressesGoToTheDial) {
 
 TEST_F(SkinMouseTest, LooksComeFromTheirBitmapPlaces) {
   SkinButton& top = m_.buttons[kButtonAlwaysOnTop];
-  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, false).y, 0);
+  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, false, 0, false).y, 0);
   top.pressed = true;
-  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, false).y, 15);
-  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, true).y, 45);
-  const LookSource shuffle = buttonLook(m_.buttons[kButtonShuffle], kButtonShuffle, false);
+  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, false, 0, false).y, 15);
+  EXPECT_EQ(buttonLook(top, kButtonAlwaysOnTop, true, 0, false).y, 45);
+  const LookSource shuffle = buttonLook(m_.buttons[kButtonShuffle], kButtonShuffle, false, 0, false);
   EXPECT_TRUE(shuffle.transport);
   EXPECT_EQ(shuffle.x, 133);
   EXPECT_EQ(shuffle.y, 14);
   m_.buttons[kButtonStop].pressed = true;
-  const LookSource stop = buttonLook(m_.buttons[kButtonStop], kButtonStop, false);
+  const LookSource stop = buttonLook(m_.buttons[kButtonStop], kButtonStop, false, 2, true);
   EXPECT_EQ(stop.x, 70);
   EXPECT_EQ(stop.y, 26);
   EXPECT_EQ(m_.buttons[kButtonClose].bounds(), (SkinRect{4, 4, 29, 29}));
+}
+
+// Repeat and Shuffle show whether they are on, and Repeat which of its three
+// modes it is in: every state has a look of its own, pressed or not.
+TEST_F(SkinMouseTest, RepeatAndShuffleLooksShowTheirMode) {
+  const struct {
+    SkinButtonId id;
+    int32_t repeat;
+    bool shuffle, pressed;
+    int32_t x, y;
+  } table[] = {
+      {kButtonRepeat, 0, true, false, 133, 0},    {kButtonRepeat, 0, false, true, 133, 26},
+      {kButtonRepeat, 1, false, false, 133, 52},  {kButtonRepeat, 1, true, true, 133, 78},
+      {kButtonRepeat, 2, false, false, 168, 52},  {kButtonRepeat, 2, false, true, 168, 78},
+      {kButtonShuffle, 2, false, false, 133, 14}, {kButtonShuffle, 0, false, true, 133, 40},
+      {kButtonShuffle, 0, true, false, 133, 66},  {kButtonShuffle, 1, true, true, 133, 92},
+  };
+  std::set<std::pair<int32_t, int32_t>> places;
+  for (const auto& row : table) {
+    SkinButton button = m_.buttons[row.id];
+    button.pressed = row.pressed;
+    const LookSource look = buttonLook(button, row.id, false, row.repeat, row.shuffle);
+    EXPECT_TRUE(look.transport);
+    EXPECT_EQ(look.x, row.x) << row.id << " " << row.repeat << row.shuffle << row.pressed;
+    EXPECT_EQ(look.y, row.y) << row.id << " " << row.repeat << row.shuffle << row.pressed;
+    places.insert({look.x, look.y});
+    // Inside the 226 x 104 bitmap.
+    const SkinRect box = button.bounds();
+    EXPECT_LE(look.x + box.right - box.left, 226);
+    EXPECT_LE(look.y + box.bottom - box.top, 104);
+  }
+  EXPECT_EQ(places.size(), 10u);
+}
+
+// The menu's marks show states, never clicks: the editor and preferences
+// windows do not exist, so their items carry no mark however often they are
+// chosen; the switches follow their settings whichever way those changed.
+TEST(MenuMarks, OnlyRealStatesCarryAMark) {
+  struct Row {
+    int32_t command;
+    int32_t shuffle, onTop, shade, repeat;
+    bool editorShown, preferencesOpen;
+    bool checkable, checked;
+  };
+  const Row table[] = {
+      {CMD_PLAYLIST_EDITOR, 1, 1, 1, 2, false, false, false, false},
+      {CMD_PLAYLIST_EDITOR, 0, 0, 0, 0, true, false, true, true},
+      {CMD_PREFERENCES, 1, 1, 1, 2, false, false, false, false},
+      {CMD_PREFERENCES, 0, 0, 0, 0, false, true, true, true},
+      {CMD_SHUFFLE, 1, 0, 0, 0, false, false, true, true},
+      {CMD_SHUFFLE, 0, 1, 1, 1, true, true, true, false},
+      {CMD_ALWAYS_ON_TOP, 0, 1, 0, 0, false, false, true, true},
+      {CMD_ALWAYS_ON_TOP, 1, 0, 1, 1, true, true, true, false},
+      {CMD_WINSHADE, 0, 0, 1, 0, false, false, false, false},
+      {CMD_WINSHADE, 1, 1, 0, 2, false, false, false, false},
+      {CMD_REPEAT, 0, 0, 0, 1, false, false, false, false},
+      {CMD_REPEAT, 0, 0, 0, 2, false, false, false, false},
+      {CMD_PLAY, 1, 1, 1, 1, true, true, false, false},
+      {CMD_TAG_EDITOR, 1, 1, 1, 1, true, true, false, false},
+  };
+  for (const Row& row : table) {
+    Settings s{};
+    s.ShufflePlay = row.shuffle;
+    s.AlwaysOnTop = row.onTop;
+    s.WinShade = row.shade;
+    s.RepeatPlay = row.repeat;
+    OpenWindows open;
+    open.playlistEditor = row.editorShown;
+    open.preferences = row.preferencesOpen;
+    const MenuMark mark = menuMark(row.command, s, open);
+    EXPECT_EQ(mark.checkable, row.checkable) << row.command;
+    EXPECT_EQ(mark.checked, row.checked) << row.command;
+  }
 }
 
 }  // namespace
