@@ -45,6 +45,8 @@ namespace {
 constexpr int kWindowWidth = 256;
 constexpr int kWindowHeight = 116;
 constexpr int kTitleLimit = 259;
+// Rows the Close look moves up in the shaded bar.
+constexpr int kShadeCloseRaise = 4;
 
 QRect toQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
 
@@ -265,12 +267,15 @@ void MainWindow::paintEvent(QPaintEvent* event) {
     if (id == kButtonRepeat) drawnRepeat_ = settings.RepeatPlay;
     if (id == kButtonShuffle) drawnShuffle_ = settings.ShufflePlay;
     const QPixmap& from = look.transport ? transport_ : windowButtons_;
+    // The shaded bar is 17 rows high: Close is drawn raised into its seat
+    // there, so its cross shows whole rather than cut by the bar's edge.
+    const int raise = settings.WinShade && id == kButtonClose ? kShadeCloseRaise : 0;
     if (button.partCount > 1) {
       QRegion clip;
-      for (int32_t i = 0; i < button.partCount; ++i) clip += toQRect(button.parts[i]);
+      for (int32_t i = 0; i < button.partCount; ++i) clip += toQRect(button.parts[i]).translated(0, -raise);
       p.setClipRegion(clip);
     }
-    p.drawPixmap(box.topLeft(), from, QRect(look.x, look.y, box.width(), box.height()));
+    p.drawPixmap(box.topLeft() - QPoint(0, raise), from, QRect(look.x, look.y, box.width(), box.height()));
     p.setClipping(false);
   }
 }
@@ -323,7 +328,10 @@ void MainWindow::presentFrame(const LedFrame& frame) {
 // --- Mouse and drops -------------------------------------------------------------------
 
 void MainWindow::apply(const MouseEffects& e) {
-  for (SkinButtonId id : e.redraw) update(toQRect(mouse_.buttons[id].bounds()));
+  for (SkinButtonId id : e.redraw) {
+    const QRect box = toQRect(mouse_.buttons[id].bounds());
+    update(settings.WinShade && id == kButtonClose ? box.adjusted(0, -kShadeCloseRaise, 0, 0) : box);
+  }
   if (e.moveWindow) move(e.windowX, e.windowY);
   if (e.dialPress) dialPress(mouse_.anchorX, mouse_.anchorY);
   if (e.minimise) minimiseWindow();
