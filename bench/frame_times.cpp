@@ -10,17 +10,18 @@
 #include <vector>
 
 #include "engine/bit_reader.h"
+#include "engine/decoder_state.h"
 #include "engine/frame_context.h"
 #include "engine/frame_header.h"
+#include "engine/frame_reader.h"
+#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/layer12.h"
-#include "engine/pcm_staging.h"
 #include "engine/synthesis.h"
 #include "layer3/layer3.h"
-#include "output/output_system.h"
 
 namespace {
-int32_t discard(int32_t length, const void*) { return length; }
+int32_t discard(void*, int32_t length, const uint8_t*) { return length; }
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -29,16 +30,15 @@ int main(int argc, char** argv) {
     return 2;
   }
   using namespace kuv;
-  outputSystem.write = discard;
   buildSynthesisWindow(32768.0);
   buildLayerTables();
   initLayer3Tables(0);
   auto stream = std::make_unique<InputStream>();
-  auto staging = std::make_unique<uint8_t[]>(kPcmStagingBytes);
-  PcmStagingBuffer pcm;
-  pcm.data = staging.get();
+  auto decoder = std::make_unique<DecoderState>();
+  PcmStagingBuffer& pcm = decoder->pcm;
+  pcm.write = discard;
   FrameContext ctx;
-  ctx.pcm = &pcm;
+  ctx.state = decoder.get();
   routeOutput(ctx, -1, 0, 0);
   if (!openStream(*stream, argv[1])) {
     std::fprintf(stderr, "cannot open %s\n", argv[1]);

@@ -9,6 +9,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   alsa-utils xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fonts-dejavu-core openbox
   ffmpeg lame twolame sox time madplay
+  clang libclang-rt-dev clang-format
 )
 
 missing=()

@@ -7,8 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/deps.sh"
 build="$root/build/release"
-cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DKUV_TESTS=OFF >/dev/null
-cmake --build "$build" -j"$(nproc)" >/dev/null
+(cd "$root" && cmake --preset release >/dev/null && cmake --build --preset release -j"$(nproc)" >/dev/null)
 if [ $# -eq 0 ]; then
   set -- "$root/resources/samples/kuv-sample.mp3"
 fi

@@ -14,6 +14,9 @@
 #include <cstring>
 #include <system_error>
 
+// Only the hand-over sequence below reads a code.
+#include "session/message_codes.h"
+
 namespace kuv {
 
 namespace {

@@ -11,7 +11,8 @@
 // Wire format (every integer little-endian):
 //   request:  u32 magic      0x3156554B (the bytes "KUV1")
 //             u32 kind       0 = hand-over, 1 = query
-//             u32 code       hand-over code (HANDOVER_*), or query message (MW_*)
+//             u32 code       hand-over step or query message (the channel does
+//                            not read it; the codes are in session/message_codes.h)
 //             i32 value      hand-over: text length, or entry index for
 //                            HANDOVER_SELECT (-1 = select by path);
 //                            query: the lParam
@@ -62,32 +63,6 @@ constexpr int kWaitWhileConnected = -1;
 constexpr int kSlowAnswerNoteMs = 3000;
 // Connecting waits this long while the server's backlog is full.
 constexpr int kConnectTimeoutMs = 5000;
-
-enum HandOverCode : int32_t {
-  HANDOVER_CLEAR = 0,
-  HANDOVER_ADD = 1,
-  HANDOVER_REPLACE_AND_PLAY = 2,
-  HANDOVER_SELECT = 3,
-  HANDOVER_START = 4,
-  // Brings the window forward (restoring it when minimised) without
-  // touching the list: a second start with nothing to play.
-  HANDOVER_RAISE = 5,
-};
-
-// Query messages; the lParam travels in InstanceRequest::value.
-constexpr uint32_t MW_GET_OUTPUT_POSITION = 0x8700;
-constexpr uint32_t MW_GET_FRAMES_PLAYED = 0x8701;
-constexpr uint32_t MW_GET_TOTAL_FRAMES = 0x8702;
-constexpr uint32_t MW_GET_VOLUME = 0x8703;
-constexpr uint32_t MW_SET_VOLUME = 0x8704;
-constexpr uint32_t MW_SEEK_FRAME = 0x8705;
-constexpr uint32_t MW_GET_STATE = 0x8706;
-constexpr uint32_t MW_GET_SAMPLE_RATE = 0x8707;
-constexpr uint32_t MW_GET_LAYER = 0x8708;
-constexpr uint32_t MW_GET_BIT_RATE = 0x8709;
-// 0x870A..0x870F are unused.
-constexpr uint32_t MW_GET_CHANNELS = 0x8710;
-constexpr uint32_t MW_SEEK_MS = 0x8711;
 
 struct InstanceRequest {
   uint32_t kind = kKindHandOver;

@@ -29,6 +29,7 @@
 #include "platform/message_box.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "session/message_codes.h"
 #include "ui/dial.h"
 #include "ui/gui_backends.h"
 #include "ui/main_window.h"

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/instance_channel.h"
+#include "session/message_codes.h"
 
 namespace kuv {
 

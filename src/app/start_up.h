@@ -1,6 +1,5 @@
 // Decisions of kuv's start that need no window: which display to use (or
-// none), where the window may go, and when requests of a second start may
-// run.
+// none), and when requests of a second start may run.
 #pragma once
 
 #include <condition_variable>
@@ -8,7 +7,6 @@
 #include <functional>
 #include <mutex>
 #include <string>
-#include <vector>
 
 namespace kuv {
 
@@ -51,19 +49,6 @@ struct XDisplayAddress {
   int32_t number = 0;
 };
 bool parseXDisplay(const std::string& display, XDisplayAddress& address);
-
-// --- Where the window goes --------------------------------------------------
-
-struct ScreenArea {
-  int32_t x = 0, y = 0, width = 0, height = 0;
-};
-
-// A saved place is kept while the whole window lies on one screen.
-// Otherwise (a screen was unplugged, the resolution shrank) the window moves
-// onto the screen it overlaps most, or the nearest one when it overlaps
-// none, as little as it takes to lie wholly on it. With no screens known
-// the place stays.
-void placeOnScreens(int32_t& x, int32_t& y, int32_t width, int32_t height, const std::vector<ScreenArea>& screens);
 
 // --- Requests during the start ----------------------------------------------
 

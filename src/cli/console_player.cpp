@@ -7,15 +7,12 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
-#include <mutex>
 #include <thread>
 
 #include "cli/terminal_text.h"
 #include "config/settings.h"
 #include "engine/decoder_thread.h"
-#include "engine/vis_queue.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
 #include "platform/dialogs.h"
@@ -23,58 +20,14 @@
 #include "platform/message_queue.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "session/notification_queue.h"
+#include "session/playback_session.h"
 
 namespace kuv {
 
 namespace {
 
 constexpr uint32_t kInterrupted = 0x9001;
-
-// Notifications arrive on the main thread's queue; a sent one is answered
-// once the loop has handled it.
-struct ConsoleSink {
-  platform::MessageQueue queue;
-  std::mutex lock;
-  std::condition_variable handled;
-  uint64_t sent = 0;
-  uint64_t done = 0;
-  bool released = false;
-};
-
-void sinkSend(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  auto& sink = *static_cast<ConsoleSink*>(context);
-  uint64_t ticket;
-  {
-    std::lock_guard<std::mutex> guard(sink.lock);
-    if (sink.released) return;
-    ticket = ++sink.sent;
-  }
-  platform::postRetry(sink.queue, message, wParam, lParam);
-  std::unique_lock<std::mutex> guard(sink.lock);
-  sink.handled.wait(guard, [&] { return sink.done >= ticket || sink.released; });
-}
-
-void sinkPost(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  platform::postRetry(static_cast<ConsoleSink*>(context)->queue, message, wParam, lParam);
-}
-
-void sinkRelease(void* context) {
-  auto& sink = *static_cast<ConsoleSink*>(context);
-  std::lock_guard<std::mutex> guard(sink.lock);
-  sink.released = true;
-  sink.handled.notify_all();
-}
-
-bool isSent(uint32_t message, intptr_t lParam) {
-  return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED ||
-         (message == ENGINE_PROGRESS && lParam == 0);
-}
-
-void acknowledge(ConsoleSink& sink) {
-  std::lock_guard<std::mutex> guard(sink.lock);
-  ++sink.done;
-  sink.handled.notify_all();
-}
 
 std::string clock(double seconds) {
   if (seconds < 0) seconds = 0;
@@ -102,14 +55,6 @@ std::string fitColumns(const std::string& text, size_t columns) {
   return text.substr(0, at) + std::string(columns - used, ' ');
 }
 
-// Seconds of audio in one frame of the playing track.
-double frameSeconds(const PlaybackInfo& info, int downSample) {
-  const double rate = static_cast<double>(info.sampleRate) * (1 << downSample);
-  if (rate <= 0) return 0;
-  const int samples = info.layer == 1 ? 384 : (info.layer == 3 && rate < 32000) ? 576 : 1152;
-  return samples / rate;
-}
-
 struct Progress {
   bool shown = false;
   std::string title;
@@ -119,14 +64,13 @@ struct Progress {
 
 void drawProgress(const Progress& progress, int downSample) {
   const PlaybackInfo info = getPlaybackInfo();
-  const double perFrame = frameSeconds(info, downSample);
+  const double perFrame = secondsPerFrame(info, downSample);
   double elapsed = progress.frame * perFrame;
   if (outputBufferCount() > 0) elapsed = outputPosition() / 1000.0;
   char bar[31];
   const int width = 30;
-  const int filled = progress.totalFrames ? static_cast<int>(static_cast<double>(progress.frame) * width /
-                                                             progress.totalFrames)
-                                          : 0;
+  const int filled =
+      progress.totalFrames ? static_cast<int>(static_cast<double>(progress.frame) * width / progress.totalFrames) : 0;
   for (int i = 0; i < width; ++i) bar[i] = i < filled ? '#' : '-';
   bar[width] = 0;
   const std::string total = progress.totalFrames ? clock(progress.totalFrames * perFrame) : std::string("--:--");
@@ -192,11 +136,6 @@ class SignalWatcher {
   std::thread thread_;
 };
 
-bool isNotification(uint32_t message) {
-  return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED || message == ENGINE_PROGRESS ||
-         message == ENGINE_OPEN_FAILED;
-}
-
 // One line on stderr for an input that produced no audio.
 void reportInput(const std::string& name, const char* reason) {
   std::fprintf(stderr, "kuv-decode: %s: %s\n", terminalText(name).c_str(), reason);
@@ -222,14 +161,15 @@ int runConsolePlayer(const ConsoleOptions& options) {
   if (options.answerYes) {
     platform::setMessageBoxBackend([](const std::string& text, const std::string& title, unsigned style) {
       platform::consoleMessageBox(terminalText(text, true), terminalText(title), style);
-      return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDYES) : static_cast<int>(platform::IDOK);
+      return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDYES)
+                                                  : static_cast<int>(platform::IDOK);
     });
   }
 
-  // The watcher is declared after the sink, so it ends before the queue.
-  auto sink = std::make_unique<ConsoleSink>();
-  sink->queue.open();
-  SignalWatcher watcher(sink->queue);
+  // The watcher is declared after the queue, so it ends before it.
+  auto notes = std::make_unique<NotificationQueue>();
+  notes->queue.open();
+  SignalWatcher watcher(notes->queue);
 
   bool inputFailed = false;
   // The names become the playlist; the first named plays first, and with
@@ -247,59 +187,50 @@ int runConsolePlayer(const ConsoleOptions& options) {
   selectEntry(0);
   if (settings.ShufflePlay == 1) shuffleEntries();
 
-  startVisQueue();
-  NotificationSink engineSink{sinkSend, sinkPost, sinkRelease, sink.get()};
-  if (startEngine(engineSink) < 0) {
+  PlaybackSession session{realEngine(), kConsoleAdvance};
+  openVisQueue(session);
+  if (!openEngine(session, queueSink(*notes))) {
     std::fprintf(stderr, "kuv-decode: cannot start the decoder\n");
-    stopVisQueue();
+    closeSession(session, SessionEnd::kNothingPlayed);
+    return kExitInputFailed;
+  }
+  if (!playCurrent(session)) {
+    std::fprintf(stderr, entryCount() == 0 ? "kuv-decode: nothing to play\n"
+                                           : "kuv-decode: the decoder does not take commands\n");
+    closeSession(session, SessionEnd::kNothingPlayed);
     return kExitInputFailed;
   }
 
   const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
   bool interrupted = false;
   bool outputFailed = false;
-  int32_t failedInARow = 0;  // since the last track that played to its end
-  int32_t ticket = 0;        // of the play command the notifications must carry
-  std::string path;
   Progress progress;
-
-  auto startCurrent = [&]() -> bool {
-    if (!currentPath(path)) return false;
-    progress = Progress{};
-    progress.title = titleOf(path);
-    ticket = play(path);
-    if (ticket > 0) return true;
-    std::fprintf(stderr, "kuv-decode: the decoder does not take commands\n");
-    inputFailed = true;
-    return false;
-  };
-  // Moves on after a track ended (by RepeatPlay) or failed (to the next
-  // entry, wrapping with RepeatPlay 1, never the same one again, and not
-  // once every entry has failed in a row); false when playback ends.
-  auto advance = [&](bool failed) -> bool {
+  progress.title = titleOf(session.state.path);
+  // After the session has moved on: false when playback is over.
+  auto movedOn = [&](SessionMove move) -> bool {
     endProgressLine(progress);
-    if (!failed) return advanceAtTrackEnd(settings.RepeatPlay, path) && startCurrent();
-    if (++failedInARow >= entryCount()) return false;
-    if (nextEntry() || (settings.RepeatPlay == 1 && selectEntry(0))) return startCurrent();
+    if (move == SessionMove::kPlaying) {
+      progress = Progress{};
+      progress.title = titleOf(session.state.path);
+      return true;
+    }
+    if (move == SessionMove::kRefused) {
+      std::fprintf(stderr, "kuv-decode: the decoder does not take commands\n");
+      inputFailed = true;
+    }
     return false;
   };
-
-  if (!startCurrent()) {
-    if (entryCount() == 0) std::fprintf(stderr, "kuv-decode: nothing to play\n");
-    shutdownEngine();
-    stopVisQueue();
-    return kExitInputFailed;
-  }
 
   auto lastDraw = std::chrono::steady_clock::now();
   platform::ThreadMessage message;
   bool running = true;
-  while (running && sink->queue.get(&message)) {
-    const bool sent = isSent(message.message, message.lParam);
+  while (running && notes->queue.get(&message)) {
     // A late report about a track already left changes nothing.
-    const bool current = !isNotification(message.message) || static_cast<int32_t>(message.wParam) == ticket;
+    const bool current = !isEngineNotification(message.message) || isAwaited(session.state, message.wParam);
+    const std::string& path = session.state.path;
     switch (current ? message.message : 0) {
       case ENGINE_TRACK_STARTED:
+        trackStarted(session);
         progress.totalFrames = static_cast<uint32_t>(message.lParam);
         progress.frame = 0;
         if (showProgress) {
@@ -321,20 +252,15 @@ int runConsolePlayer(const ConsoleOptions& options) {
           endProgressLine(progress);
           std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", terminalText(path).c_str());
           outputFailed = true;
-          running = false;
         } else if (message.lParam == kTrackNoAudio) {
           endProgressLine(progress);
           reportInput(path, "no MPEG audio");
           inputFailed = true;
-          running = advance(true);
-        } else {
-          if (progress.shown) {
-            progress.frame = progress.totalFrames;
-            drawProgress(progress, settings.DownSample);
-          }
-          failedInARow = 0;
-          running = advance(false);
+        } else if (progress.shown) {
+          progress.frame = progress.totalFrames;
+          drawProgress(progress, settings.DownSample);
         }
+        running = movedOn(trackEnded(session, message.lParam));
         break;
       case ENGINE_OPEN_FAILED:
         endProgressLine(progress);
@@ -342,12 +268,11 @@ int runConsolePlayer(const ConsoleOptions& options) {
           // The output system has said why; no other input would fare better.
           std::fprintf(stderr, "kuv-decode: the output could not be opened; stopped\n");
           outputFailed = true;
-          running = false;
         } else {
           reportInput(path, "cannot open");
           inputFailed = true;
-          running = advance(true);
         }
+        running = movedOn(openFailed(session, message.lParam));
         break;
       case kInterrupted:
         interrupted = true;
@@ -356,22 +281,13 @@ int runConsolePlayer(const ConsoleOptions& options) {
       default:
         break;
     }
-    if (sent) acknowledge(*sink);
+    messageHandled(*notes, message);
   }
   endProgressLine(progress);
 
-  if (interrupted) stop();
-  closeOutput();
-  // The output plays out what it holds, then the engine may go. (No
-  // accessor tells whether it is open; the record is read here only after a
-  // notification from the engine, so after its one selection, and kuv-decode
-  // never changes the output system.)
-  while (!interrupted && outputIsOpen()) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(40));
-  shutdownEngine();
-  stopVisQueue();
+  // Once playback has ended the output plays out what it holds; Ctrl-C
+  // stops it at once.
+  closeSession(session, interrupted ? SessionEnd::kStopNow : SessionEnd::kPlayOut);
   watcher.finish();
   if (interrupted) return kExitInterrupted;
   if (outputFailed) return kExitOutputFailed;

@@ -9,17 +9,17 @@ namespace kuv {
 
 struct ConsoleOptions {
   std::vector<std::string> inputs;
-  std::string waveFile;     // -o: wave output into this file
-  bool plugin = false;      // --plugin: output plug-in
-  int deviceNumber = -2;    // --device N (-2: keep the setting)
-  int downSample = -1;      // -1: keep the setting
-  int channels = -9;        // -9: keep the setting
+  std::string waveFile;   // -o: wave output into this file
+  bool plugin = false;    // --plugin: output plug-in
+  int deviceNumber = -2;  // --device N (-2: keep the setting)
+  int downSample = -1;    // -1: keep the setting
+  int channels = -9;      // -9: keep the setting
   bool eightBit = false;
-  int priority = -99;       // -99: keep the setting
-  bool answerYes = false;   // --yes: answer stream questions with Yes
-  bool quiet = false;       // no progress display
-  int shuffle = -1;         // --shuffle: ShufflePlay 1 (-1: keep the setting)
-  int repeat = -1;          // --repeat N: RepeatPlay (-1: keep the setting)
+  int priority = -99;      // -99: keep the setting
+  bool answerYes = false;  // --yes: answer stream questions with Yes
+  bool quiet = false;      // no progress display
+  int shuffle = -1;        // --shuffle: ShufflePlay 1 (-1: keep the setting)
+  int repeat = -1;         // --repeat N: RepeatPlay (-1: keep the setting)
 };
 
 // kuv-decode's exit statuses, strongest first when several apply.

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/decoder_thread.h"
 #include "engine/frame_header.h"
+#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
 #include "cli/console_player.h"
@@ -60,7 +62,7 @@ int describe(const std::string& name) {
     int firstBitRate = -1;
     bool variable = false;
     kuv::FrameContext first;
-    while (kuv::readFrame(*stream, ctx)) {
+    while (kuv::readFrameTellingUser(*stream, ctx)) {
       if (frames == 0) first = ctx;
       ++frames;
       bytes += static_cast<uint64_t>(ctx.bodyLength) + 4;

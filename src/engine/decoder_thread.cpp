@@ -12,10 +12,11 @@
 
 #include "config/settings.h"
 #include "engine/bit_reader.h"
+#include "engine/decoder_state.h"
 #include "engine/frame_header.h"
+#include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "engine/layer12.h"
-#include "engine/pcm_staging.h"
 #include "engine/synthesis.h"
 #include "engine/vis_queue.h"
 #include "layer3/layer3.h"
@@ -109,18 +110,22 @@ struct Player {
   int32_t openChannels = 0;
   bool stopRequested = false;
   uint32_t frameCounter = 0;
-  std::unique_ptr<uint8_t[]> staging;
-  PcmStagingBuffer pcm;
   FrameContext ctx;
+  DecoderState decoder;
 };
+
+// The staging buffer's way out: the output system selected now.
+int32_t writeToOutput(void*, int32_t length, const uint8_t* data) {
+  return outputSystem.write ? outputSystem.write(length, data) : -1;
+}
 
 void seek(Player& p, const platform::ThreadMessage& message) {
   InputStream& s = *engine.stream;
   const bool moved = message.wParam == 1 ? seekToMilliseconds(s, p.ctx, static_cast<uint32_t>(message.lParam))
                                          : seekToFrame(s, p.ctx, static_cast<uint32_t>(message.lParam));
   if (!moved) return;
-  std::memset(p.staging.get(), 0, 8192);
-  p.pcm.fill = 0;
+  std::memset(p.decoder.pcm.data, 0, 8192);
+  p.decoder.pcm.fill = 0;
   const uint32_t seconds = currentSeconds(s, p.ctx);
   outputSystem.flush();
   outputSystem.setPosition(static_cast<int32_t>(seconds));
@@ -133,15 +138,16 @@ void seek(Player& p, const platform::ThreadMessage& message) {
 // Hands what the staging buffer still holds to the output, so the end of the
 // last track is not lost when the output closes.
 void drainStaging(Player& p) {
+  PcmStagingBuffer& pcm = p.decoder.pcm;
   int32_t tries = 0;
-  while (p.pcm.fill > 0 && outputSystem.isOpen() && tries++ < 1000) {
-    const int32_t taken = outputSystem.write(p.pcm.fill, p.pcm.data);
+  while (pcm.fill > 0 && outputSystem.isOpen() && tries++ < 1000) {
+    const int32_t taken = outputSystem.write(pcm.fill, pcm.data);
     if (taken <= 0) break;
-    const int32_t kept = taken < p.pcm.fill ? p.pcm.fill - taken : 0;
-    std::memmove(p.pcm.data, p.pcm.data + taken, static_cast<size_t>(kept));
-    p.pcm.fill = kept;
+    const int32_t kept = taken < pcm.fill ? pcm.fill - taken : 0;
+    std::memmove(pcm.data, pcm.data + taken, static_cast<size_t>(kept));
+    pcm.fill = kept;
   }
-  p.pcm.fill = 0;
+  pcm.fill = 0;
 }
 
 // Closes the output and forgets how it was open, so the next track opens it
@@ -200,7 +206,7 @@ bool runTrack(Player& p) {
     p.eightBit = eightBitSetting;
   }
   routeOutput(ctx, channels, downSample, eightBit);
-  ctx.pcm = &p.pcm;
+  ctx.state = &p.decoder;
   if (eightBit) buildEightBitTable();
   buildSynthesisWindow(32768.0);
   buildLayerTables();
@@ -224,7 +230,7 @@ bool runTrack(Player& p) {
   bool decodedAny = false;
   TrackEnd end = TrackEnd::kStream;
 
-  while (readFrame(s, ctx)) {
+  while (readFrameTellingUser(s, ctx)) {
     platform::ThreadMessage message;
     if (engine.queue.peek(&message)) {
       if (message.message == platform::WM_QUIT) {
@@ -262,7 +268,7 @@ bool runTrack(Player& p) {
         ctx.outBits = eightBit ? 8 : 16;
         sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(s, ctx)));
       }
-      p.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
+      p.decoder.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
       // A new rate or channel count needs the device opened anew (mono into
       // a stereo device would play at double speed).
       if (rate != p.openRate || outChannels != p.openChannels) {
@@ -294,7 +300,7 @@ bool runTrack(Player& p) {
       // refused data would only fail again, track after track.
       platform::messageBox("KUVec2 Error: Could not write audio data\nDevice is full?", "KUVec2 Error Message...",
                            kEngineBoxStyle);
-      p.pcm.fill = 0;
+      p.decoder.pcm.fill = 0;
       closeOutputDevice(p, 1);
       end = TrackEnd::kWriteFailed;
       break;
@@ -323,7 +329,7 @@ bool runTrack(Player& p) {
   if (engine.abandon.load() || end == TrackEnd::kStopped) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     outputSystem.flush();
-    p.pcm.fill = 0;
+    p.decoder.pcm.fill = 0;
   } else if (end == TrackEnd::kOutputOpenFailed) {
     postNotification(ENGINE_OPEN_FAILED, kOpenFailedOutput);
   } else if (end == TrackEnd::kWriteFailed) {
@@ -345,10 +351,9 @@ void decoderThread() {
   p.volume = sharedSetting(settings.EqVolume);
   outputSystem.setVolume(p.volume);
   p.eightBit = sharedSetting(settings.AudioOutput8Bit);
-  p.staging = std::make_unique<uint8_t[]>(kPcmStagingBytes);
-  p.pcm.data = p.staging.get();
-  p.pcm.fill = 0;
-  p.pcm.abandon = &engine.abandon;
+  p.decoder.pcm.fill = 0;
+  p.decoder.pcm.write = writeToOutput;
+  p.decoder.pcm.abandon = &engine.abandon;
 
   platform::ThreadMessage message;
   while (engine.queue.get(&message)) {
@@ -369,7 +374,7 @@ void decoderThread() {
         if (!outputSystem.shutdown()) {
           platform::messageBox("KUVec2: Error on Audio System Shutdown!", "Error...", kEngineBoxStyle);
         }
-        p.pcm.fill = 0;
+        p.decoder.pcm.fill = 0;
         break;
       case ENGINE_SETTINGS_CHANGED: {
         const int32_t priority = sharedSetting(settings.DecoderPriority);
@@ -397,7 +402,43 @@ int32_t postCommand(uint32_t message, uintptr_t wParam, intptr_t lParam) {
   return platform::postRetry(engine.queue, message, wParam, lParam) ? 1 : 0;
 }
 
+constexpr unsigned kStreamBoxStyle = platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
+
+// Every box about the track goes through here, so the track's end knows
+// the user has heard about it.
+int streamBox(InputStream& s, const char* text, const char* title, unsigned style) {
+  s.userTold = true;
+  return platform::messageBox(text, title, style | kStreamBoxStyle);
+}
+
+void tellReadError(InputStream& s, ReadError error) {
+  switch (error) {
+    case ReadError::kNone:
+      return;
+    case ReadError::kNotMpeg:
+      streamBox(s, kNotMpegText, kSyncErrorTitle, platform::MB_OK);
+      return;
+    case ReadError::kSyncLost:
+      streamBox(s, kNoSyncText, kSyncErrorTitle, platform::MB_OK);
+      return;
+    case ReadError::kUnmeasurableFree:
+      answerResync(s, streamBox(s, kInvalidBitrateText, kStreamErrorTitle, platform::MB_YESNO) == platform::IDYES);
+      return;
+  }
+}
+
 }  // namespace
+
+int readFrameTellingUser(InputStream& s, FrameContext& ctx) {
+  // One left by a read outside this loop: the seek reads frames ahead.
+  tellReadError(s, takeReadError(s));
+  for (;;) {
+    if (readFrame(s, ctx)) return 1;
+    const ReadError error = takeReadError(s);
+    tellReadError(s, error);
+    if (!isRecoverable(error)) return 0;
+  }
+}
 
 int32_t niceForPriority(int32_t decoderPriority) {
   switch (decoderPriority) {

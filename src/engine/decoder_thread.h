@@ -74,4 +74,23 @@ PlaybackInfo getPlaybackInfo();
 // anything else normal).
 int32_t niceForPriority(int32_t decoderPriority);
 
+// readFrame as the player reads: the reader's errors become the boxes and
+// the question the user sees, the answer goes back to the reader, and the
+// input remembers it has told the user (InputStream::userTold). Also for
+// kuv-decode, so the console tells the same.
+struct FrameContext;
+struct InputStream;
+int readFrameTellingUser(InputStream& s, FrameContext& ctx);
+
+// What the user is told about a stream.
+constexpr const char* kSyncErrorTitle = "Synchronization Error...";
+constexpr const char* kStreamErrorTitle = "Error In Stream...";
+constexpr const char* kNoSyncText = "Could not locate a VALID sync in the stream.";
+constexpr const char* kNotMpegText = "This does not look like a valid MPEG Audio File";
+constexpr const char* kInvalidBitrateText = "Invalid Bitrate in stream, Try Resync?";
+// A track that ended without one frame of audio, unless the user has been
+// told why; %s is the file or URL.
+constexpr const char* kNoAudioText = "%s holds no MPEG audio.";
+constexpr const char* kEmptyFileText = "%s is empty: it holds no MPEG audio.";
+
 }  // namespace kuv

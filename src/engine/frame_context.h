@@ -9,12 +9,13 @@
 namespace kuv {
 
 struct BitReader;
+struct DecoderState;
 struct FrameStore;
 struct FrameContext;
-struct PcmStagingBuffer;
 
 // A layer's frame routine: 1 for a decoded frame, -2 when the output refused
-// the data, another negative value to skip the frame.
+// the data, another negative value to skip the frame. It leaves its PCM in
+// the decoder state's staging buffer.
 using DecodeFrameFn = int (*)(FrameContext& ctx);
 constexpr int kFrameWriteFailed = -2;
 constexpr int kFrameSkipped = -1;
@@ -61,10 +62,8 @@ struct FrameContext {
   int32_t outRate = 0;
   int32_t outChannels = 0;
   int32_t outBits = 0;
-  PcmStagingBuffer* pcm = nullptr;
+  // What lasts between frames: filter memories and the staging buffer.
+  DecoderState* state = nullptr;
 };
-
-// The frame routines by layer (index 1..3); an empty slot skips the frame.
-extern DecodeFrameFn frameDecoders[4];
 
 }  // namespace kuv

@@ -1,28 +1,21 @@
+#include "engine/frame_reader.h"
+
 #include <cstring>
 
 #include "engine/frame_header.h"
 #include "engine/input_stream.h"
 #include "engine/layer12.h"
-#include "layer3/layer3.h"
 #include "engine/stream_io.h"
-#include "platform/message_box.h"
+#include "layer3/layer3.h"
 
 namespace kuv {
 
-DecodeFrameFn frameDecoders[4] = {nullptr, decodeLayerI, decodeLayerII, decodeLayer3Frame};
+const DecodeFrameFn frameDecoders[4] = {nullptr, decodeLayerI, decodeLayerII, decodeLayer3Frame};
 
 namespace {
 
 constexpr int32_t kSearchLimit = 32768;  // counted words before giving up
 constexpr int32_t kResyncLimit = 32767;  // bytes shifted in before giving up
-constexpr unsigned kStreamBoxStyle = platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
-
-// Every box about the track goes through here, so the track's end knows
-// the user has heard about it.
-int streamBox(InputStream& s, const char* text, const char* title, unsigned style) {
-  s.userTold = true;
-  return platform::messageBox(text, title, style | kStreamBoxStyle);
-}
 
 // ID3v2 tags in front of the audio are skipped by their declared size, so a
 // large picture neither exhausts the header search nor yields false frames.
@@ -107,7 +100,7 @@ Found searchPlausible(InputStream& s, uint32_t& word) {
       return Found::kHeader;
     }
     if (++counted >= kSearchLimit) {
-      streamBox(s, kNotMpegText, kSyncErrorTitle, platform::MB_OK);
+      s.error = ReadError::kNotMpeg;
       return Found::kEnd;
     }
   }
@@ -122,7 +115,7 @@ Found resynchronise(InputStream& s, uint32_t& word) {
     if (s.previous == 0) return searchPlausible(s, word);
     if (knownHeader(s, word)) return Found::kHeader;
     if (shifted + 1 >= kResyncLimit) {
-      streamBox(s, kNoSyncText, kSyncErrorTitle, platform::MB_OK);
+      s.error = ReadError::kSyncLost;
       return Found::kEnd;
     }
   }
@@ -217,6 +210,30 @@ bool readBody(InputStream& s) {
   return true;
 }
 
+enum class Settled { kTaken, kEnd, kAsk };
+
+// From a candidate header to one the frame can be read by: a first header
+// with the reserved sampling rate sends the search on; a free-format header
+// needs its length measured, else the user's answer decides (kAsk: not
+// asked yet). `accepted` says whether the candidate is worth a look at all.
+Settled settleHeader(InputStream& s, FrameContext& ctx, uint32_t& word, bool accepted) {
+  for (;;) {
+    if (!accepted) return Settled::kEnd;
+    if (s.previous == 0 && headerSampleRateField(word) == 3) {
+      accepted = searchPlausible(s, word) == Found::kHeader;
+      continue;
+    }
+    acceptHeader(s, ctx, word);
+    if (ctx.bitRateIndex != 0 || freeFormatMeasured(s, ctx, word)) return Settled::kTaken;
+    // A free-format frame of no measurable length: the user may look for a
+    // usable header. One answer holds for the whole track, so a stream of
+    // such frames asks once.
+    if (s.resync == 0) return Settled::kAsk;
+    if (s.resync < 0) return Settled::kEnd;
+    accepted = searchPlausible(s, word) == Found::kHeader;
+  }
+}
+
 }  // namespace
 
 void resetFrameState(InputStream& s) {
@@ -231,55 +248,68 @@ void resetFrameState(InputStream& s) {
   s.framesRead = 0;
   s.dataStart = 0;
   s.freeFrameBytes = 0;
-  s.freeFormatAnswer = 0;
+  s.error = ReadError::kNone;
+  s.resync = 0;
+  s.asking = false;
+  s.askedWord = 0;
   s.userTold = false;
   pointBitReader(s.bits, s.store, slotStart(0));
+}
+
+void answerResync(InputStream& s, bool searchOn) { s.resync = searchOn ? 1 : -1; }
+
+ReadError takeReadError(InputStream& s) {
+  const ReadError error = s.error;
+  s.error = ReadError::kNone;
+  return error;
 }
 
 int readFrame(InputStream& s, FrameContext& ctx) {
   ctx.bits = &s.bits;
   ctx.store = &s.store;
   for (;;) {
-    if (s.atStreamStart) {
-      s.atStreamStart = false;
-      if (!skipId3v2Tags(s)) return 0;
-    }
-    uint8_t head[4];
-    if (streamRead(s, head, 4) < 4) return 0;
-    uint32_t word = bigEndian32(head);
-
-    if (word == s.previous && s.previous != 0) {
-      ctx.headerChanged = 0;
-    } else {
+    uint32_t word;
+    Settled settled = Settled::kTaken;
+    if (s.asking) {
+      // Back after the question: an unanswered one counts as No.
+      s.asking = false;
+      if (s.resync == 0) s.resync = -1;
+      if (s.resync < 0) return 0;
+      word = s.askedWord;
       ctx.headerChanged = 1;
-      bool accepted;
-      if (s.reference == 0) {
-        accepted = (isPlausibleHeader(word) && confirmedByNextHeader(s, word)) ||
-                   searchPlausible(s, word) == Found::kHeader;
-      } else if (sameStream(s, word)) {
-        accepted = true;
+      settled = settleHeader(s, ctx, word, searchPlausible(s, word) == Found::kHeader);
+    } else {
+      if (s.atStreamStart) {
+        s.atStreamStart = false;
+        if (!skipId3v2Tags(s)) return 0;
+      }
+      uint8_t head[4];
+      if (streamRead(s, head, 4) < 4) return 0;
+      word = bigEndian32(head);
+      if (word == s.previous && s.previous != 0) {
+        ctx.headerChanged = 0;
       } else {
-        accepted = resynchronise(s, word) == Found::kHeader;
-      }
-      for (;;) {
-        if (!accepted) return 0;
-        if (s.previous == 0 && headerSampleRateField(word) == 3) {
-          accepted = searchPlausible(s, word) == Found::kHeader;
-          continue;
+        ctx.headerChanged = 1;
+        bool accepted;
+        if (s.reference == 0) {
+          accepted = (isPlausibleHeader(word) && confirmedByNextHeader(s, word)) ||
+                     searchPlausible(s, word) == Found::kHeader;
+        } else if (sameStream(s, word)) {
+          accepted = true;
+        } else {
+          accepted = resynchronise(s, word) == Found::kHeader;
         }
-        acceptHeader(s, ctx, word);
-        if (ctx.bitRateIndex != 0 || freeFormatMeasured(s, ctx, word)) break;
-        // A free-format frame of no measurable length: the user may look
-        // for a usable header. One answer holds for the whole track, so a
-        // stream of such frames asks once.
-        if (s.freeFormatAnswer == 0) {
-          s.freeFormatAnswer =
-              streamBox(s, kInvalidBitrateText, kStreamErrorTitle, platform::MB_YESNO);
-        }
-        if (s.freeFormatAnswer != platform::IDYES) return 0;
-        accepted = searchPlausible(s, word) == Found::kHeader;
+        settled = settleHeader(s, ctx, word, accepted);
       }
-      if (!prepareLayer(s, ctx)) return 0;
+    }
+    if (ctx.headerChanged) {
+      if (settled == Settled::kAsk) {
+        s.asking = true;
+        s.askedWord = word;
+        s.error = ReadError::kUnmeasurableFree;
+        return 0;
+      }
+      if (settled == Settled::kEnd || !prepareLayer(s, ctx)) return 0;
     }
     s.current = word;
 

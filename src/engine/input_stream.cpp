@@ -1,109 +1,14 @@
 #include "engine/input_stream.h"
 
 #include <cctype>
-#include <cmath>
 #include <cstring>
 
 #include "engine/frame_header.h"
+#include "engine/frame_timing.h"
 #include "engine/stream_io.h"
 #include "platform/file.h"
 
 namespace kuv {
-
-// ---- buffered reading -----------------------------------------------------
-
-namespace {
-// A regular file is read plainly. Anything else may keep a read waiting for
-// ever (a FIFO whose writer stalls), so it waits in slices that end when
-// the owner gives up.
-long readInput(InputStream& s, uint8_t* out, size_t n) {
-  if (s.regular) return platform::readSome(s.handle, out, n);
-  return platform::readPolled(s.handle, out, n, s.url.abandon);
-}
-
-bool refill(InputStream& s) {
-  s.bufferBase += s.bufferFill;
-  s.bufferPos = 0;
-  s.bufferFill = 0;
-  if (s.handle < 0) return false;
-  const long got = readInput(s, s.buffer, sizeof s.buffer);
-  if (got <= 0) return false;
-  s.bufferFill = static_cast<int32_t>(got);
-  return true;
-}
-}  // namespace
-
-int32_t streamRead(InputStream& s, uint8_t* out, int32_t n) {
-  int32_t total = 0;
-  while (total < n) {
-    if (s.bufferPos == s.bufferFill && !refill(s)) break;
-    int32_t take = s.bufferFill - s.bufferPos;
-    if (take > n - total) take = n - total;
-    std::memcpy(out + total, s.buffer + s.bufferPos, static_cast<size_t>(take));
-    s.bufferPos += take;
-    total += take;
-  }
-  return total;
-}
-
-int32_t streamPeek(InputStream& s, int32_t ahead, uint8_t* out, int32_t n) {
-  if (ahead < 0 || n < 0 || ahead + n > kStreamPeekBytes) return 0;
-  const int32_t want = ahead + n;
-  if (s.bufferFill - s.bufferPos < want) {
-    // Move what is left to the front and top the buffer up behind it.
-    const int32_t left = s.bufferFill - s.bufferPos;
-    std::memmove(s.buffer, s.buffer + s.bufferPos, static_cast<size_t>(left));
-    s.bufferBase += s.bufferPos;
-    s.bufferPos = 0;
-    s.bufferFill = left;
-    while (s.bufferFill < want && s.handle >= 0) {
-      const long got = readInput(s, s.buffer + s.bufferFill, sizeof s.buffer - static_cast<size_t>(s.bufferFill));
-      if (got <= 0) break;
-      s.bufferFill += static_cast<int32_t>(got);
-    }
-  }
-  int32_t have = s.bufferFill - s.bufferPos - ahead;
-  if (have <= 0) return 0;
-  if (have > n) have = n;
-  std::memcpy(out, s.buffer + s.bufferPos + ahead, static_cast<size_t>(have));
-  return have;
-}
-
-int streamReadByte(InputStream& s) {
-  if (s.bufferPos == s.bufferFill && !refill(s)) return -1;
-  return s.buffer[s.bufferPos++];
-}
-
-bool streamSeek(InputStream& s, int64_t offset) {
-  if (!s.regular || s.handle < 0 || offset < 0) return false;
-  if (offset >= s.bufferBase && offset <= s.bufferBase + s.bufferFill) {
-    s.bufferPos = static_cast<int32_t>(offset - s.bufferBase);
-    return true;
-  }
-  if (platform::seekTo(s.handle, offset) != offset) return false;
-  s.bufferBase = offset;
-  s.bufferFill = 0;
-  s.bufferPos = 0;
-  return true;
-}
-
-bool streamSkip(InputStream& s, int64_t n) {
-  if (n <= 0) return true;
-  if (s.regular) {
-    const int64_t target = streamPosition(s) + n;
-    return target <= s.size && streamSeek(s, target);
-  }
-  while (n > 0) {
-    if (s.bufferPos == s.bufferFill && !refill(s)) return false;
-    int64_t take = s.bufferFill - s.bufferPos;
-    if (take > n) take = n;
-    s.bufferPos += static_cast<int32_t>(take);
-    n -= take;
-  }
-  return true;
-}
-
-int64_t streamPosition(const InputStream& s) { return s.bufferBase + s.bufferPos; }
 
 // ---- opening and closing --------------------------------------------------
 
@@ -174,50 +79,7 @@ void closeStream(InputStream& s) {
   s.bufferPos = 0;
 }
 
-// ---- frame measures ---------------------------------------------------------
-
-int32_t samplesPerFrame(const FrameContext& ctx) {
-  switch (ctx.layer) {
-    case 1:
-      return 384;
-    case 2:
-      return 1152;
-    case 3:
-      return ctx.lsf ? 576 : 1152;
-    default:
-      return 1152;
-  }
-}
-
-namespace {
-double sampleRateOf(const FrameContext& ctx) {
-  return ctx.sampleRateIndex >= 0 && ctx.sampleRateIndex <= 8 ? kSampleRates[ctx.sampleRateIndex] : 0.0;
-}
-}  // namespace
-
-double bytesPerFrame(const FrameContext& ctx) {
-  // Free format has no bit rate: its frames are as long as measured.
-  if (ctx.bitRateIndex == 0 && ctx.freeFrameBytes > 0 && ctx.layer >= 1 && ctx.layer <= 3) return ctx.freeFrameBytes;
-  const double rate = sampleRateOf(ctx);
-  const double kbps = bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex);
-  if (rate <= 0 || kbps <= 0) return 1.0;
-  switch (ctx.layer) {
-    case 1:
-      return kbps * 48000.0 / rate;
-    case 2:
-      return kbps * 144000.0 / rate;
-    case 3:
-      return kbps * 144000.0 / (rate * (ctx.lsf ? 2 : 1));
-    default:
-      return 1.0;
-  }
-}
-
-double msPerFrame(const FrameContext& ctx) {
-  const double rate = sampleRateOf(ctx);
-  if (rate <= 0) return 26.0;
-  return samplesPerFrame(ctx) * 1000.0 / rate;
-}
+// ---- positions and times ---------------------------------------------------
 
 namespace {
 // VBR streams whose tag gives the frame count are measured in frames read;
@@ -259,15 +121,14 @@ uint32_t currentFrame(const InputStream& s, const FrameContext& ctx) {
 
 uint32_t currentSeconds(const InputStream& s, const FrameContext& ctx) {
   if (!s.regular) return 0;
-  const double seconds = std::trunc(currentFrame(s, ctx) * msPerFrame(firstFrameMeasures(s, ctx)) * 0.001);
-  return seconds > 0 ? static_cast<uint32_t>(seconds) : 0;
+  return secondsAfterFrames(firstFrameMeasures(s, ctx), currentFrame(s, ctx));
 }
 
 // ---- seeking ----------------------------------------------------------------
 
 bool seekToMilliseconds(InputStream& s, FrameContext& ctx, uint32_t milliseconds) {
   if (!s.regular) return false;
-  return seekToFrame(s, ctx, static_cast<uint32_t>(milliseconds / msPerFrame(firstFrameMeasures(s, ctx))));
+  return seekToFrame(s, ctx, frameAtMilliseconds(firstFrameMeasures(s, ctx), milliseconds));
 }
 
 namespace {

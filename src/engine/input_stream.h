@@ -8,6 +8,7 @@
 
 #include "engine/bit_reader.h"
 #include "engine/frame_context.h"
+#include "engine/frame_reader.h"
 #include "engine/url_reader.h"
 #include "engine/vbr_tag.h"
 
@@ -50,12 +51,17 @@ struct InputStream {
   uint32_t framesRead = 0;  // audio frames delivered since the start (or the seek)
 
   // Free format: the unpadded frame length measured for the track (header
-  // included; 0 until measured), and the user's answer to the question for
-  // a frame that could not be measured (0 until asked, which is done once).
+  // included; 0 until measured).
   int32_t freeFrameBytes = 0;
-  int freeFormatAnswer = 0;
-  // The frame reader has shown the user a box about this track, so a track
-  // that ends without audio needs no second one.
+  // Why the last readFrame found no frame, until taken. A frame of no
+  // measurable length waits for the answer (resync: 0 not asked yet, 1
+  // search on, -1 end the track; asked once per track) with its header.
+  ReadError error = ReadError::kNone;
+  int32_t resync = 0;
+  bool asking = false;
+  uint32_t askedWord = 0;
+  // The user has been shown a box about this track, so a track that ends
+  // without audio needs no second one.
   bool userTold = false;
 };
 
@@ -66,34 +72,10 @@ bool isUrlName(const std::string& name);
 bool openStream(InputStream& s, const std::string& name);
 void closeStream(InputStream& s);
 
-// Logical read position in the input.
-int64_t streamPosition(const InputStream& s);
-
-// Frame measures of the current header.
-double bytesPerFrame(const FrameContext& ctx);
-double msPerFrame(const FrameContext& ctx);
-int32_t samplesPerFrame(const FrameContext& ctx);
-
 uint32_t totalFrames(const InputStream& s, const FrameContext& ctx);
 uint32_t currentFrame(const InputStream& s, const FrameContext& ctx);
 uint32_t currentSeconds(const InputStream& s, const FrameContext& ctx);
 bool seekToMilliseconds(InputStream& s, FrameContext& ctx, uint32_t milliseconds);
 bool seekToFrame(InputStream& s, FrameContext& ctx, uint32_t frame);
-
-// Frame reading: before the first frame of a track, resetFrameState; then
-// readFrame for each frame (1: a body is ready, 0: no further frame).
-void resetFrameState(InputStream& s);
-int readFrame(InputStream& s, FrameContext& ctx);
-
-// Messages of the frame reader.
-constexpr const char* kSyncErrorTitle = "Synchronization Error...";
-constexpr const char* kStreamErrorTitle = "Error In Stream...";
-constexpr const char* kNoSyncText = "Could not locate a VALID sync in the stream.";
-constexpr const char* kNotMpegText = "This does not look like a valid MPEG Audio File";
-constexpr const char* kInvalidBitrateText = "Invalid Bitrate in stream, Try Resync?";
-// A track that ended without one frame of audio, unless the frame reader
-// has said why; %s is the file or URL.
-constexpr const char* kNoAudioText = "%s holds no MPEG audio.";
-constexpr const char* kEmptyFileText = "%s is empty: it holds no MPEG audio.";
 
 }  // namespace kuv

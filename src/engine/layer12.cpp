@@ -4,9 +4,10 @@
 #include <cstring>
 
 #include "engine/bit_reader.h"
+#include "engine/decoder_state.h"
 #include "engine/frame_context.h"
 #include "engine/frame_header.h"
-#include "engine/pcm_staging.h"
+#include "engine/layer2_tables.h"
 
 namespace kuv {
 
@@ -43,19 +44,21 @@ int32_t sourceChannel(const FrameContext& ctx) {
   return sel;
 }
 
-// Synthesises one block into the staging buffer and applies the write rule.
+// Synthesises one block into the decoder state's staging buffer and applies
+// the write rule.
 // Returns 1, or a frame outcome to stop with.
 int outputBlock(FrameContext& ctx, Block& block, int32_t sel) {
   const int32_t firstSilent = 32 >> ctx.downSample;
   for (int sb = firstSilent; sb < 32; ++sb) block[0][sb] = block[1][sb] = 0.0;
-  PcmStagingBuffer& pcm = *ctx.pcm;
+  DecoderState& state = *ctx.state;
+  PcmStagingBuffer& pcm = state.pcm;
   if (!pcmMakeRoom(pcm, ctx.blockBytes)) return kFrameSkipped;
   uint8_t* at = pcm.data + pcm.fill;
   if (sel < 0 && ctx.channels == 2) {
-    ctx.stereoDriver(block[0], 0, at);
-    ctx.stereoDriver(block[1], 1, at);
+    ctx.stereoDriver(state.synthesis, block[0], 0, at);
+    ctx.stereoDriver(state.synthesis, block[1], 1, at);
   } else {
-    ctx.monoHandler(block[sel == 1 ? 1 : 0], at);
+    ctx.monoHandler(state.synthesis, block[sel == 1 ? 1 : 0], at);
   }
   return pcmBlockDone(pcm, ctx.blockBytes) ? 1 : kFrameWriteFailed;
 }

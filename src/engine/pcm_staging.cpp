@@ -4,9 +4,11 @@
 #include <cstring>
 #include <thread>
 
-#include "output/output_system.h"
-
 namespace kuv {
+
+namespace {
+int32_t writePcm(PcmStagingBuffer& pcm) { return pcm.write ? pcm.write(pcm.writeContext, pcm.fill, pcm.data) : -1; }
+}  // namespace
 
 int32_t writeThresholdFor(int32_t sampleRateIndex, int32_t downSample) {
   // 16000 Hz is 6114, not 6144: kept, it only moves a write boundary.
@@ -20,7 +22,7 @@ bool pcmMakeRoom(PcmStagingBuffer& pcm, int32_t blockBytes) {
   while (pcm.fill + blockBytes > kPcmStagingBytes) {
     if (pcm.abandon && pcm.abandon->load(std::memory_order_relaxed)) return false;
     // Offer the output what is there; it may take some of it now.
-    const int32_t taken = outputSystem.write ? outputSystem.write(pcm.fill, pcm.data) : -1;
+    const int32_t taken = writePcm(pcm);
     if (taken < 0) return false;
     if (taken > 0) {
       const int32_t kept = taken < pcm.fill ? pcm.fill - taken : 0;
@@ -40,7 +42,7 @@ bool pcmBlockDone(PcmStagingBuffer& pcm, int32_t blockBytes) {
 
 bool pcmWriteIfDue(PcmStagingBuffer& pcm) {
   if (pcm.fill < pcm.writeThreshold) return true;
-  const int32_t taken = outputSystem.write(pcm.fill, pcm.data);
+  const int32_t taken = writePcm(pcm);
   if (taken < 0) return false;
   if (taken < pcm.fill) {
     std::memmove(pcm.data, pcm.data + taken, static_cast<size_t>(pcm.fill - taken));

@@ -1,5 +1,7 @@
-// The converted PCM waiting to be handed to the output system, and the
-// write rule every layer applies after each synthesised block.
+// The converted PCM waiting to be handed to the output, and the write rule
+// every layer applies after each synthesised block. The layers only fill the
+// buffer; where full buffers go is the owner's choice (the engine: the
+// output system's write).
 #pragma once
 
 #include <atomic>
@@ -9,10 +11,16 @@ namespace kuv {
 
 constexpr int32_t kPcmStagingBytes = 65536;
 
+// Hands `length` bytes to the output; returns how many it took (it may take
+// fewer, or none for now), or a negative value when the output failed.
+using PcmWriteFn = int32_t (*)(void* context, int32_t length, const uint8_t* data);
+
 struct PcmStagingBuffer {
-  uint8_t* data = nullptr;  // kPcmStagingBytes, allocated by the decoder thread
+  alignas(16) uint8_t data[kPcmStagingBytes] = {};
   int32_t fill = 0;
   int32_t writeThreshold = 16384;
+  PcmWriteFn write = nullptr;  // no write function: every write fails
+  void* writeContext = nullptr;
   // Set when the user stops or the thread must quit: a wait for room ends.
   const std::atomic<int>* abandon = nullptr;
 };

@@ -1,4 +1,6 @@
 // Buffered reading of the input, shared by the stream and the frame reader.
+// Reads end quietly at the end of the input or on an error (a short count);
+// what that means for the track is the frame reader's to say.
 #pragma once
 
 #include <cstdint>
@@ -6,6 +8,9 @@
 #include "engine/input_stream.h"
 
 namespace kuv {
+
+// Logical read position in the input.
+int64_t streamPosition(const InputStream& s);
 
 // Reads until n bytes or the end of the input; returns the count (0 at the
 // end or on an error).

@@ -34,22 +34,13 @@ const int32_t kSynthesisWindowCoefficients[257] = {
 
 namespace {
 
-constexpr int32_t kRingBlocks = 16;
+constexpr int32_t kRingBlocks = kSynthesisRingBlocks;
 
 // The window rearranged for the summation: tap a (0..15) of output sample j
 // multiplies block age a, value j (even ages) or 32 + j (odd ages).
 alignas(64) double windowTaps[16][32];
 // 1 / (2 cos((2i + 1) pi / (64 >> k))) for the five stages of the transform.
 double cosineTables[5][16];
-
-// One variant's filter memory: the matrixed values of the last 16 blocks of
-// each channel. Kept for the whole run, so a track starts on the tail of the
-// one before, as a continuous stream would.
-struct SynthesisState {
-  int32_t ringIndex = 1;
-  alignas(64) double ring[2][kRingBlocks][64] = {};
-};
-SynthesisState fullState, halfState, quarterState;
 
 std::unique_ptr<uint8_t[]> eightBitTable;  // indexed by (s >> 4) + 4096
 
@@ -90,16 +81,16 @@ inline void matrix(const double* samples, double* v) {
 // Synthesises one block of channel `channel` and writes every Step-th output
 // sample (32 / Step of them) at out[0], out[stride], ...
 template <int Step>
-int32_t synthesize(SynthesisState& st, const double* samples, int32_t channel, int16_t* out, int stride) {
+int32_t synthesize(SynthesisRing& st, const double* samples, int32_t channel, int16_t* out, int stride) {
   channel &= 1;
   if (channel == 0) st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
   const int32_t r = st.ringIndex;
-  matrix(samples, st.ring[channel][r]);
+  matrix(samples, st.values[channel][r]);
 
   constexpr int kOut = 32 / Step;
   constexpr int kChunk = kOut < 8 ? kOut : 8;
   const double* values[16];
-  for (int a = 0; a < 16; ++a) values[a] = st.ring[channel][(r + a) & (kRingBlocks - 1)] + ((a & 1) ? 32 : 0);
+  for (int a = 0; a < 16; ++a) values[a] = st.values[channel][(r + a) & (kRingBlocks - 1)] + ((a & 1) ? 32 : 0);
   double acc[kOut];
   // Eight outputs at a time, so their sums stay in registers over the 16 taps.
   for (int n0 = 0; n0 < kOut; n0 += kChunk) {
@@ -117,52 +108,52 @@ int32_t synthesize(SynthesisState& st, const double* samples, int32_t channel, i
 }
 
 template <int Step>
-SynthesisState& stateFor() {
-  if constexpr (Step == 1) return fullState;
-  if constexpr (Step == 2) return halfState;
-  return quarterState;
+SynthesisRing& ringFor(SynthesisState& state) {
+  if constexpr (Step == 1) return state.rings[0];
+  if constexpr (Step == 2) return state.rings[1];
+  return state.rings[2];
 }
 
 inline uint8_t toEightBit(int16_t s) { return eightBitTable[(s >> 4) + 4096]; }
 
 template <int Step>
-int32_t stereo16(const double* samples, int32_t channel, uint8_t* out) {
-  return synthesize<Step>(stateFor<Step>(), samples, channel, reinterpret_cast<int16_t*>(out) + (channel & 1), 2);
+int32_t stereo16(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
+  return synthesize<Step>(ringFor<Step>(state), samples, channel, reinterpret_cast<int16_t*>(out) + (channel & 1), 2);
 }
 
 template <int Step>
-int32_t stereo8(const double* samples, int32_t channel, uint8_t* out) {
+int32_t stereo8(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(stateFor<Step>(), samples, channel, block, 1);
+  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, channel, block, 1);
   for (int n = 0; n < 32 / Step; ++n) out[(channel & 1) + 2 * n] = toEightBit(block[n]);
   return clips;
 }
 
 template <int Step>
-int32_t duplicated16(const double* samples, uint8_t* out) {
+int32_t duplicated16(SynthesisState& state, const double* samples, uint8_t* out) {
   auto* pcm = reinterpret_cast<int16_t*>(out);
-  const int32_t clips = synthesize<Step>(stateFor<Step>(), samples, 0, pcm, 2);
+  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, pcm, 2);
   for (int n = 0; n < 32 / Step; ++n) pcm[2 * n + 1] = pcm[2 * n];
   return clips;
 }
 
 template <int Step>
-int32_t duplicated8(const double* samples, uint8_t* out) {
+int32_t duplicated8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(stateFor<Step>(), samples, 0, block, 1);
+  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, block, 1);
   for (int n = 0; n < 32 / Step; ++n) out[2 * n] = out[2 * n + 1] = toEightBit(block[n]);
   return clips;
 }
 
 template <int Step>
-int32_t single16(const double* samples, uint8_t* out) {
-  return synthesize<Step>(stateFor<Step>(), samples, 0, reinterpret_cast<int16_t*>(out), 1);
+int32_t single16(SynthesisState& state, const double* samples, uint8_t* out) {
+  return synthesize<Step>(ringFor<Step>(state), samples, 0, reinterpret_cast<int16_t*>(out), 1);
 }
 
 template <int Step>
-int32_t single8(const double* samples, uint8_t* out) {
+int32_t single8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(stateFor<Step>(), samples, 0, block, 1);
+  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, block, 1);
   for (int n = 0; n < 32 / Step; ++n) out[n] = toEightBit(block[n]);
   return clips;
 }

@@ -6,14 +6,30 @@
 
 namespace kuv {
 
+constexpr int32_t kSynthesisRingBlocks = 16;
+
+// One variant's filter memory: the matrixed values of the last 16 blocks of
+// each channel.
+struct SynthesisRing {
+  int32_t ringIndex = 1;
+  alignas(64) double values[2][kSynthesisRingBlocks][64] = {};
+};
+
+// The filter memory of the full, half and quarter rate variants, each kept
+// for the decoder's whole run, so a track starts on the tail of the one
+// before, as a continuous stream would.
+struct SynthesisState {
+  SynthesisRing rings[3];
+};
+
 // Synthesises one channel's block of 32 sub-band samples and writes its PCM
 // into every second sample of `out` (channel 0 at out, channel 1 one sample
 // further), so calling it for channel 0 then 1 leaves interleaved stereo.
 // Returns the number of samples that had to be clipped.
-using StereoDriverFn = int32_t (*)(const double* samples, int32_t channel, uint8_t* out);
+using StereoDriverFn = int32_t (*)(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out);
 // Synthesises the block as channel 0 and writes one channel, or the same
 // samples to both channels of a stereo output.
-using MonoHandlerFn = int32_t (*)(const double* samples, uint8_t* out);
+using MonoHandlerFn = int32_t (*)(SynthesisState& state, const double* samples, uint8_t* out);
 
 // All eighteen routines: stereo[DownSample + 3 * eightBit] and
 // mono[3 * (eightBit + 2 * monoOut) + DownSample].

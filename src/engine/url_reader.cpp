@@ -3,6 +3,8 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
@@ -329,6 +331,13 @@ bool setupRequest(UrlReader& r, UrlTransfer& t) {
 }
 
 void downloadThread(UrlReader* reader) {
+  // A write into the pipe after the decoder has let go of it must come back
+  // as EPIPE, not end the process: the signal is this thread's, and it is
+  // blocked here whatever the program does with SIGPIPE.
+  sigset_t pipeSignal;
+  sigemptyset(&pipeSignal);
+  sigaddset(&pipeSignal, SIGPIPE);
+  pthread_sigmask(SIG_BLOCK, &pipeSignal, nullptr);
   UrlReader& r = *reader;
   UrlTransfer& t = *r.transfer;
   if (!t.savePath.empty()) {

@@ -48,6 +48,13 @@ struct ScaleFactors {
   int32_t intensityLimit[kScaleFactorSlots];
 };
 
+// What Layer III keeps from one granule to the next: the second halves of the
+// last transforms, by channel and subband. Never cleared: a new track or a
+// seek continues from them.
+struct Layer3State {
+  double overlap[2][32][18] = {};
+};
+
 // Computes every Layer III table for a track; the shift (DownSample) caps the
 // subbands decoded at 32 >> shift.
 void initLayer3Tables(int32_t downSampleShift);
@@ -65,7 +72,8 @@ int32_t decodeGranuleLinesMS(double* mid, double* side, const ScaleFactors& sf, 
                              int32_t sampleRateIndex, int32_t part2Length, BitReader& bits);
 void applyIntensityStereo(double* left, double* right, const ScaleFactors& sf, const GranuleInfo& gi,
                           int32_t sampleRateIndex, bool msStereo, int32_t lsf, int32_t intensityScale);
-void hybridFilterbank(double* lines, double slots[18][32], int32_t channel, const GranuleInfo& gi);
+// overlap: the channel's Layer3State::overlap.
+void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18], const GranuleInfo& gi);
 void aliasReduction(double* lines, const GranuleInfo& gi);
 
 }  // namespace kuv

@@ -1,10 +1,11 @@
 // One Layer III frame: side information, the bit reservoir, scale factors
-// and the granule loop down to PCM in the staging buffer.
+// and the granule loop down to PCM in the decoder state's staging buffer.
 #include <cstdlib>
 #include <cstring>
 
 #include "config/settings.h"
 #include "engine/bit_reader.h"
+#include "engine/decoder_state.h"
 #include "engine/frame_context.h"
 #include "engine/pcm_staging.h"
 #include "engine/vis_queue.h"
@@ -16,16 +17,16 @@ namespace kuv {
 
 namespace {
 
-// The decoder's working state, one set for the process (decoder thread).
-struct Layer3State {
-  Layer3SideInfo side;
-  ScaleFactors scale[2];
+// One frame's working values, on the decoding call's stack: nothing in
+// here outlives the frame. The lines and slots are written in full before
+// they are read.
+struct FrameWork {
+  Layer3SideInfo side{};
+  ScaleFactors scale[2]{};
   int32_t intensityScale = 0;
   double lines[2][576];
   double slots[2][18][32];
-  VisFrame vis;
 };
-Layer3State state;
 
 inline uint32_t bitPosition(const BitReader& r) { return r.pos * 8 + r.bit; }
 inline void setBitPosition(BitReader& r, uint32_t position) {
@@ -34,8 +35,8 @@ inline void setBitPosition(BitReader& r, uint32_t position) {
 }
 
 // Reads the side information. False for a frame that cannot be decoded.
-bool readSideInfo(BitReader& br, const FrameContext& ctx, int32_t channels, int32_t gainShift) {
-  Layer3SideInfo& si = state.side;
+bool readSideInfo(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t channels, int32_t gainShift) {
+  Layer3SideInfo& si = f.side;
   const int32_t rate = ctx.sampleRateIndex;
   const int16_t* longBounds = kLongBandBounds[rate];
   const int16_t* shortBounds = kShortBandBounds[rate];
@@ -89,8 +90,8 @@ bool readSideInfo(BitReader& br, const FrameContext& ctx, int32_t channels, int3
 }
 
 // MPEG-1 scale factors; returns the bits read.
-int32_t readScaleFactorsMpeg1(BitReader& br, int32_t ch, int32_t gr, GranuleInfo& gi) {
-  ScaleFactors& sf = state.scale[ch];
+int32_t readScaleFactorsMpeg1(FrameWork& f, BitReader& br, int32_t ch, int32_t gr, GranuleInfo& gi) {
+  ScaleFactors& sf = f.scale[ch];
   const uint32_t slen1 = kSlen[gi.scalefacCompress & 15][0];
   const uint32_t slen2 = kSlen[gi.scalefacCompress & 15][1];
   const uint32_t start = bitPosition(br);
@@ -110,7 +111,7 @@ int32_t readScaleFactorsMpeg1(BitReader& br, int32_t ch, int32_t gr, GranuleInfo
     static const int kGroups[5] = {0, 6, 11, 16, 21};
     for (int g = 0; g < 4; ++g) {
       // The second granule may keep the first granule's values of a group.
-      if (gr == 1 && state.side.scfsi[ch][g]) continue;
+      if (gr == 1 && f.side.scfsi[ch][g]) continue;
       for (int b = kGroups[g]; b < kGroups[g + 1]; ++b) read(b, g < 2 ? slen1 : slen2);
     }
     for (int slot = 21; slot < kScaleFactorSlots; ++slot) sf.values[slot] = 0;
@@ -119,13 +120,13 @@ int32_t readScaleFactorsMpeg1(BitReader& br, int32_t ch, int32_t gr, GranuleInfo
 }
 
 // LSF scale factors; returns the bits read.
-int32_t readScaleFactorsLsf(BitReader& br, int32_t ch, GranuleInfo& gi, bool intensityChannel) {
-  ScaleFactors& sf = state.scale[ch];
+int32_t readScaleFactorsLsf(FrameWork& f, BitReader& br, int32_t ch, GranuleInfo& gi, bool intensityChannel) {
+  ScaleFactors& sf = f.scale[ch];
   const uint32_t start = bitPosition(br);
   uint32_t packed;
   if (intensityChannel) {
     packed = layer3Tables.lsfIntensitySlen[(gi.scalefacCompress >> 1) & 255];
-    state.intensityScale = gi.scalefacCompress & 1;
+    f.intensityScale = gi.scalefacCompress & 1;
   } else {
     packed = layer3Tables.lsfSlen[gi.scalefacCompress & 511];
   }
@@ -150,29 +151,28 @@ int32_t readScaleFactorsLsf(BitReader& br, int32_t ch, GranuleInfo& gi, bool int
 }
 
 // One channel's lines of one granule; false when the data overran.
-bool decodeChannel(BitReader& br, const FrameContext& ctx, int32_t gr, int32_t ch, bool msStereo, bool intensity) {
-  GranuleInfo& gi = state.side.granules[gr][ch];
+bool decodeChannel(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t gr, int32_t ch, bool msStereo, bool intensity) {
+  GranuleInfo& gi = f.side.granules[gr][ch];
   const uint32_t start = bitPosition(br);
-  const int32_t part2 = ctx.lsf ? readScaleFactorsLsf(br, ch, gi, intensity && ch == 1)
-                                : readScaleFactorsMpeg1(br, ch, gr, gi);
+  const int32_t part2 = ctx.lsf ? readScaleFactorsLsf(f, br, ch, gi, intensity && ch == 1)
+                                : readScaleFactorsMpeg1(f, br, ch, gr, gi);
   int32_t overrun;
   if (ch == 1 && msStereo) {
-    overrun = decodeGranuleLinesMS(state.lines[0], state.lines[1], state.scale[1], gi, ctx.sampleRateIndex, part2, br);
+    overrun = decodeGranuleLinesMS(f.lines[0], f.lines[1], f.scale[1], gi, ctx.sampleRateIndex, part2, br);
   } else {
-    overrun = decodeGranuleLines(state.lines[ch], state.scale[ch], gi, ctx.sampleRateIndex, part2, br);
+    overrun = decodeGranuleLines(f.lines[ch], f.scale[ch], gi, ctx.sampleRateIndex, part2, br);
   }
   // The next granule starts at this one's part2_3_length boundary.
   setBitPosition(br, start + static_cast<uint32_t>(gi.part23Length));
   return overrun == 0;
 }
 
-void buildVisFrame(const FrameContext& ctx, int32_t carried) {
-  VisFrame& v = state.vis;
+void buildVisFrame(VisFrame& v, const FrameWork& f, const FrameContext& ctx, int32_t carried) {
   v.link = 0;
   v.position = visPositionMs(ctx.outRate, ctx.outChannels, ctx.outBits);
   for (int c = 0; c < 2; ++c) {
     // One channel carried: the right row repeats the left one.
-    const double (*slots)[32] = state.slots[c < carried ? c : 0];
+    const double (*slots)[32] = f.slots[c < carried ? c : 0];
     uint8_t* row = c == 0 ? v.spectrumLeft : v.spectrumRight;
     for (int s = 0; s < 32; ++s) {
       for (int t = 0; t < 18; ++t) {
@@ -182,7 +182,7 @@ void buildVisFrame(const FrameContext& ctx, int32_t carried) {
       }
     }
   }
-  const PcmStagingBuffer& pcm = *ctx.pcm;
+  const PcmStagingBuffer& pcm = ctx.state->pcm;
   const int32_t frames = pcm.fill / 4;
   const int32_t first = frames >= 576 ? frames - 576 : 0;
   const auto* samples = reinterpret_cast<const int16_t*>(pcm.data);
@@ -196,6 +196,8 @@ void buildVisFrame(const FrameContext& ctx, int32_t carried) {
 }  // namespace
 
 int decodeLayer3Frame(FrameContext& ctx) {
+  DecoderState& state = *ctx.state;
+  FrameWork f;
   BitReader& br = *ctx.bits;
   FrameStore& store = *ctx.store;
   const int32_t channels = ctx.channels == 1 ? 1 : 2;
@@ -208,11 +210,11 @@ int decodeLayer3Frame(FrameContext& ctx) {
   // scaling; M/S folds its 1/sqrt(2) into the gains (two steps).
   const int32_t gainShift = (mix ? 4 : 0) + (msStereo ? 2 : 0);
 
-  const bool usable = readSideInfo(br, ctx, channels, gainShift);
+  const bool usable = readSideInfo(f, br, ctx, channels, gainShift);
   // The reservoir: main data of earlier frames that this frame begins in.
   const int32_t mainBytes = ctx.bodyLength - ctx.sideInfoLength;
   const int32_t available = store.reservoirBytes;
-  const int32_t reach = state.side.mainDataBegin;
+  const int32_t reach = f.side.mainDataBegin;
   if (!usable) {
     store.reservoirBytes = mainBytes > 0 ? mainBytes : 0;
     return kFrameSkipped;
@@ -229,17 +231,17 @@ int decodeLayer3Frame(FrameContext& ctx) {
   const bool bothThrough = channels == 2 && (sel < 0 || mix);
   const int32_t source = channels == 2 && sel == 1 ? 1 : 0;
   const int32_t granules = ctx.lsf ? 1 : 2;
-  PcmStagingBuffer& pcm = *ctx.pcm;
+  PcmStagingBuffer& pcm = state.pcm;
 
   for (int gr = 0; gr < granules; ++gr) {
-    if (!decodeChannel(br, ctx, gr, 0, msStereo, intensity)) return kFrameSkipped;
-    GranuleInfo& g0 = state.side.granules[gr][0];
+    if (!decodeChannel(f, br, ctx, gr, 0, msStereo, intensity)) return kFrameSkipped;
+    GranuleInfo& g0 = f.side.granules[gr][0];
     if (channels == 2) {
-      if (!decodeChannel(br, ctx, gr, 1, msStereo, intensity)) return kFrameSkipped;
-      GranuleInfo& g1 = state.side.granules[gr][1];
+      if (!decodeChannel(f, br, ctx, gr, 1, msStereo, intensity)) return kFrameSkipped;
+      GranuleInfo& g1 = f.side.granules[gr][1];
       if (intensity) {
-        applyIntensityStereo(state.lines[0], state.lines[1], state.scale[1], g1, ctx.sampleRateIndex, msStereo,
-                             ctx.lsf, state.intensityScale);
+        applyIntensityStereo(f.lines[0], f.lines[1], f.scale[1], g1, ctx.sampleRateIndex, msStereo,
+                             ctx.lsf, f.intensityScale);
       }
       if (msStereo || intensity || mix) {
         const int32_t widest = g0.maxSubband > g1.maxSubband ? g0.maxSubband : g1.maxSubband;
@@ -248,39 +250,40 @@ int decodeLayer3Frame(FrameContext& ctx) {
     }
     if (sharedSetting(settings.EqActive)) {
       for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < 576; ++i) state.lines[c][i] *= equaliserTable[i];
+        for (int i = 0; i < 576; ++i) f.lines[c][i] *= equaliserTable[i];
     }
     // Each channel goes through the filterbank with its own block type and
     // its own overlap.
     if (bothThrough) {
       for (int c = 0; c < 2; ++c) {
-        const GranuleInfo& gi = state.side.granules[gr][c];
-        aliasReduction(state.lines[c], gi);
-        hybridFilterbank(state.lines[c], state.slots[c], c, gi);
+        const GranuleInfo& gi = f.side.granules[gr][c];
+        aliasReduction(f.lines[c], gi);
+        hybridFilterbank(f.lines[c], f.slots[c], state.layer3.overlap[c], gi);
       }
       if (mix) {
         for (int t = 0; t < 18; ++t)
-          for (int s = 0; s < 32; ++s) state.slots[0][t][s] += state.slots[1][t][s];
+          for (int s = 0; s < 32; ++s) f.slots[0][t][s] += f.slots[1][t][s];
       }
     } else {
-      const GranuleInfo& gi = state.side.granules[gr][source];
-      aliasReduction(state.lines[source], gi);
-      hybridFilterbank(state.lines[source], state.slots[0], source, gi);
+      const GranuleInfo& gi = f.side.granules[gr][source];
+      aliasReduction(f.lines[source], gi);
+      hybridFilterbank(f.lines[source], f.slots[0], state.layer3.overlap[source], gi);
     }
 
     for (int t = 0; t < 18; ++t) {
       if (!pcmMakeRoom(pcm, ctx.blockBytes)) return kFrameSkipped;
       uint8_t* at = pcm.data + pcm.fill;
       if (outputs == 2) {
-        ctx.stereoDriver(state.slots[0][t], 0, at);
-        ctx.stereoDriver(state.slots[1][t], 1, at);
+        ctx.stereoDriver(state.synthesis, f.slots[0][t], 0, at);
+        ctx.stereoDriver(state.synthesis, f.slots[1][t], 1, at);
       } else {
-        ctx.monoHandler(state.slots[0][t], at);
+        ctx.monoHandler(state.synthesis, f.slots[0][t], at);
       }
       pcm.fill += ctx.blockBytes;
       if (visCountBlock(ctx.blockBytes, pcm.writeThreshold, pcm.fill)) {
-        buildVisFrame(ctx, outputs == 2 || mix ? 2 : 1);
-        pushVisFrame(state.vis);
+        VisFrame vis;
+        buildVisFrame(vis, f, ctx, outputs == 2 || mix ? 2 : 1);
+        pushVisFrame(vis);
       }
       if (!pcmWriteIfDue(pcm)) return kFrameWriteFailed;
     }

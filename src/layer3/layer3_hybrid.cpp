@@ -8,10 +8,6 @@
 namespace kuv {
 
 namespace {
-// The second halves of the previous granule's transforms, per channel and
-// subband. Never cleared: a new track or a seek continues from them.
-double overlapStore[2][32][18];
-
 inline void longTransform(const double* in, const double* window, double* out36) {
   // The 36 outputs come in mirrored pairs: x[17 - i] = -x[i] and
   // x[35 - i] = x[18 + i], so 18 sums (outputs 0..8 and 18..26) give all.
@@ -64,8 +60,7 @@ void aliasReduction(double* lines, const GranuleInfo& gi) {
   }
 }
 
-void hybridFilterbank(double* lines, double slots[18][32], int32_t channel, const GranuleInfo& gi) {
-  double (*overlap)[18] = overlapStore[channel & 1];
+void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18], const GranuleInfo& gi) {
   int32_t transformed = (gi.maxSubband + 1) & ~1;  // subbands go in pairs
   if (transformed > layer3Tables.subbandCap) transformed = layer3Tables.subbandCap;
   if (transformed > 32) transformed = 32;

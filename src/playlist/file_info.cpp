@@ -9,6 +9,7 @@
 #include "engine/bit_reader.h"
 #include "engine/frame_context.h"
 #include "engine/frame_header.h"
+#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/vbr_tag.h"
 #include "platform/file.h"

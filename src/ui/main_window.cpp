@@ -27,7 +27,6 @@
 #include <cstring>
 #include <thread>
 
-#include "app/start_up.h"
 #include "config/settings.h"
 #include "engine/vis_queue.h"
 #include "playlist/playlist.h"
@@ -37,6 +36,7 @@
 #include "ui/dial.h"
 #include "ui/menu_marks.h"
 #include "ui/skin_region.h"
+#include "ui/window_placement.h"
 
 namespace kuv {
 
@@ -90,7 +90,8 @@ QRegion regionFromMask(const QImage& image) {
 }
 
 MainWindow::MainWindow()
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint), player_{PlayerState{}, realEngine(), *this} {
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint),
+      player_{PlaybackSession{realEngine(), kWindowAdvance}, PlayerState{}, *this} {
   setWindowTitle("KUV 0.94");
   setFixedSize(kWindowWidth, kWindowHeight);
   setAcceptDrops(true);
@@ -113,7 +114,7 @@ MainWindow::~MainWindow() { shutDown(); }
 bool MainWindow::createSkin(std::string* error) {
   scanOutputPlugins(settings.OutputPluginDir);
   setupEqualiser(settings.EqBand);
-  if (!startVisQueue()) {
+  if (!openVisQueue(player_.session)) {
     *error = "Could Not Create Visualisation Timer...";
     return false;
   }
@@ -149,8 +150,7 @@ bool MainWindow::createSkin(std::string* error) {
 }
 
 bool MainWindow::startPlayback() {
-  if (startEngine(makeUiNotificationSink(&receiver_)) < 0) return false;
-  engineStarted_ = true;
+  if (!openEngine(player_.session, makeUiNotificationSink(&receiver_))) return false;
 
   DialHooks hooks;
   hooks.seekFrame = [](uint32_t frame) { kuv::seekFrame(frame); };
@@ -462,10 +462,10 @@ void MainWindow::run(int32_t command) {
 
 // The display thread reads the playback state without the UI thread's help.
 void MainWindow::afterEvent() {
-  sharedState_.store(player_.state.playbackState);
+  sharedState_.store(player_.session.state.playbackState);
   // An open menu follows a change that arrives meanwhile (a hand-over).
   if (menu_ && menu_->isVisible()) markMenu(menu_);
-  if (dialStarted_) dialPlaybackState(player_.state.playbackState);
+  if (dialStarted_) dialPlaybackState(player_.session.state.playbackState);
   // Repeat and Shuffle also change from the menu, which repaints nothing.
   if (settings.RepeatPlay != drawnRepeat_ || settings.ShufflePlay != drawnShuffle_) {
     update(toQRect(mouse_.buttons[kButtonRepeat].bounds()));
@@ -498,18 +498,13 @@ void MainWindow::shutDown() {
   if (displayStarted_) stopDisplay();
   dialTimer_.stop();
   if (dialStarted_) stopDial();
-  if (engineStarted_) {
-    kuv::stop();
-    kuv::closeOutput();
-    std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    shutdownEngine();
-  }
+  closeEngine(player_.session, SessionEnd::kStopNow);
   if (!isMinimized()) {
     settings.WindowX = pos().x();
     settings.WindowY = pos().y();
   }
   saveSettings();
-  stopVisQueue();
+  closeSession(player_.session, SessionEnd::kStopNow);
 }
 
 }  // namespace kuv

@@ -78,7 +78,6 @@ class MainWindow final : public QWidget, public WindowActions {
   QAction* shuffleAction_ = nullptr;
   QAction* topAction_ = nullptr;
   NotificationReceiver receiver_;
-  bool engineStarted_ = false;
   bool displayStarted_ = false;
   bool dialStarted_ = false;
   bool shutDown_ = false;

@@ -7,59 +7,14 @@
 #include <string>
 #include <vector>
 
-#include "app/instance_channel.h"
 #include "engine/decoder_thread.h"
+#include "session/message_codes.h"
+#include "session/playback_session.h"
 
 namespace kuv {
 
-enum PlaybackStateValue : int32_t { Playing = 0, Paused = 1, Stopped = 2 };
-
-enum Command : int32_t {
-  CMD_OPEN_FILE = 40001,
-  CMD_CLOSE = 40003,
-  CMD_OPEN_LOCATION = 40004,
-  CMD_PLAYLIST_EDITOR = 40006,
-  CMD_TAG_EDITOR = 40008,
-  CMD_PREFERENCES = 40009,
-  CMD_PLAY = 40010,
-  CMD_STOP = 40011,
-  CMD_PAUSE = 40012,
-  CMD_NEXT = 40013,
-  CMD_PREVIOUS = 40014,
-  CMD_SHUFFLE = 40015,
-  CMD_REPEAT = 40016,
-  CMD_ABOUT = 40018,
-  CMD_ALWAYS_ON_TOP = 40042,
-  CMD_VIS_PLUGIN = 40045,
-  CMD_WINSHADE = 40046,
-  CMD_PLAY_CURRENT = 40102,
-};
-
-// Query messages (MW_*) and hand-over codes (HANDOVER_*) come from the
-// instance channel.
-
-// The engine and the output as the window drives them; tests record.
-struct EngineControl {
-  virtual ~EngineControl() = default;
-  // The play commands return the command's ticket (0: not posted).
-  virtual int32_t play(const std::string& path) = 0;
-  virtual int32_t playLast() = 0;  // ENGINE_PLAY: the name played last
-  virtual void stop() = 0;
-  virtual void closeOutput() = 0;
-  virtual void seekFrame(int32_t frame) = 0;
-  virtual void seekMilliseconds(int32_t ms) = 0;
-  virtual void pauseOutput() = 0;
-  virtual void resumeOutput() = 0;
-  virtual void flushOutput() = 0;
-  virtual int32_t outputPosition() = 0;
-  virtual PlaybackInfo playbackInfo() = 0;
-};
-
 // Channels heard: the stream's, or fewer when the output takes only one.
 int32_t heardChannels(const PlaybackInfo& info);
-
-// The real engine and the current output system.
-EngineControl& realEngine();
 
 // Window-side effects; the defaults do nothing so that later windows
 // (editor, preferences, tray, display) plug in one by one.
@@ -92,24 +47,19 @@ struct WindowActions {
   virtual void trayPercent(int32_t percent) { (void)percent; }
 };
 
+// What the window shows of the session.
 struct PlayerState {
-  int32_t playbackState = Stopped;
   int32_t totalFrames = 0;
   int32_t framesPlayed = 0;
   int32_t lastPercent = -1;
   PlaybackInfo info{};
   // The editor may refresh itself (cleared while a drop adds names).
   bool refreshAllowed = true;
-  // Entries that failed to open since a track last started.
-  int32_t failedOpens = 0;
-  // Ticket of the play command whose track the window waits for or plays;
-  // 0 after a stop. Notifications about any other track are late reports.
-  int32_t awaitedTicket = 0;
 };
 
 struct PlayerWindow {
+  PlaybackSession session;  // with kWindowAdvance
   PlayerState state;
-  EngineControl& engine;
   WindowActions& window;
 };
 

@@ -19,6 +19,8 @@
 #include <mutex>
 #include <thread>
 
+#include "session/message_codes.h"
+
 namespace kuv {
 namespace {
 

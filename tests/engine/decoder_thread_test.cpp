@@ -367,10 +367,9 @@ TEST_F(EngineTest, QuitWhileAWriteWaitsOnAPausedDeviceEndsPromptly) {
   ASSERT_GT(startEngine(sink_.sink()), 0);
   play(longFile(40));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
   outputSystem.pause();
-  std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  EXPECT_EQ(outputSystem.getFreeBufferCount(), 0);
+  // Paused, the buffers fill and none comes free: the decoder then waits in write.
+  ASSERT_TRUE(test::waitUntil([] { return outputSystem.getFreeBufferCount() == 0; }, std::chrono::seconds(20)));
   const Clock::time_point start = Clock::now();
   shutdownEngine();
   EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(3000));

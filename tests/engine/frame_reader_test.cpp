@@ -7,8 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/decoder_thread.h"
 #include "engine/frame_header.h"
+#include "engine/frame_reader.h"
+#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
+#include "engine/stream_io.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -21,25 +25,35 @@ struct Scan {
   std::vector<int64_t> offsets;  // of each frame's header
   std::vector<FrameContext> frames;
   uint32_t totalAfterFirst = 0;
-  std::vector<test::RecordedBox> boxes;
+  std::vector<ReadError> errors;  // in the order the reader gave them
 };
 
-Scan scanFile(const std::string& path, int answer = 0) {
+// Reads every frame as the decoder thread does, answering the reader's
+// question with `searchOn`. The reader itself never shows a box.
+Scan scanFile(const std::string& path, bool searchOn = false) {
   Scan scan;
-  MessageRecorder recorder(answer);
+  MessageRecorder recorder;
   auto s = std::make_unique<InputStream>();
   FrameContext ctx;
   scan.opened = openStream(*s, path);
   if (scan.opened) {
     resetFrameState(*s);
-    while (readFrame(*s, ctx)) {
-      scan.offsets.push_back(streamPosition(*s) - ctx.bodyLength - 4);
-      scan.frames.push_back(ctx);
-      if (scan.frames.size() == 1) scan.totalAfterFirst = totalFrames(*s, ctx);
+    for (;;) {
+      if (readFrame(*s, ctx)) {
+        scan.offsets.push_back(streamPosition(*s) - ctx.bodyLength - 4);
+        scan.frames.push_back(ctx);
+        if (scan.frames.size() == 1) scan.totalAfterFirst = totalFrames(*s, ctx);
+        continue;
+      }
+      const ReadError error = takeReadError(*s);
+      if (error == ReadError::kNone) break;
+      scan.errors.push_back(error);
+      if (!isRecoverable(error)) break;
+      answerResync(*s, searchOn);
     }
     closeStream(*s);
   }
-  scan.boxes = recorder.boxes();
+  EXPECT_TRUE(recorder.boxes().empty()) << "the frame reader showed a box itself";
   return scan;
 }
 
@@ -74,7 +88,7 @@ TEST(FrameReader, ReadsEveryFrameOfTheComplianceStreamsWithoutAMessage) {
     const Scan scan = scanFile(path);
     ASSERT_TRUE(scan.opened);
     EXPECT_EQ(scan.frames.size(), c.frames);
-    EXPECT_TRUE(scan.boxes.empty());
+    EXPECT_TRUE(scan.errors.empty());
     ASSERT_FALSE(scan.frames.empty());
     EXPECT_EQ(scan.frames[0].layer, c.layer);
     EXPECT_EQ(kSampleRates[scan.frames[0].sampleRateIndex], c.rate);
@@ -131,7 +145,7 @@ TEST(FrameReader, ReadsEncodedFilesFrameForFrame) {
     const Scan scan = scanFile(test::fixturePath(c.name));
     ASSERT_TRUE(scan.opened);
     EXPECT_EQ(scan.frames.size(), c.frames);
-    EXPECT_TRUE(scan.boxes.empty());
+    EXPECT_TRUE(scan.errors.empty());
     ASSERT_FALSE(scan.frames.empty());
     EXPECT_EQ(scan.frames[0].layer, 3);
     EXPECT_EQ(scan.frames[0].lsf, c.lsf);
@@ -194,9 +208,7 @@ TEST(FrameReader, ACutLastFrameIsCompletedWithSilence) {
 TEST(FrameReader, RandomBytesAreNotMpegAudio) {
   const Scan scan = scanFile(test::fixturePath("random.bin"));
   EXPECT_TRUE(scan.frames.empty());
-  ASSERT_EQ(scan.boxes.size(), 1u);
-  EXPECT_EQ(scan.boxes[0].title, "Synchronization Error...");
-  EXPECT_EQ(scan.boxes[0].text, "This does not look like a valid MPEG Audio File");
+  EXPECT_EQ(scan.errors, std::vector<ReadError>{ReadError::kNotMpeg});
 }
 
 // Frames built by hand: a header word and a body of the right length.
@@ -231,7 +243,7 @@ TEST_F(SyntheticStream, LostSyncIsFoundAgainAgainstTheKnownHeaders) {
   for (int i = 0; i < 5; ++i) bytes += frameBytes(l3Header(9), 413);
   const Scan scan = scanFile(write(bytes));
   EXPECT_EQ(scan.frames.size(), 10u);
-  EXPECT_TRUE(scan.boxes.empty());
+  EXPECT_TRUE(scan.errors.empty());
   EXPECT_EQ(scan.offsets[5], 5 * 417 + 700);
 }
 
@@ -241,9 +253,7 @@ TEST_F(SyntheticStream, GivesUpAfterTooMuchDamage) {
   bytes += frameBytes(l3Header(9), 413);
   const Scan scan = scanFile(write(bytes));
   EXPECT_EQ(scan.frames.size(), 2u);
-  ASSERT_EQ(scan.boxes.size(), 1u);
-  EXPECT_EQ(scan.boxes[0].title, "Synchronization Error...");
-  EXPECT_EQ(scan.boxes[0].text, "Could not locate a VALID sync in the stream.");
+  EXPECT_EQ(scan.errors, std::vector<ReadError>{ReadError::kSyncLost});
 }
 
 TEST_F(SyntheticStream, IdenticalHeadersReuseTheLengthAndPaddingChangesIt) {
@@ -316,8 +326,8 @@ TEST_F(SyntheticStream, FreeFormatFramesTakeTheirMeasuredLength) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const std::string path = write(std::string(c.junk, '\x22') + freeFrames(c.header, c.length, c.slot, kFrames));
-    const Scan scan = scanFile(path, platform::IDNO);
-    EXPECT_TRUE(scan.boxes.empty());
+    const Scan scan = scanFile(path, false);
+    EXPECT_TRUE(scan.errors.empty());
     ASSERT_EQ(scan.frames.size(), static_cast<size_t>(kFrames));
     for (int i = 0; i < kFrames; ++i) {
       EXPECT_EQ(scan.frames[i].bitRateIndex, 0);
@@ -355,15 +365,68 @@ TEST_F(SyntheticStream, UnmeasurableFreeFormatAsksOncePerTrack) {
       {"no third header to confirm", freeFrames(kFreeL3, 392, 1, 2) + std::string(5000, '\x22')},
   };
   for (const auto& c : cases) {
-    for (const int answer : {platform::IDYES, platform::IDNO}) {
-      SCOPED_TRACE(std::string(c.name) + (answer == platform::IDYES ? ", yes" : ", no"));
-      const Scan scan = scanFile(write(c.bytes), answer);
+    for (const bool searchOn : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (searchOn ? ", yes" : ", no"));
+      const Scan scan = scanFile(write(c.bytes), searchOn);
       EXPECT_TRUE(scan.frames.empty());
-      ASSERT_EQ(scan.boxes.size(), 1u);
-      EXPECT_EQ(scan.boxes[0].title, "Error In Stream...");
-      EXPECT_EQ(scan.boxes[0].text, "Invalid Bitrate in stream, Try Resync?");
-      EXPECT_EQ(scan.boxes[0].style & 0x0F, platform::MB_YESNO);
+      EXPECT_EQ(scan.errors, std::vector<ReadError>{ReadError::kUnmeasurableFree});
     }
+  }
+}
+
+TEST_F(SyntheticStream, AYesToTheQuestionFindsTheFramesAfterIt) {
+  const std::string path = write(freeFrames(kFreeL3, 392, 1, 1) + freeFrames(l3Header(9), 417, 1, 5));
+  const Scan yes = scanFile(path, true);
+  EXPECT_EQ(yes.frames.size(), 5u);
+  EXPECT_EQ(yes.errors, std::vector<ReadError>{ReadError::kUnmeasurableFree});
+  const Scan no = scanFile(path, false);
+  EXPECT_TRUE(no.frames.empty());
+}
+
+// What the user sees: the decoder thread's reading turns each error into
+// its box, asks the question once per track and passes the answer on.
+TEST_F(SyntheticStream, TheUserIsToldEachReaderErrorOnce) {
+  const std::string fine = frameBytes(l3Header(9), 413) + frameBytes(l3Header(9), 413);
+  const std::string cut = fine + std::string(40000, '\x22') + frameBytes(l3Header(9), 413);
+  const std::string freeThenFrames = freeFrames(kFreeL3, 392, 1, 1) + freeFrames(l3Header(9), 417, 1, 5);
+  const std::string longFree = freeFrames(kFreeL3, kSlotBytes + 10, 1, 6);
+  const unsigned kOk = platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
+  const unsigned kYesNo = platform::MB_YESNO | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
+  const struct {
+    const char* name;
+    std::string bytes;
+    int answer;
+    size_t frames;
+    std::vector<test::RecordedBox> boxes;
+  } cases[] = {
+      {"a clean stream", fine, 0, 2, {}},
+      {"random bytes", test::readFile(test::fixturePath("random.bin")), 0, 0,
+       {{kNotMpegText, kSyncErrorTitle, kOk}}},
+      {"too much damage", cut, 0, 2, {{kNoSyncText, kSyncErrorTitle, kOk}}},
+      {"free format, yes", freeThenFrames, platform::IDYES, 5, {{kInvalidBitrateText, kStreamErrorTitle, kYesNo}}},
+      {"free format, no", freeThenFrames, platform::IDNO, 0, {{kInvalidBitrateText, kStreamErrorTitle, kYesNo}}},
+      {"unmeasurable frames, yes", longFree, platform::IDYES, 0, {{kInvalidBitrateText, kStreamErrorTitle, kYesNo}}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_FALSE(c.bytes.empty());
+    MessageRecorder recorder(c.answer);
+    auto s = std::make_unique<InputStream>();
+    FrameContext ctx;
+    ASSERT_TRUE(openStream(*s, write(c.bytes)));
+    resetFrameState(*s);
+    size_t frames = 0;
+    while (readFrameTellingUser(*s, ctx)) ++frames;
+    closeStream(*s);
+    EXPECT_EQ(frames, c.frames);
+    const std::vector<test::RecordedBox> boxes = recorder.boxes();
+    ASSERT_EQ(boxes.size(), c.boxes.size());
+    for (size_t i = 0; i < boxes.size(); ++i) {
+      EXPECT_EQ(boxes[i].text, c.boxes[i].text);
+      EXPECT_EQ(boxes[i].title, c.boxes[i].title);
+      EXPECT_EQ(boxes[i].style, c.boxes[i].style);
+    }
+    EXPECT_EQ(s->userTold, !c.boxes.empty());
   }
 }
 
@@ -377,7 +440,7 @@ TEST_F(SyntheticStream, DamagedFilesNeverCrashTheReader) {
     for (int i = 0; i < flips; ++i) bytes[random() % bytes.size()] = static_cast<char>(random());
     if (round % 3 == 0) bytes.resize(random() % bytes.size());
     if (round % 5 == 0) bytes.insert(0, "ID3\x04\x00\x10\x7f\x7f\x7f\x7f");  // tag claiming 256 MB
-    const Scan scan = scanFile(write(bytes), round % 2 ? platform::IDYES : platform::IDNO);
+    const Scan scan = scanFile(write(bytes), round % 2 == 1);
     EXPECT_LE(scan.frames.size(), 2000u);
   }
 }

@@ -10,7 +10,10 @@
 #include <vector>
 
 #include "engine/frame_header.h"
+#include "engine/frame_reader.h"
+#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
+#include "engine/stream_io.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -35,35 +38,6 @@ TEST(StreamOpen, MissingFilesAndFoldersFailQuietly) {
   closeStream(*s);
   closeStream(*s);
   EXPECT_TRUE(recorder.boxes().empty());
-}
-
-TEST(FrameMeasures, FollowTheLayerVersionAndBitRate) {
-  FrameContext ctx;
-  ctx.layer = 3;
-  ctx.lsf = 0;
-  ctx.sampleRateIndex = 0;
-  ctx.bitRateIndex = 9;  // 128 kbit/s
-  EXPECT_NEAR(bytesPerFrame(ctx), 417.959, 0.001);
-  EXPECT_NEAR(msPerFrame(ctx), 1152000.0 / 44100, 1e-9);
-  ctx.lsf = 1;
-  ctx.sampleRateIndex = 3;  // 22050
-  ctx.bitRateIndex = 8;     // 64 kbit/s
-  EXPECT_NEAR(bytesPerFrame(ctx), 208.98, 0.01);
-  EXPECT_NEAR(msPerFrame(ctx), 576000.0 / 22050, 1e-9);
-  // MPEG-2 Layer II frames hold 1152 samples, like MPEG-1's.
-  ctx.layer = 2;
-  ctx.sampleRateIndex = 4;  // 24000
-  ctx.bitRateIndex = 12;    // 128 kbit/s
-  EXPECT_NEAR(bytesPerFrame(ctx), 768.0, 1e-9);
-  EXPECT_NEAR(msPerFrame(ctx), 48.0, 1e-9);
-  ctx.layer = 1;
-  ctx.lsf = 0;
-  ctx.sampleRateIndex = 1;  // 48000
-  ctx.bitRateIndex = 12;    // 384 kbit/s
-  EXPECT_NEAR(bytesPerFrame(ctx), 384.0, 1e-9);
-  EXPECT_NEAR(msPerFrame(ctx), 8.0, 1e-9);
-  ctx.layer = 4;
-  EXPECT_EQ(bytesPerFrame(ctx), 1.0);
 }
 
 // Opens a file and reads its first frame, as a track starts.

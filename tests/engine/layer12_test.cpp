@@ -1,5 +1,6 @@
 // Layer I and II tables and requantisation.
 #include "engine/layer12.h"
+#include "engine/layer2_tables.h"
 
 #include <gtest/gtest.h>
 

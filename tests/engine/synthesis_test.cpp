@@ -78,14 +78,14 @@ TEST(Synthesis, MatchesTheStandardsFilterBlockAfterBlock) {
   std::mt19937 random(5);
   // Mono, one channel: the full-rate single-channel routine.
   const MonoHandlerFn single = synthesisRoutines.mono[6];
+  SynthesisState state;
   int worst = 0;
   for (int n = 0; n < 200; ++n) {
     const std::vector<double> block = randomBlock(random, 32, 0.3);
     double expected[32];
     reference.block(block.data(), expected);
     int16_t got[32];
-    single(block.data(), reinterpret_cast<uint8_t*>(got));
-    // The filter's memory from earlier tests has run out after 16 blocks.
+    single(state, block.data(), reinterpret_cast<uint8_t*>(got));
     if (n < 16) continue;
     for (int j = 0; j < 32; ++j) {
       const double clipped = std::max(-32768.0, std::min(32767.0, std::nearbyint(expected[j])));
@@ -102,14 +102,15 @@ TEST(Synthesis, HalfAndQuarterRateKeepEverySecondAndFourthSample) {
     SCOPED_TRACE(step);
     const int bands = 32 / step;
     // Each variant keeps its own memory; run both on the same blocks.
+    SynthesisState state;
     const MonoHandlerFn full = synthesisRoutines.mono[6];
     const MonoHandlerFn reduced = synthesisRoutines.mono[6 + (step == 2 ? 1 : 2)];
     for (int n = 0; n < 64; ++n) {
       const std::vector<double> block = randomBlock(random, bands, 0.4);
       int16_t wide[32];
       int16_t narrow[32];
-      full(block.data(), reinterpret_cast<uint8_t*>(wide));
-      reduced(block.data(), reinterpret_cast<uint8_t*>(narrow));
+      full(state, block.data(), reinterpret_cast<uint8_t*>(wide));
+      reduced(state, block.data(), reinterpret_cast<uint8_t*>(narrow));
       if (n < 16) continue;
       for (int i = 0; i < 32 / step; ++i) ASSERT_EQ(narrow[i], wide[i * step]) << "block " << n << " sample " << i;
     }
@@ -121,9 +122,10 @@ TEST(Synthesis, FullScaleClipsInsteadOfWrapping) {
   std::vector<double> loud(32, 0.0);
   int16_t out[32];
   int32_t clips = 0;
+  SynthesisState state;
   for (int n = 0; n < 40; ++n) {
     loud[0] = (n % 2) ? 50.0 : -50.0;
-    clips += synthesisRoutines.mono[6](loud.data(), reinterpret_cast<uint8_t*>(out));
+    clips += synthesisRoutines.mono[6](state, loud.data(), reinterpret_cast<uint8_t*>(out));
     for (int16_t s : out) ASSERT_TRUE(s == 32767 || s == -32768 || std::abs(s) < 32767);
   }
   EXPECT_GT(clips, 0);
@@ -149,6 +151,7 @@ TEST(Synthesis, EveryRoutineWritesExactlyItsBlock) {
   buildSynthesisWindow(32768.0);
   buildEightBitTable();
   std::mt19937 random(3);
+  SynthesisState state;
   for (int eightBit = 0; eightBit < 2; ++eightBit) {
     for (int monoOut = 0; monoOut < 2; ++monoOut) {
       for (int downSample = 0; downSample < 3; ++downSample) {
@@ -157,7 +160,7 @@ TEST(Synthesis, EveryRoutineWritesExactlyItsBlock) {
         EXPECT_EQ(bytes, (32 >> downSample) * (monoOut ? 1 : 2) * (eightBit ? 1 : 2));
         const std::vector<double> block = randomBlock(random, 32 >> downSample, 0.2);
         std::vector<uint8_t> out(bytes + 64, 0xA5);
-        synthesisRoutines.mono[3 * (eightBit + 2 * monoOut) + downSample](block.data(), out.data());
+        synthesisRoutines.mono[3 * (eightBit + 2 * monoOut) + downSample](state, block.data(), out.data());
         for (size_t i = bytes; i < out.size(); ++i) ASSERT_EQ(out[i], 0xA5) << "wrote past the block at " << i;
         if (!monoOut) {
           // One source to two channels: both equal.
@@ -166,8 +169,8 @@ TEST(Synthesis, EveryRoutineWritesExactlyItsBlock) {
             ASSERT_EQ(std::memcmp(&out[2 * n * width], &out[(2 * n + 1) * width], width), 0);
           }
           std::vector<uint8_t> stereo(bytes + 64, 0xA5);
-          synthesisRoutines.stereo[downSample + 3 * eightBit](block.data(), 0, stereo.data());
-          synthesisRoutines.stereo[downSample + 3 * eightBit](block.data(), 1, stereo.data());
+          synthesisRoutines.stereo[downSample + 3 * eightBit](state, block.data(), 0, stereo.data());
+          synthesisRoutines.stereo[downSample + 3 * eightBit](state, block.data(), 1, stereo.data());
           for (size_t i = bytes; i < stereo.size(); ++i) ASSERT_EQ(stereo[i], 0xA5);
         }
       }
@@ -180,10 +183,11 @@ TEST(Synthesis, AStereoPairInterleavesLeftAndRight) {
   std::vector<double> silent(32, 0.0);
   std::vector<double> loud(32, 0.0);
   int16_t out[64];
+  SynthesisState state;
   for (int n = 0; n < 20; ++n) {
     loud[1] = 0.5;
-    synthesisRoutines.stereo[0](silent.data(), 0, reinterpret_cast<uint8_t*>(out));
-    synthesisRoutines.stereo[0](loud.data(), 1, reinterpret_cast<uint8_t*>(out));
+    synthesisRoutines.stereo[0](state, silent.data(), 0, reinterpret_cast<uint8_t*>(out));
+    synthesisRoutines.stereo[0](state, loud.data(), 1, reinterpret_cast<uint8_t*>(out));
   }
   int leftEnergy = 0, rightEnergy = 0;
   for (int i = 0; i < 32; ++i) {

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <memory>
 
+#include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "support/http_test_server.h"
 #include "support/test_support.h"

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "support/decode_support.h"
 #include "support/test_support.h"

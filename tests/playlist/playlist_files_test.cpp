@@ -26,14 +26,12 @@ using test::MessageRecorder;
 class PlaylistFilesTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settings;
     settings.ReadFileInfo = 0;
     clearPlaylist();
     dir_ = test::makeTempFolder();
   }
   void TearDown() override {
     clearPlaylist();
-    settings = saved_;
     test::removeTree(dir_);
   }
   std::string file(const std::string& name, const std::string& bytes = "x") {
@@ -63,7 +61,7 @@ class PlaylistFilesTest : public ::testing::Test {
   }
 
   std::string dir_;
-  Settings saved_;
+  test::SavedSettings saved_;
 };
 
 // --- The value rule -------------------------------------------------------------

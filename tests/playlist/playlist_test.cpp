@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <atomic>
 #include <set>
 #include <string>
@@ -18,13 +20,11 @@ namespace {
 class PlaylistTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settings;
     settings.ReadFileInfo = 0;
     clearPlaylist();
   }
   void TearDown() override {
     clearPlaylist();
-    settings = saved_;
   }
   static void fill(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) ASSERT_TRUE(addEntry(p));
@@ -47,7 +47,7 @@ class PlaylistTest : public ::testing::Test {
     }
     EXPECT_EQ(playlist.last, previous);
   }
-  Settings saved_;
+  test::SavedSettings saved_;
 };
 
 TEST_F(PlaylistTest, AddingKeepsOrderAndTheFirstEntryBecomesCurrent) {

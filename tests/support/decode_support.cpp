@@ -4,51 +4,49 @@
 #include <memory>
 
 #include "engine/bit_reader.h"
+#include "engine/decoder_state.h"
+#include "engine/decoder_thread.h"
 #include "engine/frame_context.h"
+#include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "engine/layer12.h"
-#include "engine/pcm_staging.h"
 #include "engine/synthesis.h"
 #include "layer3/layer3.h"
-#include "output/output_system.h"
 #include "support/test_support.h"
 
 namespace kuv::test {
 
-namespace {
-std::vector<uint8_t>* sink = nullptr;
-int32_t capture(int32_t length, const void* data) {
-  const auto* bytes = static_cast<const uint8_t*>(data);
-  sink->insert(sink->end(), bytes, bytes + length);
+int32_t capturePcm(void* context, int32_t length, const uint8_t* data) {
+  auto* bytes = static_cast<std::vector<uint8_t>*>(context);
+  bytes->insert(bytes->end(), data, data + length);
   return length;
 }
-}  // namespace
+
+void prepareDecoding(int downSample) {
+  buildSynthesisWindow(32768.0);
+  buildLayerTables();
+  buildEightBitTable();
+  initLayer3Tables(downSample);
+}
 
 Decoded decodeInProcess(const std::string& path, const DecodeOptions& options) {
   Decoded out;
   MessageRecorder recorder(options.answer);
-  const OutputSystem saved = outputSystem;
-  outputSystem = OutputSystem{};
-  outputSystem.write = capture;
-  sink = &out.bytes;
-
-  buildSynthesisWindow(32768.0);
-  buildLayerTables();
-  buildEightBitTable();
-  initLayer3Tables(options.downSample);
+  prepareDecoding(options.downSample);
   auto stream = std::make_unique<InputStream>();
-  auto staging = std::make_unique<uint8_t[]>(kPcmStagingBytes);
-  PcmStagingBuffer pcm;
-  pcm.data = staging.get();
+  auto decoder = std::make_unique<DecoderState>();
+  PcmStagingBuffer& pcm = decoder->pcm;
+  pcm.write = capturePcm;
+  pcm.writeContext = &out.bytes;
   FrameContext ctx;
-  ctx.pcm = &pcm;
+  ctx.state = decoder.get();
   const int monoOut = options.channelSelect >= 0 ? 1 : 0;
   const int eightBit = options.eightBit ? 1 : 0;
   routeOutput(ctx, options.channelSelect, options.downSample, eightBit);
   out.opened = openStream(*stream, path);
   if (out.opened) {
     resetFrameState(*stream);
-    while (readFrame(*stream, ctx)) {
+    while (readFrameTellingUser(*stream, ctx)) {
       if (ctx.headerChanged) pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, options.downSample);
       ctx.outRate = 44100;
       ctx.outChannels = monoOut ? 1 : 2;
@@ -61,11 +59,9 @@ Decoded decodeInProcess(const std::string& path, const DecodeOptions& options) {
         ++out.skipped;
       }
     }
-    capture(pcm.fill, pcm.data);
+    capturePcm(&out.bytes, pcm.fill, pcm.data);
     closeStream(*stream);
   }
-  sink = nullptr;
-  outputSystem = saved;
   for (size_t i = 0; i + 1 < out.bytes.size(); i += 2) {
     out.samples.push_back(static_cast<int16_t>(out.bytes[i] | (out.bytes[i + 1] << 8)));
   }

@@ -24,7 +24,14 @@ struct Decoded {
   int skipped = 0;               // frames that produced no PCM
 };
 
+// Each call decodes with a decoder state of its own, starting silent.
 Decoded decodeInProcess(const std::string& path, const DecodeOptions& options = {});
+
+// The tables every decode needs, for a test that drives the stages itself.
+void prepareDecoding(int downSample);
+// A staging buffer write function that appends to the std::vector<uint8_t>
+// its context points at.
+int32_t capturePcm(void* context, int32_t length, const uint8_t* data);
 
 // The offset (in samples, 0..maxOffset) at which `ours` lines up best with
 // `theirs` (ours[i + offset] ~ theirs[i]).

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include <cmath>
+#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -119,6 +120,15 @@ Comparison compareSamples(const std::vector<int16_t>& a, const std::vector<int16
   const double rms = c.compared ? std::sqrt(squares / static_cast<double>(c.compared)) : 0;
   c.psnr = rms > 0 ? 20 * std::log10(32768.0 / rms) : std::numeric_limits<double>::infinity();
   return c;
+}
+
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
+  const auto end = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (condition()) return true;
+    if (std::chrono::steady_clock::now() >= end) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 }  // namespace kuv::test

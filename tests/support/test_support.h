@@ -2,13 +2,16 @@
 // message boxes.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <functional>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "config/settings.h"
 #include "platform/message_box.h"
 
 // The ISO reference data and the outside decoders are what the conformance
@@ -58,6 +61,22 @@ inline std::string conformancePath(const std::string& name) { return referencePa
 inline std::string fixturePath(const std::string& name) { return std::string(KUV_FIXTURE_DIR) + "/" + name; }
 
 bool fileExists(const std::string& path);
+
+// The process-wide settings as the test found them, put back when it ends.
+class SavedSettings {
+ public:
+  SavedSettings() : saved_(settings) {}
+  ~SavedSettings() { settings = saved_; }
+  SavedSettings(const SavedSettings&) = delete;
+  SavedSettings& operator=(const SavedSettings&) = delete;
+
+ private:
+  Settings saved_;
+};
+
+// Calls condition every few milliseconds until it holds (true) or the
+// timeout passes (false): tests wait for what they expect, never for a time.
+bool waitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout);
 std::string readFile(const std::string& path);
 bool writeFile(const std::string& path, const std::string& bytes);
 // A fresh folder under /tmp, removed with its contents by removeTree.

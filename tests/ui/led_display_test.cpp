@@ -2,6 +2,8 @@
 // and the display thread with faked sources.
 #include <gtest/gtest.h>
 
+#include "support/test_support.h"
+
 #include <algorithm>
 #include <cctype>
 #include <chrono>
@@ -457,7 +459,6 @@ TEST(LedSpectrum, BarsSinkPeaksHoldThenFall) {
 class LedRoundTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settings;
     settings.LEDVisual = 0;
     settings.LEDOverlay = 1;
     settings.TimeMode = 0;
@@ -479,9 +480,8 @@ class LedRoundTest : public ::testing::Test {
     };
     src_.present = [this](const LedFrame& f) { shown_ = f, ++presents_; };
   }
-  void TearDown() override { settings = saved_; }
 
-  Settings saved_;
+  test::SavedSettings saved_;
   DisplayState state_;
   DisplaySources src_;
   int32_t playback_ = 2, length_ = 180000;
@@ -627,15 +627,13 @@ bool waitFor(PresentLog& log, Pred done) {
 class LedThreadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settings;
     settings.LEDVisual = 0;
     settings.LEDOverlay = 1;
   }
   void TearDown() override {
     stopDisplay();
-    settings = saved_;
   }
-  Settings saved_;
+  test::SavedSettings saved_;
 };
 
 TEST_F(LedThreadTest, NewTrackTitleIsPresentedStopEndsItAndItStartsAgain) {

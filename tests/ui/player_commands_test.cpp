@@ -9,37 +9,16 @@
 #include <string>
 #include <vector>
 
-#include "app/instance_channel.h"
 #include "config/settings.h"
 #include "playlist/playlist.h"
+#include "session/message_codes.h"
+#include "session/recording_engine.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
 
-struct RecordingEngine final : EngineControl {
-  std::vector<std::string> calls;
-  PlaybackInfo info{};
-  int32_t position = 0;
-  int32_t tickets = 0;
-  int32_t play(const std::string& path) override {
-    calls.push_back("play " + path);
-    return ++tickets;
-  }
-  int32_t playLast() override {
-    calls.push_back("play");
-    return ++tickets;
-  }
-  void stop() override { calls.push_back("stop"); }
-  void closeOutput() override { calls.push_back("close"); }
-  void seekFrame(int32_t frame) override { calls.push_back("seekFrame " + std::to_string(frame)); }
-  void seekMilliseconds(int32_t ms) override { calls.push_back("seekMs " + std::to_string(ms)); }
-  void pauseOutput() override { calls.push_back("pause"); }
-  void resumeOutput() override { calls.push_back("resume"); }
-  void flushOutput() override { calls.push_back("flush"); }
-  int32_t outputPosition() override { return position; }
-  PlaybackInfo playbackInfo() override { return info; }
-};
+using test::RecordingEngine;
 
 struct RecordingWindow final : WindowActions {
   std::vector<std::string> calls;
@@ -70,7 +49,6 @@ struct RecordingWindow final : WindowActions {
 class PlayerCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    saved_ = settings;
     settings.ReadFileInfo = 0;
     settings.RepeatPlay = 0;
     settings.ShufflePlay = 0;
@@ -79,7 +57,6 @@ class PlayerCommandsTest : public ::testing::Test {
   }
   void TearDown() override {
     clearPlaylist();
-    settings = saved_;
   }
   // Entries that need not exist: addEntry takes any name.
   static void fill(const std::vector<std::string>& names) {
@@ -94,43 +71,43 @@ class PlayerCommandsTest : public ::testing::Test {
 
   RecordingEngine engine_;
   RecordingWindow window_;
-  PlayerWindow w_{PlayerState{}, engine_, window_};
-  Settings saved_;
+  PlayerWindow w_{PlaybackSession{engine_, kWindowAdvance}, PlayerState{}, window_};
+  test::SavedSettings saved_;
 };
 
 TEST_F(PlayerCommandsTest, PlayPauseStopFollowTheState) {
-  EXPECT_EQ(w_.state.playbackState, Stopped);
+  EXPECT_EQ(w_.session.state.playbackState, Stopped);
   handleCommand(w_, CMD_PAUSE);  // nothing while stopped
   EXPECT_EQ(takeEngine(), Calls{});
   handleCommand(w_, CMD_PLAY);
   EXPECT_EQ(takeEngine(), (Calls{"play"}));
-  EXPECT_EQ(w_.state.playbackState, Playing);
+  EXPECT_EQ(w_.session.state.playbackState, Playing);
   handleCommand(w_, CMD_PLAY);  // restarts the track
   EXPECT_EQ(takeEngine(), (Calls{"stop", "play"}));
   handleCommand(w_, CMD_PAUSE);
-  EXPECT_EQ(w_.state.playbackState, Paused);
+  EXPECT_EQ(w_.session.state.playbackState, Paused);
   handleCommand(w_, CMD_PAUSE);  // pause does not toggle
   EXPECT_EQ(takeEngine(), (Calls{"pause"}));
   handleCommand(w_, CMD_PLAY);  // resumes only
   EXPECT_EQ(takeEngine(), (Calls{"resume"}));
-  EXPECT_EQ(w_.state.playbackState, Playing);
+  EXPECT_EQ(w_.session.state.playbackState, Playing);
   handleCommand(w_, CMD_PAUSE);
   handleCommand(w_, CMD_STOP);  // the paused output runs again before the stop
   EXPECT_EQ(takeEngine(), (Calls{"pause", "resume", "flush", "stop", "close"}));
-  EXPECT_EQ(w_.state.playbackState, Stopped);
+  EXPECT_EQ(w_.session.state.playbackState, Stopped);
 }
 
 TEST_F(PlayerCommandsTest, NextAndPreviousReleaseAPause) {
   fill({"a", "b"});
   handleCommand(w_, CMD_PREVIOUS);  // at the first entry: nothing
   EXPECT_EQ(takeEngine(), Calls{});
-  w_.state.playbackState = Paused;
+  w_.session.state.playbackState = Paused;
   handleCommand(w_, CMD_NEXT);
   EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "play b"}));
   // The new track's start is taken: the window plays it, and Pause works.
   onTrackStarted(w_, 500);
   EXPECT_EQ(w_.state.totalFrames, 500);
-  EXPECT_EQ(w_.state.playbackState, Playing);
+  EXPECT_EQ(w_.session.state.playbackState, Playing);
   handleCommand(w_, CMD_PAUSE);
   EXPECT_EQ(takeEngine(), (Calls{"pause"}));
   handleCommand(w_, CMD_NEXT);  // at the last entry: nothing
@@ -163,7 +140,7 @@ TEST_F(PlayerCommandsTest, TrackEndAdvancesByRepeatPlay) {
   settings.RepeatPlay = 0;
   EXPECT_EQ(onTrackEnded(w_), 1);
   EXPECT_EQ(takeEngine(), (Calls{"close"}));
-  EXPECT_EQ(w_.state.playbackState, Stopped);
+  EXPECT_EQ(w_.session.state.playbackState, Stopped);
   settings.RepeatPlay = 1;
   EXPECT_EQ(onTrackEnded(w_), 1);
   EXPECT_EQ(takeEngine(), (Calls{"play a"}));
@@ -186,7 +163,7 @@ TEST_F(PlayerCommandsTest, TrackStartAndProgressUpdateTheWindow) {
   engine_.info.bitRate = 128;
   engine_.info.stereo = 1;
   onTrackStarted(w_, 200);
-  EXPECT_EQ(w_.state.playbackState, Playing);
+  EXPECT_EQ(w_.session.state.playbackState, Playing);
   EXPECT_EQ(w_.state.totalFrames, 200);
   onProgress(w_, 2);
   onProgress(w_, 3);  // 1.5 % is still 1 %
@@ -238,7 +215,7 @@ TEST_F(PlayerCommandsTest, UnopenableEntriesAreSkippedAndAFailedRoundStops) {
   EXPECT_EQ(takeEngine(), (Calls{"play c"}));
   onOpenFailed(w_, 0);  // the end of the list, RepeatPlay 0
   EXPECT_EQ(takeEngine(), (Calls{"close"}));
-  EXPECT_EQ(w_.state.playbackState, Stopped);
+  EXPECT_EQ(w_.session.state.playbackState, Stopped);
 
   // With RepeatPlay 1 the list wraps, and a whole round of failures stops.
   settings.RepeatPlay = 1;
@@ -247,7 +224,7 @@ TEST_F(PlayerCommandsTest, UnopenableEntriesAreSkippedAndAFailedRoundStops) {
   onOpenFailed(w_, 0);
   onOpenFailed(w_, 0);
   EXPECT_EQ(takeEngine(), (Calls{"play b", "play c", "close"}));
-  EXPECT_EQ(w_.state.playbackState, Stopped);
+  EXPECT_EQ(w_.session.state.playbackState, Stopped);
 }
 
 TEST_F(PlayerCommandsTest, AnOpenFailureWithAnEmptyListOpensTheDialog) {
@@ -262,7 +239,7 @@ TEST_F(PlayerCommandsTest, OpenFileReplacesThePlaylistAndPlays) {
   EXPECT_EQ(entryCount(), 1);
   EXPECT_EQ(takeEngine(), Calls{});
   window_.toOpen = {"x", "y"};
-  w_.state.playbackState = Paused;
+  w_.session.state.playbackState = Paused;
   handleCommand(w_, CMD_OPEN_FILE);
   EXPECT_EQ(entryCount(), 2);
   EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "play x"}));
@@ -317,7 +294,7 @@ TEST_F(PlayerCommandsTest, HandOverClearsAddsAndStarts) {
   test::writeFile(a, "x");
   test::writeFile(b, "x");
   fill({"old"});
-  w_.state.playbackState = Paused;
+  w_.session.state.playbackState = Paused;
   EXPECT_EQ(handleHandOver(w_, HANDOVER_CLEAR, 0, ""), 1);
   EXPECT_EQ(entryCount(), 0);
   EXPECT_EQ(handleHandOver(w_, HANDOVER_ADD, static_cast<int32_t>(a.size()), a), 1);
@@ -327,7 +304,7 @@ TEST_F(PlayerCommandsTest, HandOverClearsAddsAndStarts) {
   EXPECT_EQ(takeEngine(), (Calls{"resume", "flush", "stop", "stop", "play " + a}));
   EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, 1, ""), 1);
   EXPECT_EQ(handleHandOver(w_, HANDOVER_SELECT, -1, a), 1);
-  w_.state.playbackState = Playing;
+  w_.session.state.playbackState = Playing;
   EXPECT_EQ(handleHandOver(w_, HANDOVER_REPLACE_AND_PLAY, 0, b), 1);
   EXPECT_EQ(handleHandOver(w_, 99, 0, "ignored"), 1);
   const Calls calls = takeEngine();
@@ -388,14 +365,15 @@ TEST_F(PlayerCommandsTest, LateReportsAreDroppedAndOutputFailuresStop) {
     fill({"a", "b", "c"});
     engine_.tickets = 0;
     w_.state = PlayerState{};
+    w_.session.state = SessionState{};
     startPlaylist(w_);  // "a", ticket 1
-    w_.state.playbackState = Playing;
+    w_.session.state.playbackState = Playing;
     if (c.command != 0) handleCommand(w_, c.command);
     takeEngine();
     const int32_t totalBefore = w_.state.totalFrames;
     onEngineNotification(w_, c.message, c.ticket, c.lParam);
     EXPECT_EQ(takeEngine(), c.engineCalls);
-    EXPECT_EQ(w_.state.playbackState, c.state);
+    EXPECT_EQ(w_.session.state.playbackState, c.state);
     if (c.message == ENGINE_TRACK_STARTED) {
       EXPECT_EQ(w_.state.totalFrames, totalBefore);
     }
@@ -429,14 +407,15 @@ TEST_F(PlayerCommandsTest, ATrackThatNeverStartedIsNamedOnTheDisplay) {
     clearPlaylist();
     fill({"/music/before.mp3", "http://radio.example/missing.mp3"});
     w_.state = PlayerState{};
+    w_.session.state = SessionState{};
     startPlaylist(w_);
     onTrackStarted(w_, 100);
     handleCommand(w_, CMD_NEXT);
     window_.calls.clear();
-    onEngineNotification(w_, c.message, static_cast<uintptr_t>(w_.state.awaitedTicket), c.lParam);
+    onEngineNotification(w_, c.message, static_cast<uintptr_t>(w_.session.state.awaitedTicket), c.lParam);
     const bool retitled = std::find(window_.calls.begin(), window_.calls.end(), "newTrack") != window_.calls.end();
     EXPECT_EQ(retitled, c.retitled);
-    EXPECT_EQ(w_.state.playbackState, Stopped);
+    EXPECT_EQ(w_.session.state.playbackState, Stopped);
   }
 }
 
@@ -473,10 +452,11 @@ TEST_F(PlayerCommandsTest, TheStateShownIsTheStatePlayed) {
        true, Playing},
       {"Play on an empty list, then Cancel",
        [](PlayerWindow& w, RecordingWindow&) {
-         w.state.playbackState = Stopped;
+         w.session.state.playbackState = Stopped;
          clearPlaylist();
          handleCommand(w, CMD_PLAY);
-         onEngineNotification(w, ENGINE_OPEN_FAILED, static_cast<uintptr_t>(w.state.awaitedTicket), kOpenFailedInput);
+         onEngineNotification(w, ENGINE_OPEN_FAILED, static_cast<uintptr_t>(w.session.state.awaitedTicket),
+                              kOpenFailedInput);
        },
        false, Stopped},
   };
@@ -485,14 +465,16 @@ TEST_F(PlayerCommandsTest, TheStateShownIsTheStatePlayed) {
     clearPlaylist();
     fill({"a", "b"});
     w_.state = PlayerState{};
+    w_.session.state = SessionState{};
     window_.toOpen.clear();
     startPlaylist(w_);
     onTrackStarted(w_, 100);
     handleCommand(w_, CMD_PAUSE);
-    ASSERT_EQ(w_.state.playbackState, Paused);
+    ASSERT_EQ(w_.session.state.playbackState, Paused);
     c.act(w_, window_);
-    if (c.trackStarts) onEngineNotification(w_, ENGINE_TRACK_STARTED, static_cast<uintptr_t>(w_.state.awaitedTicket), 777);
-    EXPECT_EQ(w_.state.playbackState, c.state);
+    if (c.trackStarts)
+      onEngineNotification(w_, ENGINE_TRACK_STARTED, static_cast<uintptr_t>(w_.session.state.awaitedTicket), 777);
+    EXPECT_EQ(w_.session.state.playbackState, c.state);
     if (c.trackStarts) {
       EXPECT_EQ(w_.state.totalFrames, 777);
     }
