@@ -41,13 +41,13 @@ using Shape = std::function<bool(int x, int y)>;
 const QColor kMetalTop(74, 80, 86);
 const QColor kMetalBottom(43, 47, 52);
 const QColor kOutline(10, 11, 12);
-const QColor kWell(15, 18, 19);      // recessed trays and the dial's tick ring
-const QColor kGlass(7, 17, 11);      // the LED display: near-black green
-const QColor kLed(60, 255, 122);     // lit things
-const QColor kInk(206, 213, 218);    // symbols on the buttons
-const QColor kDimInk(122, 132, 138); // unlit symbols, small print
-const QColor kAlarm(255, 96, 74);    // the close symbol while pressed
-const QColor kNeutral(40, 44, 48);   // unused parts of the look sheets
+const QColor kWell(15, 18, 19);       // recessed trays and the dial's tick ring
+const QColor kGlass(7, 17, 11);       // the LED display: near-black green
+const QColor kLed(60, 255, 122);      // lit things
+const QColor kInk(206, 213, 218);     // symbols on the buttons
+const QColor kDimInk(122, 132, 138);  // unlit symbols, small print
+const QColor kAlarm(255, 96, 74);     // the close symbol while pressed
+const QColor kNeutral(40, 44, 48);    // unused parts of the look sheets
 
 QColor mix(const QColor& a, const QColor& b, double t) {
   auto m = [t](int u, int v) { return std::clamp(int(std::lround(u + (v - u) * t)), 0, 255); };
@@ -146,8 +146,9 @@ void brush(QImage& img, const Shape& inside, const QColor& top, const QColor& bo
       for (int k = -kStreak; k <= kStreak; ++k) s += raw[size_t(y) * size_t(w) + size_t((x + k + w) % w)];
       s /= 2 * kStreak + 1;
       const int d = int(std::lround(strength * (s * 3.0 + row[size_t(y)] * 0.6)));
-      img.setPixelColor(x, y, QColor(std::clamp(base.red() + d, 0, 255), std::clamp(base.green() + d, 0, 255),
-                                     std::clamp(base.blue() + d, 0, 255)));
+      img.setPixelColor(x, y,
+                        QColor(std::clamp(base.red() + d, 0, 255), std::clamp(base.green() + d, 0, 255),
+                               std::clamp(base.blue() + d, 0, 255)));
     }
   }
 }
@@ -244,18 +245,12 @@ const std::map<char, std::vector<std::string>>& smallLetters() {
 // Capitals and digits, five rows.
 const std::map<char, std::vector<std::string>>& smallCapitals() {
   static const std::map<char, std::vector<std::string>> font = {
-      {'1', {".#.", "##.", ".#.", ".#.", "###"}},
-      {'A', {".#.", "#.#", "###", "#.#", "#.#"}},
-      {'D', {"##.", "#.#", "#.#", "#.#", "##."}},
-      {'E', {"###", "#..", "##.", "#..", "###"}},
-      {'G', {".##", "#..", "#.#", "#.#", ".##"}},
-      {'I', {"#", "#", "#", "#", "#"}},
-      {'L', {"#..", "#..", "#..", "#..", "###"}},
-      {'M', {"#...#", "##.##", "#.#.#", "#...#", "#...#"}},
-      {'O', {".##.", "#..#", "#..#", "#..#", ".##."}},
-      {'P', {"##.", "#.#", "##.", "#..", "#.."}},
-      {'R', {"##.", "#.#", "##.", "#.#", "#.#"}},
-      {'U', {"#.#", "#.#", "#.#", "#.#", "###"}},
+      {'1', {".#.", "##.", ".#.", ".#.", "###"}},      {'A', {".#.", "#.#", "###", "#.#", "#.#"}},
+      {'D', {"##.", "#.#", "#.#", "#.#", "##."}},      {'E', {"###", "#..", "##.", "#..", "###"}},
+      {'G', {".##", "#..", "#.#", "#.#", ".##"}},      {'I', {"#", "#", "#", "#", "#"}},
+      {'L', {"#..", "#..", "#..", "#..", "###"}},      {'M', {"#...#", "##.##", "#.#.#", "#...#", "#...#"}},
+      {'O', {".##.", "#..#", "#..#", "#..#", ".##."}}, {'P', {"##.", "#.#", "##.", "#..", "#.."}},
+      {'R', {"##.", "#.#", "##.", "#.#", "#.#"}},      {'U', {"#.#", "#.#", "#.#", "#.#", "###"}},
       {'Y', {"#.#", "#.#", ".#.", ".#.", ".#."}},
   };
   return font;
@@ -273,8 +268,7 @@ int pixelTextWidth(const std::map<char, std::vector<std::string>>& font, const s
 // Draws `text` with its top-left at (x, y). A glow colour (alpha > 0) is laid
 // under each pixel first, spread one pixel around it.
 void drawPixelText(QPainter& p, const std::map<char, std::vector<std::string>>& font, int x, int y,
-                   const std::string& text, const QColor& ink, const QColor& glow = QColor(0, 0, 0, 0),
-                   int gap = 1) {
+                   const std::string& text, const QColor& ink, const QColor& glow = QColor(0, 0, 0, 0), int gap = 1) {
   for (int pass = glow.alpha() > 0 ? 0 : 1; pass < 2; ++pass) {
     int cx = x;
     for (char c : text) {
@@ -479,8 +473,8 @@ QImage buttonLook(const QImage& under, const Shape& shape, Symbol symbol, bool p
 struct Looks {
   QImage closeN, closeP, minN, minP, aotOffN, aotOffP, aotOnN, aotOnP;
   struct Transport {
-    int x, y, w, h;        // box in the window
-    int sheetY;            // row of the normal look in transport.png
+    int x, y, w, h;  // box in the window
+    int sheetY;      // row of the normal look in transport.png
     Symbol symbol;
     QImage normal, pressed;
   };
@@ -495,10 +489,10 @@ const Shape kCloseShape = [](int x, int y) {  // in its 25 x 25 box
 
 std::vector<Looks::Transport> transportButtons() {
   return {
-      {28, 84, 19, 21, 0, Symbol::Open, {}, {}},     {48, 84, 19, 21, 0, Symbol::Play, {}, {}},
-      {72, 84, 19, 21, 0, Symbol::Pause, {}, {}},    {95, 84, 19, 21, 0, Symbol::Stop, {}, {}},
+      {28, 84, 19, 21, 0, Symbol::Open, {}, {}},      {48, 84, 19, 21, 0, Symbol::Play, {}, {}},
+      {72, 84, 19, 21, 0, Symbol::Pause, {}, {}},     {95, 84, 19, 21, 0, Symbol::Stop, {}, {}},
       {118, 84, 19, 21, 0, Symbol::Previous, {}, {}}, {138, 84, 19, 21, 0, Symbol::Next, {}, {}},
-      {158, 84, 30, 12, 0, Symbol::Repeat, {}, {}},  {158, 96, 30, 9, 14, Symbol::Shuffle, {}, {}},
+      {158, 84, 30, 12, 0, Symbol::Repeat, {}, {}},   {158, 96, 30, 9, 14, Symbol::Shuffle, {}, {}},
   };
 }
 
@@ -825,7 +819,8 @@ void drawEmblem(QPainter& p, QPointF c, double R) {
       const bool major = i % (n == 37 ? 4 : 3) == 0;
       const bool on = f <= lit + 1e-9;
       const double r0 = rArc - arcWidth * (major ? 0.75 : 0.45), r1 = rArc + arcWidth * 0.5;
-      const QColor col = on ? (major ? QColor(180, 255, 205) : kLed) : (major ? QColor(140, 149, 155) : QColor(78, 86, 92));
+      const QColor col =
+          on ? (major ? QColor(180, 255, 205) : kLed) : (major ? QColor(140, 149, 155) : QColor(78, 86, 92));
       p.setPen(QPen(col, px * (major ? 1.6 : 1.1), Qt::SolidLine, Qt::FlatCap));
       p.drawLine(c + dir * r0, c + dir * r1);
     }

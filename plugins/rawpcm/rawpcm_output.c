@@ -185,8 +185,8 @@ static int32_t rawSetVolume(int32_t level) {
 static int32_t rawNoBuffers(void) { return 0; }
 
 static OutputSystem rawSystem = {
-    rawInit,     rawShutdown,    rawOpen,        rawClose,     rawIsOpen,    rawWrite,     rawNothing,  rawNothing,
-    rawNothing,  rawGetPosition, rawSetPosition, rawGetVolume, rawSetVolume, rawNoBuffers, rawNoBuffers,
+    rawInit,    rawShutdown,    rawOpen,        rawClose,     rawIsOpen,    rawWrite,     rawNothing,   rawNothing,
+    rawNothing, rawGetPosition, rawSetPosition, rawGetVolume, rawSetVolume, rawNoBuffers, rawNoBuffers,
 };
 
 static OutputDescription rawDescription = {"Raw PCM file writer (KUV)"};

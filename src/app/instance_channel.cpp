@@ -303,9 +303,9 @@ void InstanceServer::run() {
       if (fds[i + 2].revents == 0 && !due) continue;
       if (!advance(c) || Clock::now() >= c.deadline) closeFd(c.fd);
     }
-    connections.erase(std::remove_if(connections.begin(), connections.end(),
-                                     [](const Connection& c) { return c.fd < 0; }),
-                      connections.end());
+    connections.erase(
+        std::remove_if(connections.begin(), connections.end(), [](const Connection& c) { return c.fd < 0; }),
+        connections.end());
     if (stopping_.load()) break;
 
     if (fds[1].revents == 0) continue;

@@ -177,8 +177,8 @@ int main(int argc, char** argv) {
     // Nobody answered (the first was just ending): go on as a window of our own.
   }
 
-  const kuv::DisplayChoice display = kuv::chooseDisplay(displayEnvironment(), kuv::xDisplayReachable,
-                                                        kuv::waylandReachable);
+  const kuv::DisplayChoice display =
+      kuv::chooseDisplay(displayEnvironment(), kuv::xDisplayReachable, kuv::waylandReachable);
   if (!display.usable) {
     std::fprintf(stderr,
                  "Could Not Create Window...\n%s; play with kuv-decode instead:\n"

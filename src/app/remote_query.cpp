@@ -33,8 +33,7 @@ bool parseDecimal(const std::string& text, int32_t& value) {
   if (text.empty()) return false;
   const char* first = text.data();
   const char* last = text.data() + text.size();
-  if (*first == '-' ? text.size() < 2 || first[1] < '0' || first[1] > '9' : *first < '0' || *first > '9')
-    return false;
+  if (*first == '-' ? text.size() < 2 || first[1] < '0' || first[1] > '9' : *first < '0' || *first > '9') return false;
   int32_t parsed = 0;
   const auto [end, error] = std::from_chars(first, last, parsed, 10);
   if (error != std::errc() || end != last) return false;

@@ -40,7 +40,8 @@ bool unixReachable(const std::string& path, bool abstractName) {
   const size_t offset = abstractName ? 1 : 0;
   if (path.empty() || path.size() + offset >= sizeof address.sun_path) return false;
   std::memcpy(address.sun_path + offset, path.data(), path.size());
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstractName ? 0 : 1));
+  const auto length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstractName ? 0 : 1));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return false;
   const bool ok = connectWithin(fd, reinterpret_cast<const sockaddr*>(&address), length);

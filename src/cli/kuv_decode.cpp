@@ -10,13 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "cli/console_player.h"
+#include "cli/terminal_text.h"
 #include "engine/decoder_thread.h"
 #include "engine/frame_header.h"
 #include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
-#include "cli/console_player.h"
-#include "cli/terminal_text.h"
 #include "output/sound_device.h"
 #include "platform/message_box.h"
 
@@ -43,8 +43,8 @@ std::string formatDuration(double seconds) {
 // Describes one input; returns 0 when it held at least one frame.
 int describe(const std::string& name) {
   std::vector<std::string> errors;
-  auto previous = kuv::platform::setMessageBoxBackend(
-      [&errors](const std::string& text, const std::string& title, unsigned style) {
+  auto previous =
+      kuv::platform::setMessageBoxBackend([&errors](const std::string& text, const std::string& title, unsigned style) {
         errors.push_back(title + " " + text);
         return kuv::platform::consoleMessageBox(kuv::terminalText(text, true), kuv::terminalText(title), style);
       });

@@ -84,8 +84,21 @@ constexpr KeyInfo kKeys[] = {
     unsignedNumber("WinMMOutputDev", &Settings::WinMMOutputDev, -1, -1, kMaxSoundDevice),
     number("EqVolume", &Settings::EqVolume, 32, 0, 63),
     flag("EqActive", &Settings::EqActive, 0),
-    band(0), band(1), band(2), band(3), band(4), band(5), band(6), band(7),
-    band(8), band(9), band(10), band(11), band(12), band(13), band(14),
+    band(0),
+    band(1),
+    band(2),
+    band(3),
+    band(4),
+    band(5),
+    band(6),
+    band(7),
+    band(8),
+    band(9),
+    band(10),
+    band(11),
+    band(12),
+    band(13),
+    band(14),
     number("DownSample", &Settings::DownSample, 0, 0, 2),
     number("Channels", &Settings::Channels, -1, -1, 3),
     number("DecoderPriority", &Settings::DecoderPriority, 3, 0, 5),
@@ -217,10 +230,18 @@ bool loadSettingsFrom(Settings& into, const std::string& path, const std::string
     }
     std::string def;
     switch (key.textDefault) {
-      case TextDefault::Literal: def = key.literal; break;
-      case TextDefault::ProgramFolder: def = exeFolder; break;
-      case TextDefault::DownloadFolder: def = defaultDownloadFolder(exeFolder); break;
-      case TextDefault::PreviousFolder: def = defaultPreviousFolder(exeFolder); break;
+      case TextDefault::Literal:
+        def = key.literal;
+        break;
+      case TextDefault::ProgramFolder:
+        def = exeFolder;
+        break;
+      case TextDefault::DownloadFolder:
+        def = defaultDownloadFolder(exeFolder);
+        break;
+      case TextDefault::PreviousFolder:
+        def = defaultPreviousFolder(exeFolder);
+        break;
     }
     setSettingsString(into.*key.text, def);
   }

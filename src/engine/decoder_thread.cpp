@@ -442,12 +442,18 @@ int readFrameTellingUser(InputStream& s, FrameContext& ctx) {
 
 int32_t niceForPriority(int32_t decoderPriority) {
   switch (decoderPriority) {
-    case 0: return 10;   // lowest
-    case 1: return 5;    // below normal
-    case 3: return -5;   // above normal
-    case 4: return -10;  // highest
-    case 5: return -20;  // time-critical
-    default: return 0;   // normal
+    case 0:
+      return 10;  // lowest
+    case 1:
+      return 5;  // below normal
+    case 3:
+      return -5;  // above normal
+    case 4:
+      return -10;  // highest
+    case 5:
+      return -20;  // time-critical
+    default:
+      return 0;  // normal
   }
 }
 

@@ -48,9 +48,9 @@ struct PlaybackInfo {
   int32_t playing;     // 1 from a track's first frame until its loop ends
   int32_t sampleRate;  // output rate: the stream's rate >> DownSample
   uint8_t layer;
-  uint16_t bitRate;    // kbit/s of the current frame
-  int32_t stereo;      // two output channels
-  int32_t channels;    // channels of the current frame (1 or 2)
+  uint16_t bitRate;  // kbit/s of the current frame
+  int32_t stereo;    // two output channels
+  int32_t channels;  // channels of the current frame (1 or 2)
 };
 
 // Starts the thread; returns its identifier (> 0), or -1.
@@ -62,7 +62,7 @@ void shutdownEngine();
 // The play commands return the command's ticket (> 0), or 0 when it could
 // not be posted.
 int32_t play(const std::string& name);  // ENGINE_PLAY_FILE
-int32_t play();                          // ENGINE_PLAY: the last name again
+int32_t play();                         // ENGINE_PLAY: the last name again
 int32_t stop();
 int32_t closeOutput();
 int32_t seekFrame(uint32_t frame);

@@ -182,9 +182,9 @@ bool prepareLayer(InputStream& s, FrameContext& ctx) {
   } else {
     s.sideInfoLength = layer3SideInfoLength(ctx.lsf, ctx.channels) + (ctx.crcPresent ? 2 : 0);
   }
-  const int32_t length =
-      ctx.bitRateIndex == 0 ? freeFormatBodyLength(ctx.layer, s.freeFrameBytes, ctx.padding)
-                            : frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
+  const int32_t length = ctx.bitRateIndex == 0
+                             ? freeFormatBodyLength(ctx.layer, s.freeFrameBytes, ctx.padding)
+                             : frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
   if (length <= 0 || length > kSlotBytes) return false;
   s.bodyLength = length;
   return true;
@@ -292,8 +292,8 @@ int readFrame(InputStream& s, FrameContext& ctx) {
         ctx.headerChanged = 1;
         bool accepted;
         if (s.reference == 0) {
-          accepted = (isPlausibleHeader(word) && confirmedByNextHeader(s, word)) ||
-                     searchPlausible(s, word) == Found::kHeader;
+          accepted =
+              (isPlausibleHeader(word) && confirmedByNextHeader(s, word)) || searchPlausible(s, word) == Found::kHeader;
         } else if (sameStream(s, word)) {
           accepted = true;
         } else {

@@ -172,8 +172,8 @@ bool walkToFrame(InputStream& s, const FrameContext& ctx, uint32_t n) {
     uint8_t bytes[4];
     if (streamRead(s, bytes, 4) != 4) return false;
     const uint32_t word = bigEndian32(bytes);
-    const int32_t body = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, headerBitRateIndex(word),
-                                         headerPadding(word));
+    const int32_t body =
+        frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, headerBitRateIndex(word), headerPadding(word));
     if (body <= 0 || !streamSkip(s, body)) return false;
   }
   return findReferenceHeader(s);

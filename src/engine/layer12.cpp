@@ -207,7 +207,8 @@ int decodeLayerII(FrameContext& ctx) {
         if (entry.d < 0) {
           for (int i = 0; i < 3; ++i) {
             rows[i] = entry.bits;
-            values[i] = static_cast<double>(static_cast<int32_t>(getBits(bits, static_cast<uint32_t>(entry.bits))) + entry.d);
+            values[i] =
+                static_cast<double>(static_cast<int32_t>(getBits(bits, static_cast<uint32_t>(entry.bits))) + entry.d);
           }
         } else {
           const uint32_t code = getBits(bits, static_cast<uint32_t>(entry.bits));

@@ -15,7 +15,7 @@ struct Layer2Entry {
 
 struct Layer2AllocTable {
   int32_t subbandLimit;
-  uint8_t allocBits[32];         // width of each sub-band's allocation field
+  uint8_t allocBits[32];        // width of each sub-band's allocation field
   Layer2Entry entries[32][16];  // by sub-band and allocation value
 };
 

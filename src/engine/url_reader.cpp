@@ -423,10 +423,12 @@ int openUrl(UrlReader& reader, const std::string& url) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
       char text[96];
-      std::snprintf(text, sizeof text, "No answer from the server within %.3g seconds.", reader.responseTimeoutMs / 1000.0);
+      std::snprintf(text, sizeof text, "No answer from the server within %.3g seconds.",
+                    reader.responseTimeoutMs / 1000.0);
       return failUrl(reader, text);
     }
-    curl_multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)), nullptr);
+    curl_multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)),
+                    nullptr);
   }
   // A transfer that broke off after the answer still plays what came.
   if (t.transferDone) {

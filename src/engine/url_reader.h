@@ -4,8 +4,8 @@
 #pragma once
 
 #include <atomic>
-#include <mutex>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 

@@ -221,8 +221,8 @@ bool visCountBlock(int32_t blockBytes, int32_t writeThreshold, int32_t stagingFi
 
 uint32_t visPositionMs(int32_t outRate, int32_t outChannels, int32_t outBits) {
   if (outRate <= 0 || outChannels <= 0 || outBits <= 0) return 0;
-  const uint64_t bytesPerSecond = static_cast<uint64_t>(outRate) * static_cast<uint64_t>(outChannels) *
-                                  (static_cast<uint64_t>(outBits) / 8u);
+  const uint64_t bytesPerSecond =
+      static_cast<uint64_t>(outRate) * static_cast<uint64_t>(outChannels) * (static_cast<uint64_t>(outBits) / 8u);
   const uint64_t bytesPerMs = bytesPerSecond / 1000u;
   if (bytesPerMs == 0) return 0;
   // The record's field holds 49 days; past that the clock stands still

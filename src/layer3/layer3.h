@@ -16,7 +16,7 @@ struct GranuleInfo {
   int32_t gainBase;  // GainTable index of global_gain (with the mix and M/S steps)
   int32_t scalefacCompress;
   int32_t windowSwitching;
-  int32_t blockType;  // 0 normal, 1 start, 2 short, 3 stop
+  int32_t blockType;   // 0 normal, 1 start, 2 short, 3 stop
   int32_t mixedBlock;  // short blocks: the lowest two subbands long; else: they take the normal window
   int32_t tableSelect[3];
   int32_t windowGain[3];

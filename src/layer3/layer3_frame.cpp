@@ -95,7 +95,9 @@ int32_t readScaleFactorsMpeg1(FrameWork& f, BitReader& br, int32_t ch, int32_t g
   const uint32_t slen1 = kSlen[gi.scalefacCompress & 15][0];
   const uint32_t slen2 = kSlen[gi.scalefacCompress & 15][1];
   const uint32_t start = bitPosition(br);
-  auto read = [&](int32_t slot, uint32_t bits) { sf.values[slot] = bits ? static_cast<int32_t>(getBits(br, bits)) : 0; };
+  auto read = [&](int32_t slot, uint32_t bits) {
+    sf.values[slot] = bits ? static_cast<int32_t>(getBits(br, bits)) : 0;
+  };
   for (int i = 0; i < kScaleFactorSlots; ++i) sf.intensityLimit[i] = 7;
   if (gi.blockType == 2) {
     int32_t slot = 0;
@@ -151,11 +153,12 @@ int32_t readScaleFactorsLsf(FrameWork& f, BitReader& br, int32_t ch, GranuleInfo
 }
 
 // One channel's lines of one granule; false when the data overran.
-bool decodeChannel(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t gr, int32_t ch, bool msStereo, bool intensity) {
+bool decodeChannel(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t gr, int32_t ch, bool msStereo,
+                   bool intensity) {
   GranuleInfo& gi = f.side.granules[gr][ch];
   const uint32_t start = bitPosition(br);
-  const int32_t part2 = ctx.lsf ? readScaleFactorsLsf(f, br, ch, gi, intensity && ch == 1)
-                                : readScaleFactorsMpeg1(f, br, ch, gr, gi);
+  const int32_t part2 =
+      ctx.lsf ? readScaleFactorsLsf(f, br, ch, gi, intensity && ch == 1) : readScaleFactorsMpeg1(f, br, ch, gr, gi);
   int32_t overrun;
   if (ch == 1 && msStereo) {
     overrun = decodeGranuleLinesMS(f.lines[0], f.lines[1], f.scale[1], gi, ctx.sampleRateIndex, part2, br);
@@ -172,7 +175,7 @@ void buildVisFrame(VisFrame& v, const FrameWork& f, const FrameContext& ctx, int
   v.position = visPositionMs(ctx.outRate, ctx.outChannels, ctx.outBits);
   for (int c = 0; c < 2; ++c) {
     // One channel carried: the right row repeats the left one.
-    const double (*slots)[32] = f.slots[c < carried ? c : 0];
+    const double(*slots)[32] = f.slots[c < carried ? c : 0];
     uint8_t* row = c == 0 ? v.spectrumLeft : v.spectrumRight;
     for (int s = 0; s < 32; ++s) {
       for (int t = 0; t < 18; ++t) {
@@ -240,8 +243,8 @@ int decodeLayer3Frame(FrameContext& ctx) {
       if (!decodeChannel(f, br, ctx, gr, 1, msStereo, intensity)) return kFrameSkipped;
       GranuleInfo& g1 = f.side.granules[gr][1];
       if (intensity) {
-        applyIntensityStereo(f.lines[0], f.lines[1], f.scale[1], g1, ctx.sampleRateIndex, msStereo,
-                             ctx.lsf, f.intensityScale);
+        applyIntensityStereo(f.lines[0], f.lines[1], f.scale[1], g1, ctx.sampleRateIndex, msStereo, ctx.lsf,
+                             f.intensityScale);
       }
       if (msStereo || intensity || mix) {
         const int32_t widest = g0.maxSubband > g1.maxSubband ? g0.maxSubband : g1.maxSubband;

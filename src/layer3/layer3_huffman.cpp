@@ -94,8 +94,8 @@ inline int32_t clampGain(int32_t index) {
 struct BandCursor {
   const BandList* list;
   int32_t entry = -1;
-  int32_t left = 0;     // values left in the current entry
-  int32_t line = 0;     // next line
+  int32_t left = 0;  // values left in the current entry
+  int32_t line = 0;  // next line
   int32_t step = 1;
   double gain = 0.0;
   bool exhausted = false;

@@ -20,9 +20,9 @@ namespace {
 
 void addEntry(BandList& list, int width, int first, int window, int band, int slot, int step) {
   if (list.count >= 40 || width <= 0) return;
-  list.entries[list.count++] = BandEntry{static_cast<int16_t>(width), static_cast<int16_t>(first),
-                                          static_cast<int8_t>(window), static_cast<int8_t>(band),
-                                          static_cast<int8_t>(slot), static_cast<int8_t>(step)};
+  list.entries[list.count++] =
+      BandEntry{static_cast<int16_t>(width), static_cast<int16_t>(first), static_cast<int8_t>(window),
+                static_cast<int8_t>(band),   static_cast<int8_t>(slot),   static_cast<int8_t>(step)};
 }
 
 void buildBandLists(int rate) {
@@ -46,7 +46,8 @@ void buildBandLists(int rate) {
   shortList.count = 0;
   for (int b = 0; b < 13; ++b) {
     for (int w = 0; w < 3; ++w) {
-      addEntry(shortList, shortBounds[b + 1] - shortBounds[b], 3 * shortBounds[b] + w, w, b, shortSlot(false, rate, b, w), 3);
+      addEntry(shortList, shortBounds[b + 1] - shortBounds[b], 3 * shortBounds[b] + w, w, b,
+               shortSlot(false, rate, b, w), 3);
     }
   }
 
@@ -55,7 +56,8 @@ void buildBandLists(int rate) {
   for (int b = 0; b < longCount; ++b) addEntry(mixedList, longBounds[b + 1] - longBounds[b], longBounds[b], 3, b, b, 1);
   for (int b = firstShort; b < 13; ++b) {
     for (int w = 0; w < 3; ++w) {
-      addEntry(mixedList, shortBounds[b + 1] - shortBounds[b], 3 * shortBounds[b] + w, w, b, shortSlot(true, rate, b, w), 3);
+      addEntry(mixedList, shortBounds[b + 1] - shortBounds[b], 3 * shortBounds[b] + w, w, b,
+               shortSlot(true, rate, b, w), 3);
     }
   }
 }
@@ -111,7 +113,7 @@ void buildIntensityTables() {
 }
 
 void buildImdct() {
-  double (*w)[36] = layer3Tables.window;
+  double(*w)[36] = layer3Tables.window;
   for (int i = 0; i < 36; ++i) w[0][i] = std::sin(M_PI / 36 * (i + 0.5));
   for (int i = 0; i < 18; ++i) w[1][i] = std::sin(M_PI / 36 * (i + 0.5));
   for (int i = 18; i < 24; ++i) w[1][i] = 1.0;

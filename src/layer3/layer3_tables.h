@@ -15,7 +15,7 @@ struct BandEntry {
   int16_t first;
   int8_t window;  // 0..2, or 3 for a long band
   int8_t band;
-  int8_t slot;    // scale factor slot
+  int8_t slot;  // scale factor slot
   int8_t step;
 };
 

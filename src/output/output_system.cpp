@@ -39,9 +39,10 @@ int32_t nothing1(int32_t) { return 0; }
 
 const OutputSystem& soundDeviceOutputSystem() {
   static const OutputSystem record = {
-      soundDeviceInit,        soundDeviceShutdown,    soundDeviceOpen,          soundDeviceClose,
-      soundDeviceIsOpen,      soundDeviceWrite,       soundDeviceFlush,         soundDevicePause,
-      soundDeviceResume,      soundDeviceGetPosition, soundDeviceSetPosition,   soundDeviceGetVolume,
+      soundDeviceInit,        soundDeviceShutdown,       soundDeviceOpen,
+      soundDeviceClose,       soundDeviceIsOpen,         soundDeviceWrite,
+      soundDeviceFlush,       soundDevicePause,          soundDeviceResume,
+      soundDeviceGetPosition, soundDeviceSetPosition,    soundDeviceGetVolume,
       soundDeviceSetVolume,   soundDeviceGetBufferCount, soundDeviceGetFreeBufferCount,
   };
   return record;
@@ -89,7 +90,8 @@ int32_t selectOutputSystem(int32_t kind) {
   // Outside the lock: the box waits for the user, the display must not.
   if (fellBack) {
     platform::messageBox("KUVec2 Error: Cannot Initialize Output Plugin,\nDefaulting to Internal MMOutputSystem...",
-                         "KUVec2 Error Message...", platform::MB_OK | platform::MB_ICONERROR | platform::MB_SETFOREGROUND);
+                         "KUVec2 Error Message...",
+                         platform::MB_OK | platform::MB_ICONERROR | platform::MB_SETFOREGROUND);
   }
   return 1;
 }

@@ -54,7 +54,8 @@ void warn(const std::string& text, const char* title) { platform::messageBox(tex
 // nothing: say which device it was and what to look at.
 std::string openFailureText(const std::string& reason, int32_t deviceNumber, const std::string& pcmName,
                             bool noSoundCard) {
-  std::string device = deviceNumber == -1 ? std::string("the default device") : "device " + std::to_string(deviceNumber);
+  std::string device =
+      deviceNumber == -1 ? std::string("the default device") : "device " + std::to_string(deviceNumber);
   device += pcmName.empty() ? std::string(" (no such device)") : " (ALSA \"" + pcmName + "\")";
   std::string text = reason + "\n\nSound device: " + device +
                      ".\nCheck that it is connected and not held by another program, or choose another device "
@@ -62,8 +63,9 @@ std::string openFailureText(const std::string& reason, int32_t deviceNumber, con
   // On a machine without any card no device choice helps; the wave-file
   // output still plays the file, into a file.
   if (noSoundCard)
-    text += "\n\nNo sound card was found. The sound can go to a WAV file instead: "
-            "set AudioOutputSystem=1 in kuv.ini (kuv-decode: -o FILE.wav).";
+    text +=
+        "\n\nNo sound card was found. The sound can go to a WAV file instead: "
+        "set AudioOutputSystem=1 in kuv.ini (kuv-decode: -o FILE.wav).";
   return text;
 }
 
@@ -295,7 +297,8 @@ int32_t soundDeviceFlush() {
   while (common.counters.busy.load() != 0) guard.waitFor(common.changed, poll);
   dropLocked(guard);
   for (int32_t i = 0; i < kSoundBufferCount; ++i) {
-    if (guard->data[i] != nullptr && !ringQueued(guard->ring, i)) std::memset(guard->data[i].get(), 0, kSoundBufferBytes);
+    if (guard->data[i] != nullptr && !ringQueued(guard->ring, i))
+      std::memset(guard->data[i].get(), 0, kSoundBufferBytes);
   }
   guard->primeCount = 0;
   guard->primed = true;

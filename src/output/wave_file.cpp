@@ -70,7 +70,8 @@ int32_t waveFileOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) {
   if (wave.opened.load()) return 0;
   uint8_t format[18];
   formatRecord(format, sampleRate, channels, eightBit);
-  const std::string path = platform::askSaveFileName({"Save a WaveForm Audio File...", "Waveform Audio", "*.wav", "WAV"});
+  const std::string path =
+      platform::askSaveFileName({"Save a WaveForm Audio File...", "Waveform Audio", "*.wav", "WAV"});
   if (path.empty()) return 0;
   wave.path = path;
   if (!riffCreate(wave.writer, path)) {
@@ -105,7 +106,8 @@ int32_t waveFileWrite(int32_t length, const void* data) {
 int32_t waveFileClose(int32_t /*discard*/) {
   if (!wave.opened.load()) return 0;
   // Each step is tried whatever happened before it.
-  if (!riffFlush(wave.writer)) platform::messageBox("mmioSetInfo() failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
+  if (!riffFlush(wave.writer))
+    platform::messageBox("mmioSetInfo() failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
   const bool dataSized = riffAscend(wave.writer, wave.data);
   if (!dataSized) platform::messageBox("Ascend on data chunk failed!", kWaveFileErrorTitle, platform::MB_ICONWARNING);
   const bool riffSized = riffAscend(wave.writer, wave.riff);

@@ -92,9 +92,7 @@ struct Line {
 
 // A file may begin with a UTF-8 byte-order mark (editors on other systems
 // add one); it is no part of the first line's text, but a rewrite keeps it.
-size_t textStart(const std::string& data) {
-  return data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-}
+size_t textStart(const std::string& data) { return data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0; }
 
 // The line that begins at pos.
 Line lineAt(const std::string& data, size_t pos) {
@@ -286,8 +284,8 @@ int32_t getProfileInt(const std::string& section, const std::string& key, int32_
   return value ? parseProfileInt(*value, defaultValue) : defaultValue;
 }
 
-std::string getProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path) {
+std::string getProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                             const std::string& path) {
   const std::optional<std::string> value = getProfileStrings(section, {key}, path).front();
   return value ? *value : cutString(defaultValue);
 }
@@ -297,8 +295,7 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
   return writeProfileStrings(section, {{key, value}}, path);
 }
 
-std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
-                                                                    const std::string& path,
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section, const std::string& path,
                                                                     size_t maxValueLength) {
   std::vector<std::pair<std::string, std::string>> keys;
   std::string_view wantSection = trim(section);
@@ -338,7 +335,7 @@ bool writeProfileStrings(const std::string& section, const std::vector<std::pair
   }
 
   std::string target = path;
-  struct stat info{};
+  struct stat info {};
   if (lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
     // Renaming over a link would replace the link; write the file it names.
     char* real = realpath(path.c_str(), nullptr);

@@ -35,8 +35,8 @@ std::vector<std::optional<std::string>> getProfileStrings(const std::string& sec
 
 // The value of the key, cut to 259 characters; defaultValue (also cut) when
 // the file, section or key is missing.
-std::string getProfileString(const std::string& section, const std::string& key,
-                             const std::string& defaultValue, const std::string& path);
+std::string getProfileString(const std::string& section, const std::string& key, const std::string& defaultValue,
+                             const std::string& path);
 
 // Sets key=value in section: replaces the key's line in place, or appends the
 // key to its section, or appends the section to the file. Creates a missing
@@ -46,8 +46,7 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
 
 // Every key of a section in file order, values unquoted and cut to
 // maxValueLength. Empty when the file or section is missing.
-std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section,
-                                                                    const std::string& path,
+std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section, const std::string& path,
                                                                     size_t maxValueLength = kProfileStringMax);
 
 // Several writes to one section in one rewrite of the file, with the same

@@ -70,8 +70,7 @@ std::string userDirsValue(const std::string& text, const std::string& variable, 
     } else {
       value = raw.substr(0, raw.find_last_not_of(" \t\r") + 1);
     }
-    if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/'))
-      value = bareHome + value.substr(5);
+    if (value.compare(0, 5, "$HOME") == 0 && (value.size() == 5 || value[5] == '/')) value = bareHome + value.substr(5);
     found = value;
   }
   if (found.empty() || found.front() != '/') return {};
@@ -122,9 +121,7 @@ std::string defaultFolder(UserFolderKind kind, const FolderFacts& facts) {
   return withSlash(facts.home.empty() ? std::string("/") : facts.home);
 }
 
-bool isWritableFolder(const std::string& folder) {
-  return !folder.empty() && access(folder.c_str(), W_OK | X_OK) == 0;
-}
+bool isWritableFolder(const std::string& folder) { return !folder.empty() && access(folder.c_str(), W_OK | X_OK) == 0; }
 
 bool makeFolders(const std::string& folder) {
   if (folder.empty()) return false;

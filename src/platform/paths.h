@@ -26,7 +26,7 @@ struct FolderFacts {
   bool programWritable = false;  // the program folder takes new files
   std::string programFolder;     // trailing '/'
   std::string home;
-  std::string userDirs;  // the text of user-dirs.dirs; "" when there is none
+  std::string userDirs;          // the text of user-dirs.dirs; "" when there is none
   std::string musicVariable;     // $XDG_MUSIC_DIR, "" when unset
   std::string downloadVariable;  // $XDG_DOWNLOAD_DIR, "" when unset
   std::function<bool(const std::string& folder)> isFolder;

@@ -19,13 +19,12 @@
 namespace kuv {
 
 const char* const kGenreNames[kGenreCount] = {
-    "Blues",        "Classic Rock", "Country",     "Dance",      "Disco",       "Funk",        "Grunge",
-    "Hip-Hop",      "Jazz",         "Metal",       "New Age",    "Oldies",      "Other",       "Pop",
-    "R&B",          "Rap",          "Reggae",      "Rock",       "Techno",      "Industrial",  "Alternative",
-    "Ska",          "Death Metal",  "Pranks",      "Soundtrack", "Euro-Techno", "Ambient",     "Trip-Hop",
-    "Vocal",        "Jazz+Funk",    "Fusion",      "Trance",     "Classical",   "Instrumental", "Acid",
-    "House",        "Game",         "Sound Clip",  "Gospel",     "Noise",       "AlternRock",  "Bass",
-    "Soul",         "Punk",         "Unknown",
+    "Blues",      "Classic Rock", "Country", "Dance",      "Disco",       "Funk",       "Grunge",      "Hip-Hop",
+    "Jazz",       "Metal",        "New Age", "Oldies",     "Other",       "Pop",        "R&B",         "Rap",
+    "Reggae",     "Rock",         "Techno",  "Industrial", "Alternative", "Ska",        "Death Metal", "Pranks",
+    "Soundtrack", "Euro-Techno",  "Ambient", "Trip-Hop",   "Vocal",       "Jazz+Funk",  "Fusion",      "Trance",
+    "Classical",  "Instrumental", "Acid",    "House",      "Game",        "Sound Clip", "Gospel",      "Noise",
+    "AlternRock", "Bass",         "Soul",    "Punk",       "Unknown",
 };
 
 namespace {
@@ -81,8 +80,8 @@ int64_t skipId3v2Tags(int handle, int64_t fileSize) {
 
 // The frame reader's rule for a first header. `at` is the header's offset
 // in `window`, which starts at file offset `base`.
-bool confirmedByNextHeader(int handle, int64_t fileSize, const std::vector<uint8_t>& window, int64_t base,
-                           int64_t at, uint32_t word) {
+bool confirmedByNextHeader(int handle, int64_t fileSize, const std::vector<uint8_t>& window, int64_t base, int64_t at,
+                           uint32_t word) {
   const int32_t body = announcedBodyLength(word);
   if (body <= 0) return body == 0;
   const int64_t next = at + 4 + body;
@@ -178,8 +177,8 @@ int32_t estimateLengthMs(int handle, int64_t fileSize) {
   const int32_t body = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
   const int64_t bodyAtHand = got - (at + 4);
   VbrTag vbr;
-  if (body > 0 && parseVbrTag(window.data() + at + 4, static_cast<int32_t>(body < bodyAtHand ? body : bodyAtHand),
-                              ctx, vbr) &&
+  if (body > 0 &&
+      parseVbrTag(window.data() + at + 4, static_cast<int32_t>(body < bodyAtHand ? body : bodyAtHand), ctx, vbr) &&
       vbr.frames > 0) {
     const uint64_t samples = static_cast<uint64_t>(vbr.frames) * static_cast<uint64_t>(samplesPerFrame(ctx));
     return clampMs(samples * 1000u / static_cast<uint64_t>(kSampleRates[ctx.sampleRateIndex]));

@@ -177,8 +177,8 @@ void takeFrame(Field field, const uint8_t* data, size_t length, Collected& out) 
 
 struct FrameWalk {
   const uint8_t* body;
-  size_t length;    // bytes at hand
-  bool complete;    // the whole declared tag is at hand
+  size_t length;  // bytes at hand
+  bool complete;  // the whole declared tag is at hand
 };
 
 // Whether a frame size from `start` ends where the next frame, the padding

@@ -44,14 +44,14 @@ struct MissingGroup {
 
 // The add under way on this thread: its nesting and what it has created.
 struct AddNesting {
-  int32_t calls = 0;            // addByName, loader and folder calls under way
-  int32_t playlistLoads = 0;    // in this add
-  int32_t entriesAdded = 0;     // in this add
-  bool full = false;            // kMaxEntriesPerAdd was reached; the rest is dropped
-  std::vector<FileId> playlists;  // being read, outermost first
+  int32_t calls = 0;                       // addByName, loader and folder calls under way
+  int32_t playlistLoads = 0;               // in this add
+  int32_t entriesAdded = 0;                // in this add
+  bool full = false;                       // kMaxEntriesPerAdd was reached; the rest is dropped
+  std::vector<FileId> playlists;           // being read, outermost first
   std::vector<std::string> playlistNames;  // the same, as named
-  std::vector<FileId> folders;    // being scanned, outermost first
-  std::vector<MissingGroup> missing;  // in this add, in the order met
+  std::vector<FileId> folders;             // being scanned, outermost first
+  std::vector<MissingGroup> missing;       // in this add, in the order met
   int64_t missingTotal = 0;
   int32_t missingShown = 0;
 };
@@ -183,7 +183,8 @@ void showMissingEntries() {
   nesting.missing.clear();
   nesting.missingTotal = 0;
   nesting.missingShown = 0;
-  platform::messageBox(text, kPlaylistErrorTitle, platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
+  platform::messageBox(text, kPlaylistErrorTitle,
+                       platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
 }
 
 std::string joinPath(const std::string& folder, const std::string& name) {
@@ -248,8 +249,8 @@ bool isNameLine(const std::string& line) {
 std::string quotedIfNeeded(const std::string& value) {
   if (value.empty()) return value;
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; };
-  const bool needs = blank(value.front()) || blank(value.back()) || (value.size() >= 2 && value.front() == '"' &&
-                                                                      value.back() == '"');
+  const bool needs =
+      blank(value.front()) || blank(value.back()) || (value.size() >= 2 && value.front() == '"' && value.back() == '"');
   return needs ? "\"" + value + "\"" : value;
 }
 
@@ -336,8 +337,7 @@ int32_t loadPls(const std::string& file) {
     const uint32_t index = fileKeyIndex(key);
     if (index != 0 && index <= static_cast<uint32_t>(count)) values.emplace_back(index, &value);
   }
-  std::stable_sort(values.begin(), values.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
   const std::string folder = playlistFolder(file);
   uint32_t previous = 0;
   for (const auto& [index, value] : values) {

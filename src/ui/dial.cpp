@@ -53,8 +53,8 @@ int32_t eqVolume() { return sharedSetting(settings.EqVolume); }
 void setEqVolume(int32_t v) { setSharedSetting(settings.EqVolume, v); }
 
 int32_t litCountOf(int32_t mode) {
-  const int32_t n = mode == kDialVolumeMode ? dialVolumeLitCount(eqVolume())
-                                            : state.positionLit.load(std::memory_order_relaxed);
+  const int32_t n =
+      mode == kDialVolumeMode ? dialVolumeLitCount(eqVolume()) : state.positionLit.load(std::memory_order_relaxed);
   return std::clamp(n, 0, kDialSlots);
 }
 

@@ -26,9 +26,9 @@ struct DialWedge {
 // dial's worker thread and must not wait for the UI thread, which joins the
 // worker in stopDial; the others run on the thread calling into the dial.
 struct DialHooks {
-  std::function<void(uint32_t frame)> seekFrame;              // the engine's seek
+  std::function<void(uint32_t frame)> seekFrame;               // the engine's seek
   std::function<void(int32_t litCount, int32_t mode)> redraw;  // the window repaints the ring
-  std::function<void()> startVolumeTimer;  // a 2000 ms periodic timer calling dialTimerTick
+  std::function<void()> startVolumeTimer;                      // a 2000 ms periodic timer calling dialTimerTick
   std::function<void()> stopVolumeTimer;
 };
 

@@ -4,8 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <system_error>
@@ -101,7 +101,8 @@ void fillVisible(LedFrame& frame, uint8_t value) {
 // Loudness of both waveform rows, 0..255.
 int32_t waveformLoudness(const VisFrame& vis) {
   uint32_t sum = 0;
-  for (int i = 0; i < 576; ++i) sum += static_cast<uint32_t>(std::abs(vis.waveformLeft[i]) + std::abs(vis.waveformRight[i]));
+  for (int i = 0; i < 576; ++i)
+    sum += static_cast<uint32_t>(std::abs(vis.waveformLeft[i]) + std::abs(vis.waveformRight[i]));
   return loudnessTable().value[std::min<uint32_t>(sum * 8u / 1152u, 1024u)];
 }
 
@@ -224,7 +225,7 @@ int32_t spectrumBandEdge(int32_t edge) {
   // 9 lines (the middle of subband 0, below which a snapshot has no detail)
   // to 420 lines (16 kHz at 44.1 kHz, where most encoders stop), a ratio
   // of about 1.24 a bar.
-  static const int16_t kEdges[kSpectrumBars + 1] = {9,  11, 14, 17,  21,  26,  33,  40,  50, 62,
+  static const int16_t kEdges[kSpectrumBars + 1] = {9,  11, 14,  17,  21,  26,  33,  40,  50, 62,
                                                     76, 95, 117, 145, 179, 222, 275, 340, 420};
   return kEdges[std::clamp(edge, 0, kSpectrumBars)];
 }
@@ -237,7 +238,8 @@ int32_t spectrumBarHeight(const VisFrame& vis, int32_t bar) {
     if (w == 0.0f) continue;
     // All 18 time slots of both channels.
     uint32_t sum = 0;
-    for (int k = 0; k < 18; ++k) sum += static_cast<uint32_t>(vis.spectrumLeft[18 * s + k]) + vis.spectrumRight[18 * s + k];
+    for (int k = 0; k < 18; ++k)
+      sum += static_cast<uint32_t>(vis.spectrumLeft[18 * s + k]) + vis.spectrumRight[18 * s + k];
     v += w * static_cast<float>(sum) * (1.0f / 36.0f);
   }
   const int q = static_cast<int>(std::min(v * 4.0f, 1023.0f));
@@ -263,8 +265,10 @@ void ledSpectrum(LedFrame& frame, const VisFrame& vis, SpectrumState& state) {
     }
 
     const int left = 1 + b * 8;
-    for (int y = bottom - h + 1; y <= bottom; ++y) std::memset(&frame.pixels[y * kLedStride + left], kLedSpectrumBar, 7);
-    if (state.peak[b] > 0) std::memset(&frame.pixels[(bottom - state.peak[b]) * kLedStride + left], kLedSpectrumPeak, 7);
+    for (int y = bottom - h + 1; y <= bottom; ++y)
+      std::memset(&frame.pixels[y * kLedStride + left], kLedSpectrumBar, 7);
+    if (state.peak[b] > 0)
+      std::memset(&frame.pixels[(bottom - state.peak[b]) * kLedStride + left], kLedSpectrumPeak, 7);
   }
 }
 
@@ -371,12 +375,24 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
       state.vis = state.incoming;
     }
     switch (sharedSetting(settings.LEDVisual)) {
-      case 1: ledPlasma(state.frame, state.vis, state.plasma); break;
-      case 2: ledOscilloscope(state.frame, state.vis); break;
-      case 3: ledSpectrum(state.frame, state.vis, state.spectrum); break;
-      case 4: ledStars(state.frame, state.stars, state.random); break;
-      case 5: ledNoise(state.frame, state.random); break;
-      default: ledBackground(state.frame); break;
+      case 1:
+        ledPlasma(state.frame, state.vis, state.plasma);
+        break;
+      case 2:
+        ledOscilloscope(state.frame, state.vis);
+        break;
+      case 3:
+        ledSpectrum(state.frame, state.vis, state.spectrum);
+        break;
+      case 4:
+        ledStars(state.frame, state.stars, state.random);
+        break;
+      case 5:
+        ledNoise(state.frame, state.random);
+        break;
+      default:
+        ledBackground(state.frame);
+        break;
     }
   }
   if (sharedSetting(settings.LEDOverlay)) {
@@ -437,7 +453,8 @@ void displayLoop() {
 bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height) {
   std::lock_guard<std::mutex> hold(display.control);
   if (display.thread.joinable()) return false;
-  const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+  const auto ms =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
   initDisplayState(display.state, static_cast<uint32_t>(ms.count()));
   display.state.x = x;
   display.state.y = y;

@@ -144,14 +144,14 @@ void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path);
 // What the thread reads each round; tests fake it. An empty function reads
 // as stopped / 0 / nothing.
 struct DisplaySources {
-  std::function<int32_t()> playbackState;            // 0 Playing, 1 Paused, 2 Stopped
-  std::function<uint32_t()> positionMs;              // the output's position
+  std::function<int32_t()> playbackState;  // 0 Playing, 1 Paused, 2 Stopped
+  std::function<uint32_t()> positionMs;    // the output's position
   std::function<PlaybackInfo()> playbackInfo;
   std::function<bool(PlaylistEntry&)> currentEntry;  // copyCurrentEntry
   std::function<bool()> visPluginRunning;
   std::function<bool()> windowMinimised;
-  std::function<bool(VisFrame&)> newestVisFrame;     // false when none: the old copy stays
-  std::function<void(const LedFrame&)> present;      // hands the finished frame over
+  std::function<bool(VisFrame&)> newestVisFrame;  // false when none: the old copy stays
+  std::function<void(const LedFrame&)> present;   // hands the finished frame over
 };
 
 // Everything one display keeps between rounds; allocated once.

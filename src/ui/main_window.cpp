@@ -29,9 +29,9 @@
 
 #include "config/settings.h"
 #include "engine/vis_queue.h"
-#include "playlist/playlist.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
+#include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "ui/dial.h"
 #include "ui/menu_marks.h"
@@ -101,8 +101,7 @@ MainWindow::MainWindow()
   receiver_ = [this](uint32_t message, uintptr_t wParam, intptr_t lParam) { notification(message, wParam, lParam); };
   // The display's frame is shown straight from its buffer: one copy per
   // round (from the display thread into it), no allocation.
-  frameImage_ = QImage(reinterpret_cast<uchar*>(frameRgb_), kLedWidth, kLedHeight, kLedWidth * 4,
-                       QImage::Format_RGB32);
+  frameImage_ = QImage(reinterpret_cast<uchar*>(frameRgb_), kLedWidth, kLedHeight, kLedWidth * 4, QImage::Format_RGB32);
   std::memset(framePixels_, kLedBackground, sizeof framePixels_);
   for (uint32_t& pixel : frameRgb_) pixel = qRgb(0, kLedBackground, 0);
   dialTimer_.setInterval(kDialVolumeTimerMs);
@@ -157,7 +156,8 @@ bool MainWindow::startPlayback() {
   hooks.redraw = [this](int32_t lit, int32_t mode) {
     dialLit_.store(lit);
     dialMode_.store(mode);
-    QMetaObject::invokeMethod(this, [this] { update(toQRect(kDialBox)); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this] { update(toQRect(kDialBox)); }, Qt::QueuedConnection);
   };
   hooks.startVolumeTimer = [this] { dialTimer_.start(); };
   hooks.stopVolumeTimer = [this] { dialTimer_.stop(); };
@@ -223,10 +223,10 @@ void MainWindow::addShortcuts() {
     QKeySequence keys;
     int32_t command;
   } table[] = {
-      {QKeySequence(Qt::CTRL | Qt::Key_X), CMD_PLAY},      {QKeySequence(Qt::CTRL | Qt::Key_C), CMD_PAUSE},
-      {QKeySequence(Qt::CTRL | Qt::Key_V), CMD_STOP},      {QKeySequence(Qt::CTRL | Qt::Key_B), CMD_NEXT},
-      {QKeySequence(Qt::CTRL | Qt::Key_Z), CMD_PREVIOUS},  {QKeySequence(Qt::ALT | Qt::Key_O), CMD_OPEN_FILE},
-      {QKeySequence(Qt::Key_Escape), CMD_OPEN_FILE},       {QKeySequence(Qt::ALT | Qt::Key_L), CMD_OPEN_LOCATION},
+      {QKeySequence(Qt::CTRL | Qt::Key_X), CMD_PLAY},     {QKeySequence(Qt::CTRL | Qt::Key_C), CMD_PAUSE},
+      {QKeySequence(Qt::CTRL | Qt::Key_V), CMD_STOP},     {QKeySequence(Qt::CTRL | Qt::Key_B), CMD_NEXT},
+      {QKeySequence(Qt::CTRL | Qt::Key_Z), CMD_PREVIOUS}, {QKeySequence(Qt::ALT | Qt::Key_O), CMD_OPEN_FILE},
+      {QKeySequence(Qt::Key_Escape), CMD_OPEN_FILE},      {QKeySequence(Qt::ALT | Qt::Key_L), CMD_OPEN_LOCATION},
   };
   for (const auto& entry : table) {
     auto* shortcut = new QShortcut(entry.keys, this);

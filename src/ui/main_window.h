@@ -13,10 +13,10 @@
 #include <mutex>
 #include <string>
 
-#include "ui/player_commands.h"
-#include "ui/skin_buttons.h"
 #include "ui/gui_backends.h"
 #include "ui/led_display.h"
+#include "ui/player_commands.h"
+#include "ui/skin_buttons.h"
 
 class QMenu;
 class QAction;

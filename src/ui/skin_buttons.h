@@ -28,8 +28,8 @@ enum SkinButtonId : int32_t {
 struct SkinButton {
   SkinRect parts[2];
   int32_t partCount = 1;
-  int32_t command = 0;         // sent on a release inside; 0: minimise
-  bool windowButton = false;   // one of the three at the left
+  int32_t command = 0;        // sent on a release inside; 0: minimise
+  bool windowButton = false;  // one of the three at the left
   bool captured = false;
   bool pressed = false;
   bool contains(int32_t x, int32_t y) const;
@@ -51,16 +51,16 @@ struct MouseState {
 
 // What the window must do after a mouse event.
 struct MouseEffects {
-  std::vector<int32_t> commands;          // in order
-  std::vector<SkinButtonId> redraw;       // buttons whose look changed
+  std::vector<int32_t> commands;     // in order
+  std::vector<SkinButtonId> redraw;  // buttons whose look changed
   bool minimise = false;
-  bool dialPress = false;                 // pass the point to the dial
+  bool dialPress = false;  // pass the point to the dial
   bool dialMove = false;
   bool dialRelease = false;
-  bool moveWindow = false;                // top-left to (windowX, windowY)
+  bool moveWindow = false;  // top-left to (windowX, windowY)
   int32_t windowX = 0;
   int32_t windowY = 0;
-  bool capturing = false;                 // something holds the mouse after a press
+  bool capturing = false;  // something holds the mouse after a press
 };
 
 void initSkinButtons(MouseState& m);

@@ -13,8 +13,8 @@ bool SkinRegion::contains(int32_t x, int32_t y) const {
 SkinRegion buildRegion(const MaskImage& mask, int32_t keyX, int32_t keyY) {
   SkinRegion region;
   if (mask.width <= 0 || mask.height <= 0 ||
-      mask.pixels.size() < static_cast<size_t>(mask.width) * static_cast<size_t>(mask.height) || keyX < 0 ||
-      keyY < 0 || keyX >= mask.width || keyY >= mask.height) {
+      mask.pixels.size() < static_cast<size_t>(mask.width) * static_cast<size_t>(mask.height) || keyX < 0 || keyY < 0 ||
+      keyX >= mask.width || keyY >= mask.height) {
     return region;
   }
   const uint32_t key = mask.at(keyX, keyY);

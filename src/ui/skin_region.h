@@ -19,7 +19,9 @@ struct MaskImage {
   int32_t width = 0;
   int32_t height = 0;
   std::vector<uint32_t> pixels;
-  uint32_t at(int32_t x, int32_t y) const { return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]; }
+  uint32_t at(int32_t x, int32_t y) const {
+    return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+  }
 };
 
 struct SkinRegion {

@@ -55,9 +55,15 @@ Captured run(const std::string& nameText, const std::string& socketName) {
 
 TEST(QueryName, TakesEveryNameWithoutAValue) {
   const std::vector<std::pair<std::string, uint32_t>> names = {
-      {"position", MW_GET_OUTPUT_POSITION}, {"frames-played", MW_GET_FRAMES_PLAYED}, {"total-frames", MW_GET_TOTAL_FRAMES},
-      {"volume", MW_GET_VOLUME},            {"state", MW_GET_STATE},                 {"sample-rate", MW_GET_SAMPLE_RATE},
-      {"layer", MW_GET_LAYER},              {"bit-rate", MW_GET_BIT_RATE},           {"channels", MW_GET_CHANNELS},
+      {"position", MW_GET_OUTPUT_POSITION},
+      {"frames-played", MW_GET_FRAMES_PLAYED},
+      {"total-frames", MW_GET_TOTAL_FRAMES},
+      {"volume", MW_GET_VOLUME},
+      {"state", MW_GET_STATE},
+      {"sample-rate", MW_GET_SAMPLE_RATE},
+      {"layer", MW_GET_LAYER},
+      {"bit-rate", MW_GET_BIT_RATE},
+      {"channels", MW_GET_CHANNELS},
   };
   for (const auto& [text, expected] : names) {
     uint32_t message = 0;
@@ -92,10 +98,27 @@ TEST(QueryName, TakesTheNamesWithAValue) {
 
 TEST(QueryName, RefusesJunkAndLeavesTheOutputsAlone) {
   const char* refused[] = {
-      "",          "=5",          "set-volume",     "set-volume=",      "set-volume=abc",  "set-volume=+5",
-      "set-volume=-", "set-volume=5x", "set-volume= 5", "set-volume=5 ", "set-volume=2147483648",
-      "seek-ms=-2147483649", "seek-ms=--1", "seek-ms=1=2", "seek-ms=0x10", "Volume", " volume", "volume ",
-      "positions", "bit_rate", "set-volume=99999999999999999999",
+      "",
+      "=5",
+      "set-volume",
+      "set-volume=",
+      "set-volume=abc",
+      "set-volume=+5",
+      "set-volume=-",
+      "set-volume=5x",
+      "set-volume= 5",
+      "set-volume=5 ",
+      "set-volume=2147483648",
+      "seek-ms=-2147483649",
+      "seek-ms=--1",
+      "seek-ms=1=2",
+      "seek-ms=0x10",
+      "Volume",
+      " volume",
+      "volume ",
+      "positions",
+      "bit_rate",
+      "set-volume=99999999999999999999",
   };
   for (const char* text : refused) {
     uint32_t message = 0xABCD;

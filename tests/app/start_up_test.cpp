@@ -25,7 +25,8 @@ int listenAt(const std::string& path, bool abstractName) {
   address.sun_family = AF_UNIX;
   const size_t offset = abstractName ? 1 : 0;
   std::memcpy(address.sun_path + offset, path.data(), path.size());
-  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstractName ? 0 : 1));
+  const auto length =
+      static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + offset + path.size() + (abstractName ? 0 : 1));
   const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return -1;
   if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), length) != 0 || ::listen(fd, 4) != 0) {
@@ -83,12 +84,27 @@ TEST(StartUp, DisplayIsChosenOnlyWhereItAnswers) {
       {"both answer: X preferred", {":1", "wayland-0", "/run", ""}, true, true, true, "xcb", ""},
       {"X silent under Wayland", {":1", "wayland-0", "/run", ""}, false, true, true, "wayland", ""},
       {"Wayland alone", {"", "wayland-0", "/run", ""}, false, true, true, "wayland", ""},
-      {"Wayland silent", {"", "wayland-0", "/run", ""}, true, false, false, "",
+      {"Wayland silent",
+       {"", "wayland-0", "/run", ""},
+       true,
+       false,
+       false,
+       "",
        "The Wayland display \"wayland-0\" cannot be reached"},
       {"both silent", {":1", "wayland-0", "/run", ""}, false, false, false, "", "The display \":1\" cannot be reached"},
-      {"user's xcb is probed", {":1", "wayland-0", "/run", "xcb"}, false, true, false, "",
+      {"user's xcb is probed",
+       {":1", "wayland-0", "/run", "xcb"},
+       false,
+       true,
+       false,
+       "",
        "The display \":1\" cannot be reached"},
-      {"user's wayland is probed", {":1", "wayland-0", "/run", "wayland"}, true, false, false, "",
+      {"user's wayland is probed",
+       {":1", "wayland-0", "/run", "wayland"},
+       true,
+       false,
+       false,
+       "",
        "The Wayland display \"wayland-0\" cannot be reached"},
       {"user's wayland kept", {":1", "wayland-0", "/run", "wayland"}, true, true, true, "", ""},
       {"offscreen needs no server", {"", "", "", "offscreen"}, false, false, true, "", ""},
@@ -96,7 +112,8 @@ TEST(StartUp, DisplayIsChosenOnlyWhereItAnswers) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     const DisplayChoice choice = chooseDisplay(
-        c.env, [&](const std::string&) { return c.xAnswers; }, [&](const DisplayEnvironment&) { return c.waylandAnswers; });
+        c.env, [&](const std::string&) { return c.xAnswers; },
+        [&](const DisplayEnvironment&) { return c.waylandAnswers; });
     EXPECT_EQ(choice.usable, c.usable);
     EXPECT_EQ(choice.platform, c.platform);
     EXPECT_EQ(choice.reason, c.reason);

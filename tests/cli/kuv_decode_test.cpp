@@ -38,16 +38,16 @@ double numberAfter(const std::string& text, const std::string& label) {
 
 TEST(KuvDecodeInfo, AgreesWithFfprobeOnFramesAndDuration) {
   KUV_REQUIRE_REFERENCE(!run("command -v ffprobe").empty(), "ffprobe");
-  const char* files[] = {"cbr.mp3", "cbr_notag.mp3", "vbr.mp3",  "vbr_notag.mp3", "mpeg2.mp3",
-                         "mpeg25.mp3", "crc.mp3",   "mono.mp3", "id3v2.mp3",     "junk_front.mp3",
-                         "truncated.mp3", "id3v1.mp3"};
+  const char* files[] = {"cbr.mp3", "cbr_notag.mp3", "vbr.mp3",   "vbr_notag.mp3",  "mpeg2.mp3",     "mpeg25.mp3",
+                         "crc.mp3", "mono.mp3",      "id3v2.mp3", "junk_front.mp3", "truncated.mp3", "id3v1.mp3"};
   for (const char* name : files) {
     SCOPED_TRACE(name);
     const std::string path = test::fixturePath(name);
     const std::string ours = run(std::string(KUV_DECODE_BIN) + " --info '" + path + "' 2>&1");
     const std::string theirs =
         run("ffprobe -v error -count_frames -select_streams a:0 -show_entries "
-            "stream=nb_read_frames,duration,sample_rate -of default=nw=1 '" + path + "'");
+            "stream=nb_read_frames,duration,sample_rate -of default=nw=1 '" +
+            path + "'");
     const double frames = numberAfter(ours, "frames: ");
     const double rate = numberAfter(theirs, "sample_rate=");
     ASSERT_GT(frames, 0) << ours;
@@ -67,7 +67,8 @@ TEST(KuvDecodeInfo, AgreesWithFfprobeOnFramesAndDuration) {
 }
 
 TEST(KuvDecodeInfo, ReportsStreamErrorsAndUnopenableInputs) {
-  const std::string random = run(std::string(KUV_DECODE_BIN) + " --info '" + test::fixturePath("random.bin") + "' 2>/dev/null");
+  const std::string random =
+      run(std::string(KUV_DECODE_BIN) + " --info '" + test::fixturePath("random.bin") + "' 2>/dev/null");
   EXPECT_NE(random.find("error: Synchronization Error... This does not look like a valid MPEG Audio File"),
             std::string::npos)
       << random;
@@ -140,9 +141,10 @@ TEST_F(KuvDecodePlaylist, PlaysAFolderAndRepeatsAsAsked) {
   test::removeTree(wave);
   // Interrupted once the file holds more than three rounds (or after 20 s).
   const std::string enough = std::to_string(kHeader + 3 * oneTrack + 1);
-  kuvDecode("-q --repeat 1 -o '" + wave + "' '" + dir_ + "/one.m3u' & pid=$!; for i in $(seq 400); do "
-            "[ \"$(stat -c %s '" + wave + "' 2>/dev/null || echo 0)\" -gt " + enough +
-            " ] && break; sleep 0.05; done; kill -INT $pid; wait");
+  kuvDecode("-q --repeat 1 -o '" + wave + "' '" + dir_ +
+            "/one.m3u' & pid=$!; for i in $(seq 400); do "
+            "[ \"$(stat -c %s '" +
+            wave + "' 2>/dev/null || echo 0)\" -gt " + enough + " ] && break; sleep 0.05; done; kill -INT $pid; wait");
   const std::string repeated = test::readFile(wave);
   ASSERT_GT(repeated.size(), kHeader);
   EXPECT_GT(dataSize(repeated), 3 * oneTrack);
@@ -154,7 +156,6 @@ TEST_F(KuvDecodePlaylist, NothingToPlayIsAnError) {
   EXPECT_NE(out.find("Error Adding Directory"), std::string::npos) << out;
   EXPECT_NE(out.find("status=1"), std::string::npos) << out;
 }
-
 
 // --- Exit statuses ------------------------------------------------------------
 
@@ -168,12 +169,15 @@ class KuvDecodeStatus : public ::testing::Test {
   void SetUp() override {
     dir_ = test::makeTempFolder();
     ASSERT_FALSE(dir_.empty());
-    ASSERT_TRUE(test::writeFile(dir_ + "/.asoundrc", "pcm.!default {\n"
-                                                     "  type file\n"
-                                                     "  slave.pcm \"null\"\n"
-                                                     "  file \"" + dir_ + "/played.raw\"\n"
-                                                     "  format \"raw\"\n"
-                                                     "}\n"));
+    ASSERT_TRUE(test::writeFile(dir_ + "/.asoundrc",
+                                "pcm.!default {\n"
+                                "  type file\n"
+                                "  slave.pcm \"null\"\n"
+                                "  file \"" +
+                                    dir_ +
+                                    "/played.raw\"\n"
+                                    "  format \"raw\"\n"
+                                    "}\n"));
   }
   void TearDown() override {
     if (pid_ > 0) {
@@ -188,8 +192,8 @@ class KuvDecodeStatus : public ::testing::Test {
   void start(const std::vector<std::string>& arguments, rlim_t fileSizeLimit = RLIM_INFINITY) {
     std::vector<std::string> texts = {KUV_DECODE_BIN};
     texts.insert(texts.end(), arguments.begin(), arguments.end());
-    std::vector<std::string> environment = {"HOME=" + dir_, "XDG_CONFIG_HOME=" + dir_ + "/config",
-                                            "PATH=/usr/bin:/bin", "LANG=C"};
+    std::vector<std::string> environment = {"HOME=" + dir_, "XDG_CONFIG_HOME=" + dir_ + "/config", "PATH=/usr/bin:/bin",
+                                            "LANG=C"};
     std::vector<char*> argv;
     for (std::string& text : texts) argv.push_back(text.data());
     argv.push_back(nullptr);
@@ -371,9 +375,15 @@ TEST(TerminalText, ControlsAreEscapedAndUtf8Kept) {
       {"ESC sequences", "\x1b]0;owned\x07\x1b[2J", "\\x1b]0;owned\\x07\\x1b[2J"},
       {"C0, tab, line break and DEL", std::string("a\0b\tc\nd\x7f", 8), "a\\x00b\\x09c\\x0ad\\x7f"},
       {"UTF-8 text", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5", "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},
-      {"C1 controls in UTF-8", "\xc2\x9b" "2J\xc2\x80\xc2\x9f\xc2\xa0", "\\xc2\\x9b2J\\xc2\\x80\\xc2\\x9f\xc2\xa0"},
-      {"bytes that are no UTF-8", "caf\xe9 \x9b" "2J \xc0\xaf \xed\xa0\x80 \xe2\x82", "caf\\xe9 \\x9b2J \\xc0\\xaf "
-                                                                                 "\\xed\\xa0\\x80 \\xe2\\x82"},
+      {"C1 controls in UTF-8",
+       "\xc2\x9b"
+       "2J\xc2\x80\xc2\x9f\xc2\xa0",
+       "\\xc2\\x9b2J\\xc2\\x80\\xc2\\x9f\xc2\xa0"},
+      {"bytes that are no UTF-8",
+       "caf\xe9 \x9b"
+       "2J \xc0\xaf \xed\xa0\x80 \xe2\x82",
+       "caf\\xe9 \\x9b2J \\xc0\\xaf "
+       "\\xed\\xa0\\x80 \\xe2\\x82"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -387,8 +397,8 @@ TEST_F(KuvDecodePlaylist, NamesAndTagsReachTheTerminalEscaped) {
   // An ID3v1 tag: its title retitles and clears the terminal, its artist
   // is Latin-1 with a C1 control (CSI) at the end.
   auto field = [](const std::string& text, size_t size) { return text + std::string(size - text.size(), '\0'); };
-  const std::string tag = "TAG" + field("\x1b]0;owned\x07\x1b[2J", 30) + field("Caf\xe9\x9b", 30) +
-                          field("Album", 30) + "2026" + field("", 30) + "\x0c";
+  const std::string tag = "TAG" + field("\x1b]0;owned\x07\x1b[2J", 30) + field("Caf\xe9\x9b", 30) + field("Album", 30) +
+                          "2026" + field("", 30) + "\x0c";
   ASSERT_EQ(tag.size(), 128u);
   ASSERT_TRUE(test::writeFile(dir_ + "/tagged.mp3", test::readFile(test::fixturePath("cbr_notag.mp3")) + tag));
   const std::string red = dir_ + "/\x1b[31mred.mp3";
@@ -405,10 +415,12 @@ TEST_F(KuvDecodePlaylist, NamesAndTagsReachTheTerminalEscaped) {
   const Case cases[] = {
       {"--list: a tag", "--list tagged.mp3", {"1> \\x1b]0;owned\\x07\\x1b[2J / Caf\xc3\xa9\\xc2\\x9b  ["}},
       {"--list: a file name", "--list '" + red + "'", {"1> \\x1b[31mred.mp3  ["}},
-      {"--list: a message naming a playlist value", "--list '" + dir_ + "/list.pls'",
+      {"--list: a message naming a playlist value",
+       "--list '" + dir_ + "/list.pls'",
        {"1 entry of " + dir_ + "/list.pls could not be found:\n" + shownGone + "\n"}},
       {"--info: a file name", "--info '" + red + "'", {shownRed + "\n", "layer: III"}},
-      {"playing: an input that failed", "-q -o /dev/null '" + gone + "'",
+      {"playing: an input that failed",
+       "-q -o /dev/null '" + gone + "'",
        {"Error Adding Directory: " + shownGone + "\n", "kuv-decode: " + shownGone + ": cannot open\n"}},
   };
   for (const Case& c : cases) {

@@ -181,16 +181,15 @@ bool XServer::start(std::string* error) {
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
   const std::string logPath = scratchFile();
   posix_spawn_file_actions_addopen(&actions, 2, logPath.c_str(), O_WRONLY | O_TRUNC, 0);
-  const char* argv[] = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x800x24", "-nolisten", "tcp", "-wr",
-                        "-noreset", nullptr};
+  const char* argv[] = {"Xvfb",      "-displayfd", "3",   "-screen",  "0",    "1280x800x24",
+                        "-nolisten", "tcp",        "-wr", "-noreset", nullptr};
   std::vector<std::string> envText;
   for (const auto& [name, value] : currentEnvironment()) envText.push_back(name + "=" + value);
   std::vector<char*> envp;
   for (std::string& e : envText) envp.push_back(e.data());
   envp.push_back(nullptr);
   pid_t pid = -1;
-  const int spawnError =
-      posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), envp.data());
+  const int spawnError = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(writeEnd);
   if (spawnError != 0) {

@@ -29,8 +29,8 @@ using kuv::e2e::Pointer;
 using kuv::e2e::Rgb;
 using kuv::e2e::RunResult;
 using kuv::e2e::Screenshot;
-using kuv::e2e::XServer;
 using kuv::e2e::waitFor;
+using kuv::e2e::XServer;
 
 constexpr char kTitlePattern[] = "^KUV 0\\.94$";
 constexpr uint32_t kCdBytesPerSecond = 44100 * 4;
@@ -92,7 +92,9 @@ class KuvSession {
         "pcm.!default {\n"
         "  type plug\n"
         "  slave {\n"
-        "    pcm { type file slave.pcm \"null\" file \"" + folder_ + "/paced.fifo\" format \"raw\" }\n"
+        "    pcm { type file slave.pcm \"null\" file \"" +
+        folder_ +
+        "/paced.fifo\" format \"raw\" }\n"
         "    format S16_LE rate 44100 channels 2\n"
         "  }\n"
         "}\n";
@@ -172,9 +174,8 @@ std::string query(const Environment& env, const std::string& name) {
 ::testing::AssertionResult noOtherKuvRuns(const Environment& env) {
   const RunResult r = kuv::e2e::run({KUV_BIN, "--query", "state"}, env, 10s);
   if (r.status == 1) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure()
-         << "a kuv of this user is already running (kuv --query state: " << describe(r)
-         << "); close it before running these tests";
+  return ::testing::AssertionFailure() << "a kuv of this user is already running (kuv --query state: " << describe(r)
+                                       << "); close it before running these tests";
 }
 
 int framesOf(const std::string& path, const std::string& folder) {
@@ -240,10 +241,9 @@ class KuvWindowTest : public ::testing::Test {
   ::testing::AssertionResult queryBecomes(const std::string& name, const std::string& expected,
                                           std::chrono::milliseconds timeout = 10s) {
     std::string last;
-    if (waitFor([&] { return (last = query(env_, name)) == expected; }, timeout))
-      return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "kuv --query " << name << " answered \"" << last << "\", not \""
-                                         << expected << "\" within " << timeout.count() << " ms";
+    if (waitFor([&] { return (last = query(env_, name)) == expected; }, timeout)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "kuv --query " << name << " answered \"" << last << "\", not \"" << expected
+                                         << "\" within " << timeout.count() << " ms";
   }
 
   ::testing::AssertionResult exitsWithZero(std::chrono::milliseconds timeout = 10s) {
@@ -272,10 +272,8 @@ class KuvWindowTest : public ::testing::Test {
       bool outside;
       const char* what;
     } probes[] = {
-        {60, 3, true, "the notch in the top edge"},
-        {60, 15, true, "the closed slot"},
-        {128, 114, true, "the rows below the skin"},
-        {10, 10, false, "the Close button"},
+        {60, 3, true, "the notch in the top edge"},  {60, 15, true, "the closed slot"},
+        {128, 114, true, "the rows below the skin"}, {10, 10, false, "the Close button"},
         {200, 50, false, "the skin's face"},
     };
     for (const Probe& probe : probes) {
@@ -320,9 +318,8 @@ TEST_F(KuvWindowTest, TransportButtonsDriveThePlayback) {
   ASSERT_TRUE(queryBecomes("state", "2"));
 
   // A press on Play that is let go elsewhere does not play.
-  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, std::to_string(kPlayX),
-                                 std::to_string(kTransportY), "mousedown", "1", "mousemove", "--window",
-                                 window, "200", "100", "mouseup", "1"}));
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, std::to_string(kPlayX), std::to_string(kTransportY),
+                                 "mousedown", "1", "mousemove", "--window", window, "200", "100", "mouseup", "1"}));
   std::string seen;
   const bool changed = waitFor([&] { return (seen = query(env_, "state")) != "2"; }, 1s);
   EXPECT_FALSE(changed) << "a press on Play released outside it: kuv --query state answered \"" << seen << "\"";
@@ -437,9 +434,12 @@ class KuvManagedWindowTest : public KuvWindowTest {
     wm_ = new Child;
     if (!wm_->start({"openbox"}, env)) return;
     // The manager announces itself on the root window once it runs.
-    waitFor([&] { return kuv::e2e::run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env).out.find("window id") !=
-                         std::string::npos; },
-            20s, 200ms);
+    waitFor(
+        [&] {
+          return kuv::e2e::run({"xprop", "-root", "_NET_SUPPORTING_WM_CHECK"}, env).out.find("window id") !=
+                 std::string::npos;
+        },
+        20s, 200ms);
   }
   static void TearDownTestSuite() {
     delete wm_;  // stops it
@@ -503,8 +503,8 @@ TEST_F(KuvWindowTest, DraggedWindowKeepsItsShapeAndPlace) {
   const int fromX = g.x + 150, fromY = g.y + 10;
   std::vector<std::string> drag{"mousemove", std::to_string(fromX), std::to_string(fromY), "mousedown", "1"};
   for (int step = 1; step <= 12; ++step) {
-    drag.insert(drag.end(), {"sleep", "0.03", "mousemove", std::to_string(fromX + 10 * step),
-                             std::to_string(fromY + 5 * step)});
+    drag.insert(drag.end(),
+                {"sleep", "0.03", "mousemove", std::to_string(fromX + 10 * step), std::to_string(fromY + 5 * step)});
   }
   drag.insert(drag.end(), {"sleep", "0.1", "mouseup", "1"});
   ASSERT_TRUE(pointer_->xdotool(drag));
@@ -555,8 +555,7 @@ TEST_F(KuvWindowTest, AlwaysOnTopKeepsTheSameLiveWindow) {
     return look;
   };
   ASSERT_TRUE(waitFor(
-      [&] { return shot.take(env_, session_.folder(), &error) && !shot.at(g.x + 200, g.y + 50).white(); }, 10s,
-      200ms))
+      [&] { return shot.take(env_, session_.folder(), &error) && !shot.at(g.x + 200, g.y + 50).white(); }, 10s, 200ms))
       << error;
   std::vector<int> off = buttonLook();
 
@@ -690,9 +689,12 @@ enum class RingLight { Unlit, Green, Amber };
 
 const char* nameOf(RingLight light) {
   switch (light) {
-    case RingLight::Green: return "green";
-    case RingLight::Amber: return "amber";
-    default: return "unlit";
+    case RingLight::Green:
+      return "green";
+    case RingLight::Amber:
+      return "amber";
+    default:
+      return "unlit";
   }
 }
 
@@ -706,8 +708,8 @@ RingLight ringLightOf(const Rgb& c) {
 // o'clock, every 10 degrees and at three radii across its width; describes
 // the first spot whose light is `unwanted` (or, with `invert`, is not), and
 // is empty when there is none.
-std::string ringSpot(const Screenshot& shot, const Geometry& window, int fromDegrees, int toDegrees,
-                     RingLight light, bool invert) {
+std::string ringSpot(const Screenshot& shot, const Geometry& window, int fromDegrees, int toDegrees, RingLight light,
+                     bool invert) {
   for (int degrees = fromDegrees; degrees <= toDegrees; degrees += 10) {
     for (const double radius : {19.0, 21.5, 24.0}) {
       const double a = degrees * 3.14159265358979 / 180.0;
@@ -813,26 +815,26 @@ TEST_F(KuvPanelTest, OverlayAndOscilloscopeWhilePlayingTitleOnlyWhenStopped) {
            scopeRows >= 5;
   };
   EXPECT_TRUE(screenUntil(shot, playingPanel, 10s))
-      << "while playing, within 10 s: title cells lit "
-      << [&] {
-           std::string cells;
-           for (int cell = 0; cell < kLineCells; ++cell) cells += panel.letteringInCell(kTitleRow, cell) ? '#' : '.';
-           return cells;
-         }()
+      << "while playing, within 10 s: title cells lit " <<
+      [&] {
+        std::string cells;
+        for (int cell = 0; cell < kLineCells; ++cell) cells += panel.letteringInCell(kTitleRow, cell) ? '#' : '.';
+        return cells;
+      }()
       << " (want ########..........), time dots " << panel.letteringOnLine(kTimeRow) << ", rates dots "
       << panel.letteringOnLine(kRatesRow) << ", oscilloscope dots " << scopeDots << " on " << scopeRows
       << " rows (want at least 40 on 5)";
 
   // The display thread keeps redrawing: the seconds move on.
   const std::string seconds = panel.letteringPattern(kTimeRow, 6, 7);
-  EXPECT_TRUE(screenUntil(shot, [&] { return panel.letteringPattern(kTimeRow, 6, 7) != seconds; }, 5s))
+  EXPECT_TRUE(screenUntil(
+      shot, [&] { return panel.letteringPattern(kTimeRow, 6, 7) != seconds; }, 5s))
       << "the seconds shown did not change within 5 s";
 
   ASSERT_TRUE(pointer_->click(window, kStopX, kTransportY));
   ASSERT_TRUE(queryBecomes("state", "2"));
   EXPECT_TRUE(screenUntil(
-      shot,
-      [&] { return panel.letteringOnLine(kTimeRow) == 0 && panel.letteringOnLine(kRatesRow) == 0; }, 5s))
+      shot, [&] { return panel.letteringOnLine(kTimeRow) == 0 && panel.letteringOnLine(kRatesRow) == 0; }, 5s))
       << "stopped, the time and rates lines still show lettering after 5 s: " << panel.letteringOnLine(kTimeRow)
       << " and " << panel.letteringOnLine(kRatesRow) << " dots";
   EXPECT_GT(panel.letteringOnLine(kTitleRow), 0) << "stopped, the title is gone";
@@ -851,8 +853,8 @@ TEST_F(KuvPanelTest, DialSetsTheVolumeAfterARightClickAndSeeksOtherwise) {
 
   // The left clicks follow the right one at once: volume mode lasts at least
   // 2 s from the last use.
-  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, std::to_string(kDialQuarterX),
-                                 std::to_string(kDialQuarterY), "click", "3"}));
+  ASSERT_TRUE(pointer_->xdotool(
+      {"mousemove", "--window", window, std::to_string(kDialQuarterX), std::to_string(kDialQuarterY), "click", "3"}));
   ASSERT_TRUE(pointer_->click(window, kDialQuarterX, kDialQuarterY));
   ASSERT_TRUE(queryBecomes("volume", "16", 5s));
   ASSERT_TRUE(pointer_->click(window, kDialHalfX, kDialHalfY));
@@ -887,7 +889,7 @@ TEST_F(KuvPanelTest, DialSetsTheVolumeAfterARightClickAndSeeksOtherwise) {
   const int before = std::atoi(query(env_, "frames-played").c_str());
   ASSERT_GT(total, 0);
   ASSERT_LT(before, total * 15 / 100) << "the playback reached " << before << " of " << total
-                                     << " frames before the seek; a seek to a quarter would not show";
+                                      << " frames before the seek; a seek to a quarter would not show";
   ASSERT_TRUE(pointer_->click(window, kDialQuarterX, kDialQuarterY));
   std::string frames;
   EXPECT_TRUE(waitFor(

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <random>
 
 namespace kuv {

@@ -14,9 +14,9 @@
 
 #include "config/settings.h"
 #include "engine/input_stream.h"
+#include "output/clock_pcm.h"
 #include "output/output_system.h"
 #include "output/sound_device.h"
-#include "output/clock_pcm.h"
 #include "platform/dialogs.h"
 #include "support/http_test_server.h"
 #include "support/test_support.h"
@@ -84,9 +84,8 @@ class EngineTest : public ::testing::Test {
     settings.AudioOutput8Bit = 0;
     settings.DecoderPriority = 2;
     settings.EqVolume = 32;
-    previousDialog_ = platform::setSaveFileBackend([this](const platform::SaveFileRequest&) {
-      return folder_ + "/take" + std::to_string(++asks_) + ".wav";
-    });
+    previousDialog_ = platform::setSaveFileBackend(
+        [this](const platform::SaveFileRequest&) { return folder_ + "/take" + std::to_string(++asks_) + ".wav"; });
     ASSERT_GT(startEngine(sink_.sink()), 0);
   }
   void TearDown() override {
@@ -380,12 +379,11 @@ TEST_F(EngineTest, QuitWhileASendIsUnansweredEndsPromptly) {
   // A receiver that never answers a send: the engine must still end.
   static std::atomic<bool> stuck{false};
   stuck = false;
-  NotificationSink blocking{
-      [](void*, uint32_t message, uintptr_t, intptr_t) {
-        if (message != ENGINE_TRACK_STARTED) return;
-        while (!stuck.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      },
-      [](void*, uint32_t, uintptr_t, intptr_t) {}, [](void*) { stuck = true; }, nullptr};
+  NotificationSink blocking{[](void*, uint32_t message, uintptr_t, intptr_t) {
+                              if (message != ENGINE_TRACK_STARTED) return;
+                              while (!stuck.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                            },
+                            [](void*, uint32_t, uintptr_t, intptr_t) {}, [](void*) { stuck = true; }, nullptr};
   shutdownEngine();
   ASSERT_GT(startEngine(blocking), 0);
   play(test::fixturePath("l2_44_joint.mp2"));
@@ -452,7 +450,8 @@ TEST_F(EngineTest, StopDuringAStalledStreamFreesTheEngine) {
 // An output that cannot open ends the track with the open failure, marked as
 // the output's, instead of leaving the receiver waiting.
 TEST_F(EngineTest, AnOutputThatCannotOpenIsReported) {
-  platform::setSaveFileBackend([this](const platform::SaveFileRequest&) { return folder_ + "/missing/folder/take.wav"; });
+  platform::setSaveFileBackend(
+      [this](const platform::SaveFileRequest&) { return folder_ + "/missing/folder/take.wav"; });
   play(test::fixturePath("l2_44_joint.mp2"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_OPEN_FAILED));
   EXPECT_EQ(sink_.all().back().lParam, kOpenFailedOutput);

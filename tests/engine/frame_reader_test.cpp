@@ -66,18 +66,38 @@ struct ConformanceCase {
 
 // Frame counts as the compliance streams hold them, every header counted.
 const ConformanceCase kConformance[] = {
-    {"l1-fl1.bit", 49, 1, 32000},     {"l1-fl2.bit", 49, 1, 44100},      {"l1-fl3.bit", 49, 1, 48000},
-    {"l1-fl4.bit", 49, 1, 32000},     {"l1-fl5.bit", 49, 1, 48000},      {"l1-fl6.bit", 49, 1, 44100},
-    {"l1-fl7.bit", 63, 1, 44100},     {"l1-fl8.bit", 49, 1, 44100},      {"l2-fl10.bit", 49, 2, 32000},
-    {"l2-fl11.bit", 49, 2, 44100},    {"l2-fl12.bit", 49, 2, 48000},     {"l2-fl13.bit", 49, 2, 32000},
-    {"l2-fl14.bit", 16, 2, 48000},    {"l2-fl15.bit", 16, 2, 48000},     {"l2-fl16.bit", 63, 2, 48000},
-    {"l2-test32.bit", 63, 2, 24000},  {"l3-compl.bit", 217, 3, 48000},   {"l3-he_32khz.bit", 150, 3, 32000},
-    {"l3-he_44khz.bit", 410, 3, 44100}, {"l3-he_48khz.bit", 150, 3, 48000}, {"l3-he_mode.bit", 128, 3, 44100},
+    {"l1-fl1.bit", 49, 1, 32000},
+    {"l1-fl2.bit", 49, 1, 44100},
+    {"l1-fl3.bit", 49, 1, 48000},
+    {"l1-fl4.bit", 49, 1, 32000},
+    {"l1-fl5.bit", 49, 1, 48000},
+    {"l1-fl6.bit", 49, 1, 44100},
+    {"l1-fl7.bit", 63, 1, 44100},
+    {"l1-fl8.bit", 49, 1, 44100},
+    {"l2-fl10.bit", 49, 2, 32000},
+    {"l2-fl11.bit", 49, 2, 44100},
+    {"l2-fl12.bit", 49, 2, 48000},
+    {"l2-fl13.bit", 49, 2, 32000},
+    {"l2-fl14.bit", 16, 2, 48000},
+    {"l2-fl15.bit", 16, 2, 48000},
+    {"l2-fl16.bit", 63, 2, 48000},
+    {"l2-test32.bit", 63, 2, 24000},
+    {"l3-compl.bit", 217, 3, 48000},
+    {"l3-he_32khz.bit", 150, 3, 32000},
+    {"l3-he_44khz.bit", 410, 3, 44100},
+    {"l3-he_48khz.bit", 150, 3, 48000},
+    {"l3-he_mode.bit", 128, 3, 44100},
     {"l3-he_free.bit", 68, 3, 44100},  // free format: the length is measured
-    {"l3-hecommon.bit", 30, 3, 44100}, {"l3-si.bit", 118, 3, 44100},     {"l3-si_block.bit", 64, 3, 44100},
-    {"l3-si_huff.bit", 75, 3, 44100}, {"l3-sin1k0db.bit", 318, 3, 44100}, {"M2L3_compl24.bit", 212, 3, 24000},
-    {"M2L3_noise.bit", 386, 3, 22050}, {"M2L3_bitrate_16_all.bit", 476, 3, 16000},
-    {"M2L3_bitrate_22_all.bit", 476, 3, 22050}, {"M2L3_bitrate_24_all.bit", 476, 3, 24000},
+    {"l3-hecommon.bit", 30, 3, 44100},
+    {"l3-si.bit", 118, 3, 44100},
+    {"l3-si_block.bit", 64, 3, 44100},
+    {"l3-si_huff.bit", 75, 3, 44100},
+    {"l3-sin1k0db.bit", 318, 3, 44100},
+    {"M2L3_compl24.bit", 212, 3, 24000},
+    {"M2L3_noise.bit", 386, 3, 22050},
+    {"M2L3_bitrate_16_all.bit", 476, 3, 16000},
+    {"M2L3_bitrate_22_all.bit", 476, 3, 22050},
+    {"M2L3_bitrate_24_all.bit", 476, 3, 24000},
 };
 
 TEST(FrameReader, ReadsEveryFrameOfTheComplianceStreamsWithoutAMessage) {
@@ -133,10 +153,9 @@ struct FixtureCase {
 };
 
 const FixtureCase kFixtures[] = {
-    {"cbr.mp3", 461, 0, 0},       {"cbr_notag.mp3", 461, 0, 0}, {"vbr.mp3", 461, 0, 0},
-    {"vbr_notag.mp3", 461, 0, 0}, {"mpeg2.mp3", 462, 1, 0},     {"mpeg25.mp3", 232, 1, 1},
-    {"crc.mp3", 461, 0, 0},       {"mono.mp3", 461, 0, 0},      {"id3v2.mp3", 461, 0, 0},
-    {"junk_front.mp3", 461, 0, 0}, {"truncated.mp3", 461, 0, 0}, {"id3v1.mp3", 461, 0, 0},
+    {"cbr.mp3", 461, 0, 0},   {"cbr_notag.mp3", 461, 0, 0},  {"vbr.mp3", 461, 0, 0},       {"vbr_notag.mp3", 461, 0, 0},
+    {"mpeg2.mp3", 462, 1, 0}, {"mpeg25.mp3", 232, 1, 1},     {"crc.mp3", 461, 0, 0},       {"mono.mp3", 461, 0, 0},
+    {"id3v2.mp3", 461, 0, 0}, {"junk_front.mp3", 461, 0, 0}, {"truncated.mp3", 461, 0, 0}, {"id3v1.mp3", 461, 0, 0},
 };
 
 TEST(FrameReader, ReadsEncodedFilesFrameForFrame) {
@@ -257,8 +276,8 @@ TEST_F(SyntheticStream, GivesUpAfterTooMuchDamage) {
 }
 
 TEST_F(SyntheticStream, IdenticalHeadersReuseTheLengthAndPaddingChangesIt) {
-  std::string bytes = frameBytes(l3Header(9), 413) + frameBytes(l3Header(9), 413) +
-                      frameBytes(l3Header(9, 1), 414) + frameBytes(l3Header(9, 1), 414);
+  std::string bytes = frameBytes(l3Header(9), 413) + frameBytes(l3Header(9), 413) + frameBytes(l3Header(9, 1), 414) +
+                      frameBytes(l3Header(9, 1), 414);
   const Scan scan = scanFile(write(bytes));
   ASSERT_EQ(scan.frames.size(), 4u);
   EXPECT_EQ(scan.frames[0].headerChanged, 1);
@@ -275,7 +294,8 @@ TEST_F(SyntheticStream, ABodyLargerThanASlotIsRejected) {
   const uint32_t large = 0xFFE50800u | (14u << 12);  // index 14 = 160 kbit/s
   ASSERT_EQ(frameBodyLength(2, 1, 8, 4, 0), 572);
   ASSERT_GT(frameBodyLength(2, 1, 8, 14, 0), kSlotBytes);
-  std::string bytes = frameBytes(small, 572) + frameBytes(small, 572) + frameBytes(large, 2876) + frameBytes(small, 572);
+  std::string bytes =
+      frameBytes(small, 572) + frameBytes(small, 572) + frameBytes(large, 2876) + frameBytes(small, 572);
   const Scan scan = scanFile(write(bytes));
   EXPECT_EQ(scan.frames.size(), 2u);
 }
@@ -283,7 +303,7 @@ TEST_F(SyntheticStream, ABodyLargerThanASlotIsRejected) {
 TEST_F(SyntheticStream, ALayerOneHeaderWithoutCrcIsOnlyTakenWhereAFrameStarts) {
   // 0xFFFF.... is MPEG-1 Layer I without CRC: taken as the very first word,
   // never by the search.
-  const uint32_t l1 = 0xFFFFC000u | (12u << 12) ;  // 384 kbit/s, 44.1 kHz... index 12
+  const uint32_t l1 = 0xFFFFC000u | (12u << 12);  // 384 kbit/s, 44.1 kHz... index 12
   const int32_t body = frameBodyLength(1, 0, 0, 12, 0);
   const std::string frames = frameBytes(l1, body) + frameBytes(l1, body) + frameBytes(l1, body);
   EXPECT_EQ(scanFile(write(frames)).frames.size(), 3u);
@@ -400,8 +420,7 @@ TEST_F(SyntheticStream, TheUserIsToldEachReaderErrorOnce) {
     std::vector<test::RecordedBox> boxes;
   } cases[] = {
       {"a clean stream", fine, 0, 2, {}},
-      {"random bytes", test::readFile(test::fixturePath("random.bin")), 0, 0,
-       {{kNotMpegText, kSyncErrorTitle, kOk}}},
+      {"random bytes", test::readFile(test::fixturePath("random.bin")), 0, 0, {{kNotMpegText, kSyncErrorTitle, kOk}}},
       {"too much damage", cut, 0, 2, {{kNoSyncText, kSyncErrorTitle, kOk}}},
       {"free format, yes", freeThenFrames, platform::IDYES, 5, {{kInvalidBitrateText, kStreamErrorTitle, kYesNo}}},
       {"free format, no", freeThenFrames, platform::IDNO, 0, {{kInvalidBitrateText, kStreamErrorTitle, kYesNo}}},

@@ -55,11 +55,11 @@ TEST(FrameTiming, TimesMapToTheFramePlayingThen) {
     uint32_t ms, frame;
     uint32_t framesPlayed, seconds;
   } cases[] = {
-      {3, 0, 0, 1000, 38, 39, 1},       // 26.12 ms frames: 38 end at 992.6 ms
-      {3, 0, 0, 0, 0, 38, 0},           // and 38 frames are still under a second
+      {3, 0, 0, 1000, 38, 39, 1},        // 26.12 ms frames: 38 end at 992.6 ms
+      {3, 0, 0, 0, 0, 38, 0},            // and 38 frames are still under a second
       {3, 1, 3, 60000, 2296, 2297, 60},  // 26.12 ms at 22.05 kHz, 576 samples
-      {1, 0, 1, 80, 10, 125, 1},        // 8 ms frames, exactly
-      {2, 0, 2, 36000, 1000, 999, 35},  // 36 ms frames at 32 kHz
+      {1, 0, 1, 80, 10, 125, 1},         // 8 ms frames, exactly
+      {2, 0, 2, 36000, 1000, 999, 35},   // 36 ms frames at 32 kHz
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "layer " << c.layer << " at " << c.ms << " ms");

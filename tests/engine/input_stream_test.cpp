@@ -80,10 +80,10 @@ TEST(StreamLength, TotalsAndTimesOfEncodedFiles) {
     double seconds;
   };
   const Case cases[] = {
-      {"cbr.mp3", 461, 461 * 1152 / 44100.0},   {"cbr_notag.mp3", 461, 461 * 1152 / 44100.0},
-      {"vbr.mp3", 461, 461 * 1152 / 44100.0},   {"id3v2.mp3", 461, 461 * 1152 / 44100.0},
+      {"cbr.mp3", 461, 461 * 1152 / 44100.0},        {"cbr_notag.mp3", 461, 461 * 1152 / 44100.0},
+      {"vbr.mp3", 461, 461 * 1152 / 44100.0},        {"id3v2.mp3", 461, 461 * 1152 / 44100.0},
       {"junk_front.mp3", 461, 461 * 1152 / 44100.0}, {"id3v1.mp3", 461, 461 * 1152 / 44100.0},
-      {"mpeg2.mp3", 462, 462 * 576 / 22050.0},  {"mpeg25.mp3", 232, 232 * 576 / 11025.0},
+      {"mpeg2.mp3", 462, 462 * 576 / 22050.0},       {"mpeg25.mp3", 232, 232 * 576 / 11025.0},
   };
   test::MessageRecorder recorder;
   for (const Case& c : cases) {

@@ -28,8 +28,8 @@ TEST_F(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
   const struct {
     const char* name;
     bool mono;
-  } streams[] = {{"l1-fl1", false}, {"l1-fl2", false}, {"l1-fl3", false},  {"l1-fl4", true},
-                 {"l1-fl5", false}, {"l1-fl6", false}, {"l1-fl7", false},  {"l1-fl8", false},
+  } streams[] = {{"l1-fl1", false},  {"l1-fl2", false},  {"l1-fl3", false},  {"l1-fl4", true},
+                 {"l1-fl5", false},  {"l1-fl6", false},  {"l1-fl7", false},  {"l1-fl8", false},
                  {"l2-fl10", false}, {"l2-fl11", false}, {"l2-fl12", false}, {"l2-fl13", true},
                  {"l2-fl14", false}, {"l2-fl15", false}, {"l2-fl16", false}, {"l2-test32", false}};
   for (const auto& stream : streams) {
@@ -54,7 +54,7 @@ TEST_F(Layer12Conformance, EncodedLayerTwoFilesMatchFfmpeg) {
   const struct {
     const char* name;
     bool mono;
-  } files[] = {{"l2_48_stereo.mp2", false}, {"l2_44_joint.mp2", false}, {"l2_32_mono.mp2", true},
+  } files[] = {{"l2_48_stereo.mp2", false}, {"l2_44_joint.mp2", false},   {"l2_32_mono.mp2", true},
                {"l2_44_crc.mp2", false},    {"l2_44_lowrate.mp2", false}, {"l2_22k.mp2", false},
                {"l2_24k.mp2", false},       {"l2_16k.mp2", false}};
   for (const auto& file : files) {
@@ -87,9 +87,9 @@ TEST_F(Layer12Conformance, OutputOptionsShapeTheWaveFile) {
     ASSERT_EQ(right[i], full[2 * i + 1]);
   }
   const std::string bytes8 = folder_ + "/eight.wav";
-  ASSERT_EQ(test::runCommand("HOME='" + folder_ + "' '" + KUV_DECODE_BIN + "' -q --8bit -o '" + bytes8 + "' '" +
-                             input + "'"),
-            0);
+  ASSERT_EQ(
+      test::runCommand("HOME='" + folder_ + "' '" + KUV_DECODE_BIN + "' -q --8bit -o '" + bytes8 + "' '" + input + "'"),
+      0);
   const std::string eight = test::readFile(bytes8);
   ASSERT_EQ(eight.size() - 46, full.size());
   for (size_t i = 0; i < full.size(); i += 97) {

@@ -64,7 +64,7 @@ TEST(Layer2Tables, SelectionFollowsRateAndBitRatePerChannel) {
   EXPECT_EQ(selectLayer2Table(0, 2, 4, 2), kAllocD);   // 32 kHz
   EXPECT_EQ(selectLayer2Table(0, 2, 4, 1), kAllocA);   // mono 64
   EXPECT_EQ(selectLayer2Table(1, 3, 8, 2), kAllocLsf);
-  EXPECT_EQ(selectLayer2Table(0, 0, 0, 2), kAllocA);   // free format
+  EXPECT_EQ(selectLayer2Table(0, 0, 0, 2), kAllocA);  // free format
 }
 
 TEST(LayerTables, MultipliersFoldScaleAndStep) {

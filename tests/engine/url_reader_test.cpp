@@ -89,11 +89,12 @@ class UrlReaderTest : public ::testing::Test {
     savedDownloadOption_ = settings.DownloadOption;
     std::memcpy(savedDir_, settings.InternetDLDir, sizeof savedDir_);
     settings.DownloadOption = 0;
-    oldBackend_ = platform::setMessageBoxBackend([this](const std::string& text, const std::string& title, unsigned style) {
-      std::lock_guard<std::mutex> guard(boxLock_);
-      boxes_.push_back(Box{title, text, style});
-      return static_cast<int>(platform::IDOK);
-    });
+    oldBackend_ =
+        platform::setMessageBoxBackend([this](const std::string& text, const std::string& title, unsigned style) {
+          std::lock_guard<std::mutex> guard(boxLock_);
+          boxes_.push_back(Box{title, text, style});
+          return static_cast<int>(platform::IDOK);
+        });
     ASSERT_TRUE(server_.ok());
   }
 

@@ -37,8 +37,11 @@ TEST_F(StreamOverHttp, ReadsEveryFrameAndHasNoLengthOrSeek) {
     size_t frames;
     bool icy;
   };
-  const Case cases[] = {{"vbr.mp3", 461, false}, {"id3v2.mp3", 461, false}, {"cbr.mp3", 461, true},
-                        {"mpeg25.mp3", 232, false}, {"truncated.mp3", 460, false}};
+  const Case cases[] = {{"vbr.mp3", 461, false},
+                        {"id3v2.mp3", 461, false},
+                        {"cbr.mp3", 461, true},
+                        {"mpeg25.mp3", 232, false},
+                        {"truncated.mp3", 460, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fixture);
     const std::string path = std::string("/") + c.fixture;

@@ -42,8 +42,8 @@ VisFrame makeFrame(uint32_t position) {
 
 bool payloadMatchesPosition(const VisFrame& f) {
   const VisFrame want = makeFrame(f.position);
-  return std::memcmp(reinterpret_cast<const char*>(&f) + 4, reinterpret_cast<const char*>(&want) + 4,
-                     sizeof f - 4) == 0;
+  return std::memcmp(reinterpret_cast<const char*>(&f) + 4, reinterpret_cast<const char*>(&want) + 4, sizeof f - 4) ==
+         0;
 }
 
 uint32_t headPosition() {

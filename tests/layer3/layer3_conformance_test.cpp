@@ -29,11 +29,20 @@ TEST_F(Layer3Conformance, ComplianceStreamsMatchTheirReferences) {
   const struct {
     const char* name;
     bool mono;
-  } streams[] = {{"l3-compl", true},      {"l3-he_32khz", true},  {"l3-he_44khz", true},
-                 {"l3-he_48khz", true},   {"l3-hecommon", false}, {"l3-si", true},
-                 {"l3-si_block", true},   {"l3-si_huff", true},   {"l3-sin1k0db", false},
-                 {"M2L3_compl24", true},  {"M2L3_noise", false},  {"M2L3_bitrate_16_all", true},
-                 {"M2L3_bitrate_22_all", true}, {"M2L3_bitrate_24_all", true},
+  } streams[] = {{"l3-compl", true},
+                 {"l3-he_32khz", true},
+                 {"l3-he_44khz", true},
+                 {"l3-he_48khz", true},
+                 {"l3-hecommon", false},
+                 {"l3-si", true},
+                 {"l3-si_block", true},
+                 {"l3-si_huff", true},
+                 {"l3-sin1k0db", false},
+                 {"M2L3_compl24", true},
+                 {"M2L3_noise", false},
+                 {"M2L3_bitrate_16_all", true},
+                 {"M2L3_bitrate_22_all", true},
+                 {"M2L3_bitrate_24_all", true},
                  {"l3-he_free", false}};  // free format: 391 and 392-byte frames, no bit rate
   for (const auto& stream : streams) {
     SCOPED_TRACE(stream.name);
@@ -95,10 +104,9 @@ TEST_F(Layer3Conformance, EncodedFilesMatchFfmpeg) {
   const struct {
     const char* name;
     int channels;
-  } files[] = {{"cbr.mp3", 2},    {"l3_320.mp3", 2},  {"vbr.mp3", 2},     {"l3_v6.mp3", 2},
-               {"mpeg2.mp3", 2},  {"l3_24k.mp3", 2},  {"l3_16k.mp3", 2},  {"mpeg25.mp3", 2},
-               {"l3_12k.mp3", 2}, {"l3_8k.mp3", 2},   {"l3_stereo.mp3", 2}, {"mono.mp3", 1},
-               {"crc.mp3", 2},    {"l3_transients.mp3", 2}};
+  } files[] = {{"cbr.mp3", 2},       {"l3_320.mp3", 2}, {"vbr.mp3", 2},    {"l3_v6.mp3", 2},        {"mpeg2.mp3", 2},
+               {"l3_24k.mp3", 2},    {"l3_16k.mp3", 2}, {"mpeg25.mp3", 2}, {"l3_12k.mp3", 2},       {"l3_8k.mp3", 2},
+               {"l3_stereo.mp3", 2}, {"mono.mp3", 1},   {"crc.mp3", 2},    {"l3_transients.mp3", 2}};
   for (const auto& file : files) {
     SCOPED_TRACE(file.name);
     const std::string input = test::fixturePath(file.name);

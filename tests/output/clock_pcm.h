@@ -30,7 +30,7 @@ struct ClockPcmCounts {
   int pauses = 0;            // snd_pcm_pause(1) calls
   int stops = 0;             // drops and underrun stops
   int underruns = 0;
-  int lastMode = 0;          // the snd_pcm_open flags of the last open
+  int lastMode = 0;  // the snd_pcm_open flags of the last open
   bool open = false;
   bool gone = false;
 };

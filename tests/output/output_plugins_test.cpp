@@ -8,8 +8,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <thread>
@@ -25,9 +25,9 @@ using kuv::test::EnvOverride;
 using kuv::test::MessageRecorder;
 
 const std::string kRawDescription = "Raw PCM file writer (KUV)";
-const std::string kFallbackText = "KUVec2 Error: Cannot Initialize Output Plugin,\nDefaulting to Internal MMOutputSystem...";
+const std::string kFallbackText =
+    "KUVec2 Error: Cannot Initialize Output Plugin,\nDefaulting to Internal MMOutputSystem...";
 const std::string kFallbackTitle = "KUVec2 Error Message...";
-
 
 bool copyFile(const std::string& from, const std::string& to) {
   std::error_code error;
@@ -104,8 +104,7 @@ struct TestLibraries {
   std::string holeyRecord;    // kuvSetHole(i) empties slot i of its record
 };
 
-bool compileLibrary(const std::string& folder, const std::string& name, const std::string& source,
-                    std::string& out) {
+bool compileLibrary(const std::string& folder, const std::string& name, const std::string& source, std::string& out) {
   const std::string c = folder + "/" + name + ".c";
   out = folder + "/" + name + ".so";
   if (!kuv::test::writeFile(c, source)) return false;
@@ -164,20 +163,20 @@ struct TestLibraryStore {
     }
     libs.folder = kuv::test::makeTempFolder();
     const std::string& f = libs.folder;
-    libs.built =
-        !f.empty() && compileLibrary(f, "noentry", "int kuvNothingHere(void) { return 0; }\n", libs.noEntryPoints) &&
-        compileLibrary(f, "nullanswers",
-                       "#include \"kuv_output_plugin.h\"\n"
-                       "OutputDescription* GetOutputDesc(void) { return 0; }\n"
-                       "OutputSystem* GetOutputSystem(void) { return 0; }\n",
-                       libs.nullAnswers) &&
-        compileLibrary(f, "nulltext",
-                       "#include \"kuv_output_plugin.h\"\n"
-                       "static OutputDescription d = {0};\n"
-                       "OutputDescription* GetOutputDesc(void) { return &d; }\n",
-                       libs.nullText) &&
-        compileLibrary(f, "longtext", kLongTextSource, libs.longText) &&
-        compileLibrary(f, "holey", kHoleySource, libs.holeyRecord);
+    libs.built = !f.empty() &&
+                 compileLibrary(f, "noentry", "int kuvNothingHere(void) { return 0; }\n", libs.noEntryPoints) &&
+                 compileLibrary(f, "nullanswers",
+                                "#include \"kuv_output_plugin.h\"\n"
+                                "OutputDescription* GetOutputDesc(void) { return 0; }\n"
+                                "OutputSystem* GetOutputSystem(void) { return 0; }\n",
+                                libs.nullAnswers) &&
+                 compileLibrary(f, "nulltext",
+                                "#include \"kuv_output_plugin.h\"\n"
+                                "static OutputDescription d = {0};\n"
+                                "OutputDescription* GetOutputDesc(void) { return &d; }\n",
+                                libs.nullText) &&
+                 compileLibrary(f, "longtext", kLongTextSource, libs.longText) &&
+                 compileLibrary(f, "holey", kHoleySource, libs.holeyRecord);
     if (!libs.built) libs.why = "cc could not build the odd test plug-ins";
   }
   ~TestLibraryStore() { kuv::test::removeTree(libs.folder); }
@@ -188,8 +187,8 @@ const TestLibraries& testLibraries() {
   return store.libs;
 }
 
-#define REQUIRE_TEST_LIBRARIES()                                            \
-  const TestLibraries& libraries = testLibraries();                         \
+#define REQUIRE_TEST_LIBRARIES()                    \
+  const TestLibraries& libraries = testLibraries(); \
   if (!libraries.built) GTEST_SKIP() << libraries.why
 
 // A temp folder, the settings and the active output as they were before.
@@ -563,7 +562,8 @@ TEST_F(OutputSelectTest, RawPluginFeedsFifoAndSurvivesReaderLeaving) {
   std::thread reader([&] {
     fcntl(readFd, F_SETFL, fcntl(readFd, F_GETFL) & ~O_NONBLOCK);
     char buffer[4096];
-    for (ssize_t got; (got = read(readFd, buffer, sizeof buffer)) > 0;) received.append(buffer, static_cast<size_t>(got));
+    for (ssize_t got; (got = read(readFd, buffer, sizeof buffer)) > 0;)
+      received.append(buffer, static_cast<size_t>(got));
     close(readFd);
   });
   const std::string bytes = patternBytes(100000, 6);

@@ -53,7 +53,9 @@ bool eventually(const std::function<bool()>& ready, std::chrono::milliseconds li
   return true;
 }
 
-bool allReturned() { return eventually([] { return kuv::soundDeviceGetFreeBufferCount() == kuv::kSoundBufferCount; }); }
+bool allReturned() {
+  return eventually([] { return kuv::soundDeviceGetFreeBufferCount() == kuv::kSoundBufferCount; });
+}
 
 std::optional<std::string> environment(const char* name) {
   const char* value = std::getenv(name);
@@ -104,7 +106,9 @@ class SoundDeviceTest : public ::testing::Test {
     return "pcm.!default {\n"
            "  type file\n"
            "  slave.pcm \"null\"\n"
-           "  file \"" + folder_ + "/played.raw\"\n"
+           "  file \"" +
+           folder_ +
+           "/played.raw\"\n"
            "  format \"raw\"\n"
            "}\n"
            "pcm.kuvpaced {\n"
@@ -112,7 +116,9 @@ class SoundDeviceTest : public ::testing::Test {
            "  slave.pcm {\n"
            "    type file\n"
            "    slave.pcm \"null\"\n"
-           "    file \"" + folder_ + "/paced.fifo\"\n"
+           "    file \"" +
+           folder_ +
+           "/paced.fifo\"\n"
            "    format \"raw\"\n"
            "  }\n"
            "}\n"
@@ -742,7 +748,8 @@ std::string scaled16(const std::string& in, int64_t w) {
 TEST_F(SoundDeviceTest, VolumeScales16BitSamples) {
   const std::string ramp = ramp16();
   // Unity first: the gain outlives a close, as the volume setting does.
-  const std::vector<std::pair<int32_t, int64_t>> steps = {{-1, 0xFFFF}, {32, 0x8000}, {63, 0xFC00}, {64, 0}, {1, 0x0400}};
+  const std::vector<std::pair<int32_t, int64_t>> steps = {
+      {-1, 0xFFFF}, {32, 0x8000}, {63, 0xFC00}, {64, 0}, {1, 0x0400}};
   for (const auto& [volume, word] : steps) {
     SCOPED_TRACE(volume);
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
@@ -768,7 +775,8 @@ TEST_F(SoundDeviceTest, VolumeScales8BitSamplesAroundTheMiddle) {
     ASSERT_EQ(kuv::soundDeviceClose(0), 1);
     std::string expected;
     for (char c : ramp) {
-      expected.push_back(static_cast<char>(128 + (static_cast<int64_t>(static_cast<uint8_t>(c)) - 128) * word / 0xFFFF));
+      expected.push_back(
+          static_cast<char>(128 + (static_cast<int64_t>(static_cast<uint8_t>(c)) - 128) * word / 0xFFFF));
     }
     EXPECT_EQ(played(), expected);
     // Silence is the middle value.
@@ -895,8 +903,11 @@ TEST_F(SoundDeviceTest, ADeviceThatGoesAwayIsLetGoAndOpenedAfresh) {
     int32_t discard;  // -1: nobody closes it, the next open must
   };
   const std::vector<Case> cases = {
-      {"closed discarding", 0, 1}, {"closed playing out", 0, 0},   {"callback thread", 1, 1},
-      {"never closed", 0, -1},     {"never closed, callback thread", 1, -1},
+      {"closed discarding", 0, 1},
+      {"closed playing out", 0, 0},
+      {"callback thread", 1, 1},
+      {"never closed", 0, -1},
+      {"never closed, callback thread", 1, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -18,7 +18,8 @@ namespace {
 
 uint32_t le32(const std::string& bytes, size_t at) {
   return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
-         (static_cast<uint8_t>(bytes[at + 2]) << 16) | (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
+         (static_cast<uint8_t>(bytes[at + 2]) << 16) |
+         (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
 }
 uint32_t le16(const std::string& bytes, size_t at) {
   return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8);
@@ -202,7 +203,8 @@ TEST_F(WaveFileTest, ADiskFillingUpMidwayKeepsWhatWasWrittenPlayable) {
     EXPECT_EQ(le32(file, 4), file.size() - 8);
     EXPECT_EQ(le32(file, 42), file.size() - 46);
     EXPECT_EQ(le16(file, 22), static_cast<uint32_t>(c.channels));
-    EXPECT_TRUE(file.compare(46, std::string::npos, pcm, 0, file.size() - 46) == 0) << "the audio is not what was written";
+    EXPECT_TRUE(file.compare(46, std::string::npos, pcm, 0, file.size() - 46) == 0)
+        << "the audio is not what was written";
   }
 }
 

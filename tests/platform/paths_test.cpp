@@ -30,8 +30,8 @@ TEST(DefaultFolders, ProgramFolderOnlyInPortableUseThenUserDirsThenHome) {
     std::string music;
     std::string download;
   };
-  const std::set<std::string> all = {"/home/u/My Music", "/home/u/Fetched", "/home/u/Music", "/home/u/Downloads",
-                                     "/opt/kuv/bin/", "/srv/tunes"};
+  const std::set<std::string> all = {"/home/u/My Music",  "/home/u/Fetched", "/home/u/Music",
+                                     "/home/u/Downloads", "/opt/kuv/bin/",   "/srv/tunes"};
   const std::vector<Case> cases = {
       // A per-user install: the bin folder is writable but is no place for music.
       {"installed, user-dirs", false, true, kUserDirs, "", all, "/home/u/My Music/", "/home/u/Fetched/"},
@@ -40,12 +40,17 @@ TEST(DefaultFolders, ProgramFolderOnlyInPortableUseThenUserDirsThenHome) {
       {"no user-dirs file", false, true, "", "", all, "/home/u/Music/", "/home/u/Downloads/"},
       {"user-dirs folders missing", false, true, kUserDirs, "", {"/home/u/Music"}, "/home/u/Music/", "/home/u/"},
       {"nothing exists", false, false, kUserDirs, "", {}, "/home/u/", "/home/u/"},
-      {"absolute values, unquoted and escaped", false, true,
-       "XDG_MUSIC_DIR=/srv/tunes\nXDG_DOWNLOAD_DIR=\"/home/u/\\\"Fetched\\\"\"\n", "",
-       {"/srv/tunes", "/home/u/\"Fetched\"", "/home/u/Downloads"}, "/srv/tunes/", "/home/u/\"Fetched\"/"},
+      {"absolute values, unquoted and escaped",
+       false,
+       true,
+       "XDG_MUSIC_DIR=/srv/tunes\nXDG_DOWNLOAD_DIR=\"/home/u/\\\"Fetched\\\"\"\n",
+       "",
+       {"/srv/tunes", "/home/u/\"Fetched\"", "/home/u/Downloads"},
+       "/srv/tunes/",
+       "/home/u/\"Fetched\"/"},
       {"the last assignment wins, comments do not count", false, true,
-       "XDG_MUSIC_DIR=\"$HOME/Music\"\n  # XDG_MUSIC_DIR=\"/srv/tunes\"\n XDG_MUSIC_DIR=\"$HOME/My Music\"\n", "",
-       all, "/home/u/My Music/", "/home/u/Downloads/"},
+       "XDG_MUSIC_DIR=\"$HOME/Music\"\n  # XDG_MUSIC_DIR=\"/srv/tunes\"\n XDG_MUSIC_DIR=\"$HOME/My Music\"\n", "", all,
+       "/home/u/My Music/", "/home/u/Downloads/"},
       {"$HOME alone turns the folder off", false, true, "XDG_MUSIC_DIR=\"$HOME/\"\n", "", all, "/home/u/Music/",
        "/home/u/Downloads/"},
       {"a relative value is ignored", false, true, "XDG_MUSIC_DIR=\"Music2\"\n", "", all, "/home/u/Music/",

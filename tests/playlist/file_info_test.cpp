@@ -99,9 +99,9 @@ TagInfo readV1(const std::string& path, int32_t* result = nullptr) {
 
 TEST(FileInfoId3v1, ReadsTheFieldsAtTheEndOfTheFile) {
   Folder folder;
-  const std::string path = folder.file(
-      "a.mp3", std::string(500, '\x11') + id3v1(field("Title", 30, ' '), field("Artist", 30), field("Album", 30, ' '),
-                                                "1987", field("Comment", 30), 17));
+  const std::string path =
+      folder.file("a.mp3", std::string(500, '\x11') + id3v1(field("Title", 30, ' '), field("Artist", 30),
+                                                            field("Album", 30, ' '), "1987", field("Comment", 30), 17));
   int32_t result = 0;
   const TagInfo tag = readV1(path, &result);
   EXPECT_EQ(result, 1);
@@ -124,8 +124,8 @@ TEST(FileInfoId3v1, OnlyTrailingSpacesOfTheWholeFieldGo) {
   EXPECT_STREQ(readV1(folder.file("b", id3v1(field("ABCD", 30, ' ')))).title, "ABCD");
   EXPECT_STREQ(readV1(folder.file("c", id3v1(field("  AB CD", 30, ' ')))).title, "  AB CD");
   // A field of spaces only is empty, the year included.
-  const TagInfo blank = readV1(folder.file("d", id3v1(field("", 30, ' '), field("", 30, ' '), field("", 30, ' '),
-                                                      "    ", field("", 30, ' '))));
+  const TagInfo blank = readV1(
+      folder.file("d", id3v1(field("", 30, ' '), field("", 30, ' '), field("", 30, ' '), "    ", field("", 30, ' '))));
   EXPECT_EQ(blank.valid, 1);
   EXPECT_STREQ(blank.title, "");
   EXPECT_STREQ(blank.artist, "");
@@ -308,8 +308,7 @@ TEST(FileInfoLength, AFirstHeaderMustBeConfirmedByTheNext) {
   std::string ones(1000, '\xFF');
   EXPECT_EQ(lengthOf(folder.file("b", ones + frames(kMpeg1Layer3At128, 1000000))), 62000);
   // Nothing in the search window.
-  EXPECT_EQ(lengthOf(folder.file("c", std::string(70000, '\0') + frames(kMpeg1Layer3At128, 1000000))),
-            kUnknownLength);
+  EXPECT_EQ(lengthOf(folder.file("c", std::string(70000, '\0') + frames(kMpeg1Layer3At128, 1000000))), kUnknownLength);
 }
 
 TEST(FileInfoLength, UnusableHeadersGiveUnknown) {
@@ -338,8 +337,8 @@ int32_t countFrames(const std::string& bytes) {
     if (!isPlausibleHeader(word)) break;
     FrameContext ctx;
     decodeHeaderFields(word, ctx);
-    at += 4 + static_cast<size_t>(frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex,
-                                                  ctx.padding));
+    at += 4 +
+          static_cast<size_t>(frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding));
     ++count;
   }
   return count;

@@ -94,14 +94,20 @@ int utf8Chars(const char* s) {
 TEST(Id3v2Text, CharactersOutsideTheBasicPlane) {
   EXPECT_EQ(decode(B("\xFF\xFE\x3D\xD8\x00\xDE"), kUtf16Bom), "\xF0\x9F\x98\x80");
   EXPECT_EQ(decode(B("\xD8\x3D\xDE\x00"), kUtf16Be), "\xF0\x9F\x98\x80");
-  EXPECT_EQ(decode("\xEF\xBB\xBF" "\xF0\x9F\x98\x80", kUtf8), "\xF0\x9F\x98\x80");  // the mark is no character
+  EXPECT_EQ(decode("\xEF\xBB\xBF"
+                   "\xF0\x9F\x98\x80",
+                   kUtf8),
+            "\xF0\x9F\x98\x80");  // the mark is no character
 }
 
 TEST(Id3v2Text, StopsAtTheTerminatorOfItsEncoding) {
   EXPECT_EQ(decode(B("ab\0cd"), kLatin1), "ab");
   EXPECT_EQ(decode(B("ab\0cd"), kUtf8), "ab");
   // In UTF-16 a zero byte of a character is no terminator; a zero unit is.
-  EXPECT_EQ(decode(B("\xFF\xFE" "a\0b\0\0\0c\0"), kUtf16Bom), "ab");
+  EXPECT_EQ(decode(B("\xFF\xFE"
+                     "a\0b\0\0\0c\0"),
+                   kUtf16Bom),
+            "ab");
   EXPECT_EQ(decode("abcdef", kLatin1, 4), "abcd");
   EXPECT_EQ(id3v2::skipString(reinterpret_cast<const uint8_t*>("ab\0cd"), 5, kLatin1), 3u);
   EXPECT_EQ(id3v2::skipString(reinterpret_cast<const uint8_t*>("a\0\0\0b\0"), 6, kUtf16Be), 4u);
@@ -112,15 +118,24 @@ TEST(Id3v2Text, StopsAtTheTerminatorOfItsEncoding) {
 
 TEST(Id3v2Text, BrokenInputIsReplacedNotTrusted) {
   const std::string replacement = "\xEF\xBF\xBD";
-  EXPECT_EQ(decode(B("\xFF\xFE\x00\xD8" "a\0"), kUtf16Bom), replacement + "a");  // lone high
-  EXPECT_EQ(decode(B("\xFF\xFE\x00\xDC" "a\0"), kUtf16Bom), replacement + "a");  // lone low
-  EXPECT_EQ(decode(B("\xFF\xFE\x00\xD8"), kUtf16Bom), replacement);             // high at the end
-  EXPECT_EQ(decode(B("\xFF\xFE" "a\0b"), kUtf16Bom), "a");                      // odd last byte
+  EXPECT_EQ(decode(B("\xFF\xFE\x00\xD8"
+                     "a\0"),
+                   kUtf16Bom),
+            replacement + "a");  // lone high
+  EXPECT_EQ(decode(B("\xFF\xFE\x00\xDC"
+                     "a\0"),
+                   kUtf16Bom),
+            replacement + "a");                                      // lone low
+  EXPECT_EQ(decode(B("\xFF\xFE\x00\xD8"), kUtf16Bom), replacement);  // high at the end
+  EXPECT_EQ(decode(B("\xFF\xFE"
+                     "a\0b"),
+                   kUtf16Bom),
+            "a");  // odd last byte
   EXPECT_EQ(decode("a\x80z", kUtf8), "a" + replacement + "z");
-  EXPECT_EQ(decode("\xC0\xAF", kUtf8), replacement + replacement);        // overlong '/'
+  EXPECT_EQ(decode("\xC0\xAF", kUtf8), replacement + replacement);                    // overlong '/'
   EXPECT_EQ(decode("\xED\xA0\x80", kUtf8), replacement + replacement + replacement);  // a surrogate
-  EXPECT_EQ(decode("\xF4\x90\x80\x80", kUtf8).find("\xF4"), std::string::npos);      // past U+10FFFF
-  EXPECT_EQ(decode("ab\xE2\x82", kUtf8), "ab" + replacement + replacement);            // cut sequence
+  EXPECT_EQ(decode("\xF4\x90\x80\x80", kUtf8).find("\xF4"), std::string::npos);       // past U+10FFFF
+  EXPECT_EQ(decode("ab\xE2\x82", kUtf8), "ab" + replacement + replacement);           // cut sequence
   EXPECT_EQ(decode("text", 4), "");
   EXPECT_EQ(decode("text", 200), "");
 }
@@ -142,8 +157,8 @@ TEST(Id3v2Unsynchronisation, RemovesTheZeroAfterEach0xFF) {
 TEST(Id3v2Tag, ReadsTheFieldsOfAVersion3Tag) {
   const std::string body = frame3("TIT2", text(kLatin1, "Title")) + frame3("TPE1", text(kLatin1, "Artist")) +
                            frame3("TALB", text(kLatin1, "Album")) + frame3("TYER", text(kLatin1, "1999")) +
-                           frame3("COMM", text(kLatin1, B("eng\0Comment"))) +
-                           frame3("TCON", text(kLatin1, "(17)")) + std::string(64, '\0');
+                           frame3("COMM", text(kLatin1, B("eng\0Comment"))) + frame3("TCON", text(kLatin1, "(17)")) +
+                           std::string(64, '\0');
   const TagInfo tag = parsed(tagOf(3, 0, body));
   EXPECT_EQ(tag.valid, 1);
   EXPECT_STREQ(tag.title, "Title");
@@ -161,32 +176,46 @@ TEST(Id3v2Tag, EveryEncodingInAFrame) {
     std::string bytes;
   };
   const Case cases[] = {
-      {kLatin1, B("S\xE9" "ance\0")},
-      {kUtf16Bom, B("\xFF\xFES\0\xE9\0" "a\0n\0c\0e\0\0\0")},
+      {kLatin1, B("S\xE9"
+                  "ance\0")},
+      {kUtf16Bom, B("\xFF\xFES\0\xE9\0"
+                    "a\0n\0c\0e\0\0\0")},
       {kUtf16Bom, B("\xFE\xFF\0S\0\xE9\0a\0n\0c\0e")},
       {kUtf16Be, B("\0S\0\xE9\0a\0n\0c\0e\0\0")},
-      {kUtf8, "S\xC3\xA9" "ance"},
+      {kUtf8,
+       "S\xC3\xA9"
+       "ance"},
   };
   for (const Case& c : cases) {
     for (int major : {3, 4}) {
-      const auto frame = major == 3 ? frame3("TIT2", text(c.encoding, c.bytes)) : frame4("TIT2", text(c.encoding, c.bytes));
+      const auto frame =
+          major == 3 ? frame3("TIT2", text(c.encoding, c.bytes)) : frame4("TIT2", text(c.encoding, c.bytes));
       const TagInfo tag = parsed(tagOf(major, 0, frame));
-      EXPECT_STREQ(tag.title, "S\xC3\xA9" "ance") << "encoding " << c.encoding << " version " << major;
+      EXPECT_STREQ(tag.title,
+                   "S\xC3\xA9"
+                   "ance")
+          << "encoding " << c.encoding << " version " << major;
     }
   }
 }
 
 TEST(Id3v2Tag, Version4TakesTheYearFromTheRecordingTime) {
-  const TagInfo tag = parsed(tagOf(4, 0, frame4("TDRC", text(kUtf8, "2019-05-01T10:00")) + frame4("TIT2", text(kUtf8, "x"))));
+  const TagInfo tag =
+      parsed(tagOf(4, 0, frame4("TDRC", text(kUtf8, "2019-05-01T10:00")) + frame4("TIT2", text(kUtf8, "x"))));
   EXPECT_STREQ(tag.year, "2019");
 }
 
 TEST(Id3v2Tag, CommentSkipsLanguageAndDescriptionAndPrefersAPlainOne) {
   // UTF-16: the description and the text carry their own byte order marks.
-  const std::string utf16 = std::string("deu") + B("\xFF\xFE" "d\0\0\0") + B("\xFF\xFE" "H\0i\0");
+  const std::string utf16 = std::string("deu") +
+                            B("\xFF\xFE"
+                              "d\0\0\0") +
+                            B("\xFF\xFE"
+                              "H\0i\0");
   EXPECT_STREQ(parsed(tagOf(3, 0, frame3("COMM", text(kUtf16Bom, utf16)))).comment, "Hi");
   // Players keep their data in described comments; the plain one is shown.
-  const std::string body = frame3("COMM", text(kLatin1, B("eng" "iTunNORM\0 0000 1111"))) +
+  const std::string body = frame3("COMM", text(kLatin1, B("eng"
+                                                          "iTunNORM\0 0000 1111"))) +
                            frame3("COMM", text(kLatin1, B("eng\0Real comment"))) +
                            frame3("COMM", text(kLatin1, B("eng\0Later comment")));
   EXPECT_STREQ(parsed(tagOf(3, 0, body)).comment, "Real comment");
@@ -217,26 +246,36 @@ TEST(Id3v2Tag, LongTitlesAreCutAtACharacterBoundary) {
 TEST(Id3v2Tag, Version3TagLevelUnsynchronisationIsUndoneFirst) {
   // "A", 0xFF, 0xE9, "B": the writer puts a zero after the 0xFF. The frame
   // size counts the bytes as they were before that.
-  const std::string title = text(kLatin1, "A\xFF\xE9" "B");
+  const std::string title = text(kLatin1,
+                                 "A\xFF\xE9"
+                                 "B");
   const std::string body = frame3("TIT2", title) + frame3("TPE1", text(kLatin1, "Artist"));
   const TagInfo tag = parsed(tagOf(3, id3v2::kUnsynchronised, unsynchronise(body)));
-  EXPECT_STREQ(tag.title, "A\xC3\xBF\xC3\xA9" "B");
+  EXPECT_STREQ(tag.title,
+               "A\xC3\xBF\xC3\xA9"
+               "B");
   EXPECT_STREQ(tag.artist, "Artist");
 }
 
 TEST(Id3v2Tag, Version4FrameUnsynchronisationAndDataLengthIndicator) {
-  const std::string data = text(kLatin1, "A\xFF\xE9" "B");
+  const std::string data = text(kLatin1,
+                                "A\xFF\xE9"
+                                "B");
   const std::string stored = syncsafe(static_cast<uint32_t>(data.size())) + unsynchronise(data);
   // Format flags: unsynchronised (0x02) and a data length indicator (0x01).
   const std::string body = frame4("TIT2", stored, 0x03) + frame4("TPE1", text(kLatin1, "Artist"));
   TagInfo tag = parsed(tagOf(4, 0, body));
-  EXPECT_STREQ(tag.title, "A\xC3\xBF\xC3\xA9" "B");
+  EXPECT_STREQ(tag.title,
+               "A\xC3\xBF\xC3\xA9"
+               "B");
   EXPECT_STREQ(tag.artist, "Artist");
   // The tag-level flag in version 4 means every frame is unsynchronised,
   // with frame sizes counting the stored bytes.
   const std::string whole = frame4("TIT2", unsynchronise(data)) + frame4("TALB", text(kLatin1, "Album"));
   tag = parsed(tagOf(4, id3v2::kUnsynchronised, whole));
-  EXPECT_STREQ(tag.title, "A\xC3\xBF\xC3\xA9" "B");
+  EXPECT_STREQ(tag.title,
+               "A\xC3\xBF\xC3\xA9"
+               "B");
   EXPECT_STREQ(tag.album, "Album");
   // A group identifier byte comes before the data.
   tag = parsed(tagOf(4, 0, frame4("TIT2", "\x07" + text(kLatin1, "Grouped"), 0x40)));
@@ -280,7 +319,8 @@ TEST(Id3v2Tag, Version4ToleratesPlainFrameSizes) {
   tag = parsed(tagOf(4, 0, body2));
   EXPECT_STREQ(tag.artist, "Next");
   // A proper syncsafe size of the same bytes is kept.
-  const std::string body3 = frame4("TIT2", text(kLatin1, std::string(255, 'c'))) + frame4("TPE1", text(kLatin1, "Next"));
+  const std::string body3 =
+      frame4("TIT2", text(kLatin1, std::string(255, 'c'))) + frame4("TPE1", text(kLatin1, "Next"));
   EXPECT_STREQ(parsed(tagOf(4, 0, body3)).artist, "Next");
 }
 
@@ -291,22 +331,12 @@ TEST(Id3v2Tag, GenreForms) {
     const char* name;
   };
   const Case cases[] = {
-      {"(17)", 17, "Rock"},
-      {"17", 17, "Rock"},
-      {"(17)Rock", 17, "Rock"},
+      {"(17)", 17, "Rock"},      {"17", 17, "Rock"},           {"(17)Rock", 17, "Rock"},
       {"(17)Rocky", 17, "Rock"},  // the number decides
-      {"Rock", 17, "Rock"},
-      {"rOCK", 17, "Rock"},
-      {"AlternRock", 40, "AlternRock"},
-      {"(0)", 0, "Blues"},
-      {"43", 43, "Punk"},
-      {"(44)", 44, "Unknown"},
-      {"255", 44, "Unknown"},
-      {"(80)Folk", 44, "Folk"},
-      {"(RX)", 44, "Remix"},
-      {"((Odd)", 44, "(Odd)"},
-      {"Synthpop", 44, "Synthpop"},
-      {"(17", 44, "(17"},
+      {"Rock", 17, "Rock"},      {"rOCK", 17, "Rock"},         {"AlternRock", 40, "AlternRock"},
+      {"(0)", 0, "Blues"},       {"43", 43, "Punk"},           {"(44)", 44, "Unknown"},
+      {"255", 44, "Unknown"},    {"(80)Folk", 44, "Folk"},     {"(RX)", 44, "Remix"},
+      {"((Odd)", 44, "(Odd)"},   {"Synthpop", 44, "Synthpop"}, {"(17", 44, "(17"},
       {"12345", 44, "12345"},
   };
   for (const Case& c : cases) {
@@ -318,7 +348,11 @@ TEST(Id3v2Tag, GenreForms) {
   // Version 4 lists: the first entry.
   TagInfo tag = parsed(tagOf(4, 0, frame4("TCON", text(kLatin1, B("Jazz\0Rock\0")))));
   EXPECT_EQ(tag.genreIndex, 8);
-  tag = parsed(tagOf(4, 0, frame4("TCON", text(kUtf16Bom, B("\xFF\xFE" "2\0" "4\0\0\0" "9\0")))));
+  tag = parsed(tagOf(4, 0,
+                     frame4("TCON", text(kUtf16Bom, B("\xFF\xFE"
+                                                      "2\0"
+                                                      "4\0\0\0"
+                                                      "9\0")))));
   EXPECT_EQ(tag.genreIndex, 24);
   EXPECT_STREQ(tag.genreName, "Soundtrack");
   // A long name keeps 32 bytes, whole characters only.
@@ -357,8 +391,8 @@ TEST(Id3v2Tag, FramesWithoutTextOrThatCannotBeReadAreNoFields) {
   TagInfo tag{};
   std::strcpy(tag.title, "kept");
   // Empty text, a frame without an encoding byte, unknown frames only.
-  EXPECT_FALSE(parse(tagOf(3, 0, frame3("TIT2", text(kLatin1, "")) + frame3("TPE1", "") + frame3("TXXX", text(0, "a"))),
-                     tag));
+  EXPECT_FALSE(
+      parse(tagOf(3, 0, frame3("TIT2", text(kLatin1, "")) + frame3("TPE1", "") + frame3("TXXX", text(0, "a"))), tag));
   // Compressed and encrypted frames are skipped.
   EXPECT_FALSE(parse(tagOf(3, 0, frame3("TIT2", text(kLatin1, "zipped"), 0x80)), tag));
   EXPECT_FALSE(parse(tagOf(3, 0, frame3("TIT2", text(kLatin1, "secret"), 0x40)), tag));
@@ -422,12 +456,15 @@ void expectSaneFields(const TagInfo& tag) {
 }
 
 TEST(Id3v2Tag, RandomMutationsOfValidTagsAreHarmless) {
-  const std::string data = text(kLatin1, "A\xFF\xE9" "B");
+  const std::string data = text(kLatin1,
+                                "A\xFF\xE9"
+                                "B");
   const std::string v4body = frame4("TIT2", syncsafe(static_cast<uint32_t>(data.size())) + unsynchronise(data), 0x03) +
-                             frame4("TPE1", text(kUtf16Bom, B("\xFF\xFE" "A\0r\0\0\0"))) +
+                             frame4("TPE1", text(kUtf16Bom, B("\xFF\xFE"
+                                                              "A\0r\0\0\0"))) +
                              frame4("COMM", text(kUtf8, B("eng\0Note"))) +
-                             frame4("TCON", text(kLatin1, B("(17)Rock\0Pop"))) +
-                             frame4("TDRC", text(kLatin1, "2001")) + std::string(16, '\0');
+                             frame4("TCON", text(kLatin1, B("(17)Rock\0Pop"))) + frame4("TDRC", text(kLatin1, "2001")) +
+                             std::string(16, '\0');
   const std::string v3body = frame3("TIT2", text(kUtf16Be, B("\0T\xD8\x3D\xDE\x00"))) +
                              frame3("TALB", text(kUtf8, "Alb\xC3\xA9")) +
                              frame3("COMM", text(kUtf16Bom, B("eng\xFF\xFE\0\0\xFF\xFEx\0"))) +

@@ -118,14 +118,19 @@ TEST_F(PlaylistFilesTest, FolderScanAddsOnlyItsAudioFilesSortedAndRecursive) {
   const std::string pls = "[playlist]\nFile1=a.mp3\nFile2=B.MP2\nNumberOfEntries=2\n";
   const Case cases[] = {
       {"its own playlists and other files beside the tracks",
-       {{"a.mp3", "x"}, {"B.MP2", "x"}, {"c.mp1", "x"}, {"list.m3u", lists}, {"list.pls", pls},
-        {"cover.jpg", "x"}, {"readme.txt", "x"}, {"sub/d.mp3", "x"}},
+       {{"a.mp3", "x"},
+        {"B.MP2", "x"},
+        {"c.mp1", "x"},
+        {"list.m3u", lists},
+        {"list.pls", pls},
+        {"cover.jpg", "x"},
+        {"readme.txt", "x"},
+        {"sub/d.mp3", "x"}},
        {"B.MP2", "a.mp3", "c.mp1", "sub/d.mp3"}},
       {"extensions in any case, and only at the end",
        {{"e.Mp3", "x"}, {"f.mP1", "x"}, {"g.mp3.txt", "x"}, {"mp3", "x"}, {"h.mp4", "x"}, {"i.M3U8", lists}},
        {"e.Mp3", "f.mP1"}},
-      {"a subfolder named like a playlist is a folder", {{"x.m3u/j.mp2", "x"}, {"x.m3u/k.pls", pls}},
-       {"x.m3u/j.mp2"}},
+      {"a subfolder named like a playlist is a folder", {{"x.m3u/j.mp2", "x"}, {"x.m3u/k.pls", pls}}, {"x.m3u/j.mp2"}},
       {"nothing but playlists", {{"only.m3u", lists}, {"only.pls", pls}}, {}},
   };
   for (const Case& c : cases) {
@@ -192,11 +197,17 @@ TEST_F(PlaylistFilesTest, MissingEntriesAreToldOnceWithTheirPlaylist) {
     std::string box;  // "" for none; {d} stands for the folder
   };
   const Case cases[] = {
-      {"three in an M3U", {{"list.m3u", "x.mp3\na.mp3\nsub/y.mp3\nz.mp3\n"}}, {"a.mp3"},
+      {"three in an M3U",
+       {{"list.m3u", "x.mp3\na.mp3\nsub/y.mp3\nz.mp3\n"}},
+       {"a.mp3"},
        "3 entries of {d}/list.m3u could not be found:\n{d}/x.mp3\n{d}/sub/y.mp3\n{d}/z.mp3"},
-      {"one in a PLS", {{"list.pls", "[playlist]\nFile1=a.mp3\nFile2=x.mp3\nNumberOfEntries=2\n"}}, {"a.mp3"},
+      {"one in a PLS",
+       {{"list.pls", "[playlist]\nFile1=a.mp3\nFile2=x.mp3\nNumberOfEntries=2\n"}},
+       {"a.mp3"},
        "1 entry of {d}/list.pls could not be found:\n{d}/x.mp3"},
-      {"thirteen: ten names and the rest counted", {{"many.m3u", thirteen}}, {},
+      {"thirteen: ten names and the rest counted",
+       {{"many.m3u", thirteen}},
+       {},
        "13 entries of {d}/many.m3u could not be found:\n{d}/gone1.mp3\n{d}/gone2.mp3\n{d}/gone3.mp3\n"
        "{d}/gone4.mp3\n{d}/gone5.mp3\n{d}/gone6.mp3\n{d}/gone7.mp3\n{d}/gone8.mp3\n{d}/gone9.mp3\n"
        "{d}/gone10.mp3\nand 3 more"},
@@ -206,7 +217,9 @@ TEST_F(PlaylistFilesTest, MissingEntriesAreToldOnceWithTheirPlaylist) {
        {"a.mp3"},
        "1 entry of {d}/inner.pls could not be found:\n{d}/q.mp3\n"
        "2 entries of {d}/top.m3u could not be found:\n{d}/p.mp3\n{d}/gone.m3u"},
-      {"nothing missing", {{"fine.m3u", "a.mp3\nhttp://radio.example/live\n"}}, {"a.mp3", "http://radio.example/live"},
+      {"nothing missing",
+       {{"fine.m3u", "a.mp3\nhttp://radio.example/live\n"}},
+       {"a.mp3", "http://radio.example/live"},
        ""},
   };
   const auto expand = [this](std::string text) {
@@ -243,8 +256,9 @@ TEST_F(PlaylistFilesTest, PlsCountRules) {
   }
   // Only up to the count, whatever else is there; names match without case;
   // a missing key within the count is skipped.
-  EXPECT_EQ(loadPls(file("two.pls", "[Playlist]\nfile2=b.mp3\nFILE1=a.mp3\nFile3=c.mp3\nFile4=c.mp3\n"
-                                    "NumberOfEntries=2\n")),
+  EXPECT_EQ(loadPls(file("two.pls",
+                         "[Playlist]\nfile2=b.mp3\nFILE1=a.mp3\nFile3=c.mp3\nFile4=c.mp3\n"
+                         "NumberOfEntries=2\n")),
             1);
   EXPECT_EQ(paths(), (std::vector<std::string>{dir_ + "/a.mp3", dir_ + "/b.mp3"}));
   clearPlaylist();
@@ -262,13 +276,21 @@ TEST_F(PlaylistFilesTest, PlsCountIsNeverASizeToAllocate) {
     std::vector<std::string> names;  // added, in order
   };
   const Case cases[] = {
-      {"the largest count, the last key", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=2147483647\n",
-       1, {"a.mp3", "b.mp3"}},
-      {"a hundred million", "[playlist]\nFile99999999=b.mp3\nFile1=a.mp3\nNumberOfEntries=100000000\n", 1,
+      {"the largest count, the last key",
+       "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=2147483647\n",
+       1,
        {"a.mp3", "b.mp3"}},
-      {"a key past the count", "[playlist]\nFile1=a.mp3\nFile2000000000=b.mp3\nNumberOfEntries=1999999999\n", 1,
+      {"a hundred million",
+       "[playlist]\nFile99999999=b.mp3\nFile1=a.mp3\nNumberOfEntries=100000000\n",
+       1,
+       {"a.mp3", "b.mp3"}},
+      {"a key past the count",
+       "[playlist]\nFile1=a.mp3\nFile2000000000=b.mp3\nNumberOfEntries=1999999999\n",
+       1,
        {"a.mp3"}},
-      {"one index twice: the first counts", "[playlist]\nFile7=b.mp3\nfile7=a.mp3\nNumberOfEntries=2000000000\n", 1,
+      {"one index twice: the first counts",
+       "[playlist]\nFile7=b.mp3\nfile7=a.mp3\nNumberOfEntries=2000000000\n",
+       1,
        {"b.mp3"}},
       {"negative", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=-2147483647\n", 1, {}},
       {"garbage", "[playlist]\nFile1=a.mp3\nFile2147483647=b.mp3\nNumberOfEntries=lots\n", 0, {}},
@@ -300,17 +322,25 @@ TEST_F(PlaylistFilesTest, PlaylistsOnTheCurrentPathAreNotReadAgain) {
     std::vector<std::string> names;                          // added, in order
   };
   const Case cases[] = {
-      {"a PLS naming itself twice", {{"self.pls", "[playlist]\nFile1=self.pls\nFile2=./self.pls\nFile3=a.mp3\n"
-                                                  "NumberOfEntries=3\n"}}, {"a.mp3"}},
+      {"a PLS naming itself twice",
+       {{"self.pls",
+         "[playlist]\nFile1=self.pls\nFile2=./self.pls\nFile3=a.mp3\n"
+         "NumberOfEntries=3\n"}},
+       {"a.mp3"}},
       {"an M3U naming itself twice", {{"self.m3u", "self.m3u\nself.m3u\na.mp3\n"}}, {"a.mp3"}},
-      {"A names B, B names A", {{"A.m3u", "b.pls\na.mp3\n"}, {"b.pls", "[playlist]\nFile1=A.m3u\nFile2=b.mp3\n"
-                                                                        "NumberOfEntries=2\n"}}, {"b.mp3", "a.mp3"}},
+      {"A names B, B names A",
+       {{"A.m3u", "b.pls\na.mp3\n"},
+        {"b.pls",
+         "[playlist]\nFile1=A.m3u\nFile2=b.mp3\n"
+         "NumberOfEntries=2\n"}},
+       {"b.mp3", "a.mp3"}},
       {"each naming the other three times",
        {{"x.m3u", "y.m3u\ny.m3u\ny.m3u\na.mp3\n"}, {"y.m3u", "x.m3u\nx.m3u\nx.m3u\nb.mp3\n"}},
        {"b.mp3", "b.mp3", "b.mp3", "a.mp3"}},
       {"itself under other names", {{"twice.m3u", "sub/../twice.m3u\n./twice.m3u\na.mp3\n"}}, {"a.mp3"}},
       // Not a cycle: a playlist named twice is read twice.
-      {"one playlist named twice", {{"top.m3u", "sub.m3u\nsub.m3u\n"}, {"sub.m3u", "a.mp3\nb.mp3\n"}},
+      {"one playlist named twice",
+       {{"top.m3u", "sub.m3u\nsub.m3u\n"}, {"sub.m3u", "a.mp3\nb.mp3\n"}},
        {"a.mp3", "b.mp3", "a.mp3", "b.mp3"}},
   };
   folder("sub");

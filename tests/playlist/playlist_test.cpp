@@ -23,9 +23,7 @@ class PlaylistTest : public ::testing::Test {
     settings.ReadFileInfo = 0;
     clearPlaylist();
   }
-  void TearDown() override {
-    clearPlaylist();
-  }
+  void TearDown() override { clearPlaylist(); }
   static void fill(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) ASSERT_TRUE(addEntry(p));
   }

@@ -27,9 +27,7 @@ class PlaybackSessionTest : public ::testing::Test {
     settings.ReadFileInfo = 0;
     clearPlaylist();
   }
-  void TearDown() override {
-    clearPlaylist();
-  }
+  void TearDown() override { clearPlaylist(); }
   test::SavedSettings saved_;
 };
 

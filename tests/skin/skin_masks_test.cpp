@@ -29,9 +29,9 @@ TEST(SkinBitmaps, HaveTheSizesTheCodeDrawsFrom) {
   const struct {
     const char* name;
     int width, height;
-  } sizes[] = {{"background.png", 256, 113},    {"winshade.png", 246, 17},      {"window_buttons.png", 60, 60},
-               {"transport.png", 226, 104},     {"mask_normal.png", 256, 113},  {"mask_winshade.png", 246, 17},
-               {"splash.png", 144, 291},        {"icon-256.png", 256, 256}};
+  } sizes[] = {{"background.png", 256, 113}, {"winshade.png", 246, 17},     {"window_buttons.png", 60, 60},
+               {"transport.png", 226, 104},  {"mask_normal.png", 256, 113}, {"mask_winshade.png", 246, 17},
+               {"splash.png", 144, 291},     {"icon-256.png", 256, 256}};
   for (const auto& s : sizes) {
     const QImage image = skinImage(s.name);
     ASSERT_FALSE(image.isNull()) << s.name;
@@ -49,14 +49,14 @@ TEST(SkinMasks, NormalShapeHasItsNotchHoleAndButtonColumn) {
   EXPECT_LE(r.bounds.bottom, 113);
   EXPECT_GE(r.bounds.right, 255);
   EXPECT_TRUE(r.contains(10, 10));
-  EXPECT_FALSE(r.contains(60, 3));    // the notch in the top edge
-  EXPECT_FALSE(r.contains(60, 15));   // the closed slot
-  EXPECT_TRUE(r.contains(60, 10));    // between them
+  EXPECT_FALSE(r.contains(60, 3));   // the notch in the top edge
+  EXPECT_FALSE(r.contains(60, 15));  // the closed slot
+  EXPECT_TRUE(r.contains(60, 10));   // between them
   EXPECT_TRUE(r.contains(60, 25));
-  EXPECT_TRUE(r.contains(150, 3));    // the title strip
-  EXPECT_FALSE(r.contains(2, 100));   // the stepped lower-left corner
-  EXPECT_TRUE(r.contains(10, 60));    // the window-button column
-  EXPECT_FALSE(r.contains(0, 0));     // a rounded corner
+  EXPECT_TRUE(r.contains(150, 3));   // the title strip
+  EXPECT_FALSE(r.contains(2, 100));  // the stepped lower-left corner
+  EXPECT_TRUE(r.contains(10, 60));   // the window-button column
+  EXPECT_FALSE(r.contains(0, 0));    // a rounded corner
   // Every button lies inside the shape.
   MouseState m;
   initSkinButtons(m);
@@ -71,8 +71,8 @@ TEST(SkinMasks, NormalShapeHasItsNotchHoleAndButtonColumn) {
 TEST(SkinMasks, ShadeShapeIsARoundedBar) {
   const SkinRegion r = buildRegion(maskOf(skinImage("mask_winshade.png")), 10, 10);
   EXPECT_EQ(r.bounds, (SkinRect{0, 0, 246, 17}));
-  EXPECT_EQ(r.rects, (std::vector<SkinRect>{{3, 0, 243, 1}, {1, 1, 245, 3}, {0, 3, 246, 14}, {1, 14, 245, 16},
-                                            {3, 16, 243, 17}}));
+  EXPECT_EQ(r.rects, (std::vector<SkinRect>{
+                         {3, 0, 243, 1}, {1, 1, 245, 3}, {0, 3, 246, 14}, {1, 14, 245, 16}, {3, 16, 243, 17}}));
   // Keyed on an outside pixel the shape turns inside out.
   const SkinRegion inverse = buildRegion(maskOf(skinImage("mask_winshade.png")), 0, 0);
   EXPECT_TRUE(inverse.contains(0, 0));
@@ -121,7 +121,8 @@ TEST(SkinArt, RepeatAndShuffleLooksDifferByMode) {
           looks.push_back(sheet.copy(at.x, at.y, box.right - box.left, box.bottom - box.top));
         }
       for (size_t i = 0; i < looks.size(); ++i)
-        for (size_t j = i + 1; j < looks.size(); ++j) EXPECT_NE(looks[i], looks[j]) << id << " " << pressed << " " << i << j;
+        for (size_t j = i + 1; j < looks.size(); ++j)
+          EXPECT_NE(looks[i], looks[j]) << id << " " << pressed << " " << i << j;
     }
   }
 }

@@ -68,8 +68,7 @@ Decoded decodeInProcess(const std::string& path, const DecodeOptions& options) {
   return out;
 }
 
-size_t bestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& theirs, size_t maxOffset,
-                  size_t step) {
+size_t bestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& theirs, size_t maxOffset, size_t step) {
   size_t best = 0;
   double bestError = -1;
   const size_t window = 20000;

@@ -35,7 +35,6 @@ int32_t capturePcm(void* context, int32_t length, const uint8_t* data);
 
 // The offset (in samples, 0..maxOffset) at which `ours` lines up best with
 // `theirs` (ours[i + offset] ~ theirs[i]).
-size_t bestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& theirs, size_t maxOffset,
-                  size_t step);
+size_t bestOffset(const std::vector<int16_t>& ours, const std::vector<int16_t>& theirs, size_t maxOffset, size_t step);
 
 }  // namespace kuv::test

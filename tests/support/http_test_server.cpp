@@ -237,7 +237,8 @@ void HttpTestServer::serve(int fd) {
       withBody = true;
       break;
     case HttpRoute::Kind::NotFound:
-      reply = "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 22\r\n\r\n<h1>Not Found</h1>\r\n\r\n";
+      reply =
+          "HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 22\r\n\r\n<h1>Not Found</h1>\r\n\r\n";
       break;
     case HttpRoute::Kind::Redirect:
       reply = "HTTP/1.0 302 Found\r\nLocation: " + answer.location + "\r\nContent-Length: 0\r\n\r\n";

@@ -2,16 +2,16 @@
 
 #include <stdlib.h>
 
+#include <sys/wait.h>
 #include <cmath>
-#include <thread>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <limits>
-#include <sys/wait.h>
 #include <fstream>
+#include <limits>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace kuv::test {
 
@@ -50,14 +50,14 @@ struct MessageRecorder::State {
 MessageRecorder::MessageRecorder(int answer) : state_(new State) {
   state_->answer = answer;
   State* state = state_;
-  previous_ = platform::setMessageBoxBackend([state](const std::string& text, const std::string& title,
-                                                     unsigned style) {
-    std::lock_guard<std::mutex> guard(state->lock);
-    state->boxes.push_back(RecordedBox{text, title, style});
-    if (state->answer != 0) return state->answer;
-    return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDNO)
-                                                : static_cast<int>(platform::IDOK);
-  });
+  previous_ =
+      platform::setMessageBoxBackend([state](const std::string& text, const std::string& title, unsigned style) {
+        std::lock_guard<std::mutex> guard(state->lock);
+        state->boxes.push_back(RecordedBox{text, title, style});
+        if (state->answer != 0) return state->answer;
+        return (style & 0x0F) == platform::MB_YESNO ? static_cast<int>(platform::IDNO)
+                                                    : static_cast<int>(platform::IDOK);
+      });
 }
 
 MessageRecorder::~MessageRecorder() {
@@ -100,8 +100,8 @@ std::vector<int16_t> decodeToWave(const std::string& folder, const std::string& 
                                   std::string* printed) {
   const std::string wav = folder + "/out.wav";
   std::remove(wav.c_str());
-  const std::string command = "HOME='" + folder + "' '" + KUV_DECODE_BIN + "' -q " + options + " -o '" + wav + "' '" +
-                              input + "' 2>&1";
+  const std::string command =
+      "HOME='" + folder + "' '" + KUV_DECODE_BIN + "' -q " + options + " -o '" + wav + "' '" + input + "' 2>&1";
   std::string output;
   runCommand(command, &output);
   if (printed) *printed = output;

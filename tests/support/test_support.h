@@ -19,13 +19,13 @@
 // run can never pass without checking. A machine that cannot have them
 // configures with -DKUV_REQUIRE_REFERENCE=OFF and the tests skip instead.
 #ifdef KUV_REFERENCE_OPTIONAL
-#define KUV_REQUIRE_REFERENCE(present, what) \
-  do {                                         \
+#define KUV_REQUIRE_REFERENCE(present, what)              \
+  do {                                                    \
     if (!(present)) GTEST_SKIP() << "missing " << (what); \
   } while (0)
 #else
-#define KUV_REQUIRE_REFERENCE(present, what) \
-  do {                                         \
+#define KUV_REQUIRE_REFERENCE(present, what)                                                                   \
+  do {                                                                                                         \
     if (!(present)) FAIL() << "missing " << (what) << " (configure with -DKUV_REQUIRE_REFERENCE=OFF to skip)"; \
   } while (0)
 #endif

@@ -94,7 +94,7 @@ TEST_F(DialTest, ClockPointsOnTheRing) {
   // right of the top is the first wedge with area.
   EXPECT_EQ(dialSlotAt(214, 35), 2);
   EXPECT_EQ(dialSlotAt(215, 35), 4);
-  EXPECT_EQ(dialSlotAt(236, 57), 92);  // three o'clock
+  EXPECT_EQ(dialSlotAt(236, 57), 92);   // three o'clock
   EXPECT_EQ(dialSlotAt(213, 79), 180);  // six o'clock, a pixel clockwise
   EXPECT_EQ(dialSlotAt(214, 79), 177);  // on the axis: the last wedge before it
   EXPECT_EQ(dialSlotAt(192, 56), 270);  // nine o'clock, a pixel clockwise

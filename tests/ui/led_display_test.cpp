@@ -143,7 +143,8 @@ TEST(LedOverlay, EighteenCellsInCapitalsDarkDotsLeaveThePictureAlone) {
   LedFrame f = background();
   ledOverlay(f, OverlayInputs{"abcdefghijklmnopqrstuvwxyz", 2, 0, 0, 0, 0, 0});
   EXPECT_TRUE(rowShows(f, 1, "ABCDEFGHIJKLMNOPQR"));
-  for (int y = 0; y < kLedHeight; ++y) EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
+  for (int y = 0; y < kLedHeight; ++y)
+    EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
 
   std::memset(f.pixels, 77, sizeof f.pixels);  // dark dots leave the picture alone
   ledDrawText(f, "I", 1, 1, 145);
@@ -183,12 +184,23 @@ TEST(LedFold, Utf8NamesReadInTheFontOneCellPerCharacterCutInCells) {
       {"Latin Extended-A", "Łódź Dvořák Świętość İı ĳ Œuvre ŉ ſ Ÿ", "LODZ DVORAK SWIETOSC II IJ OEUVRE 'N S Y"},
       {"dashes quotes ellipsis", "“Hi” ‘x’ a—b a–b a−b wait…", "\"HI\" 'X' A-B A-B A-B WAIT..."},
       {"Latin-1 signs", "© ® ™ ½ ¿ ¡ « » × ÷ · ²", "(C) (R) TM 1/2 ? ! << >> X / . 2"},
-      {"invisible marks", "u\xCC\x88" "ber\xC2\xA0x\xE2\x80\x8B" "\xEF\xBB\xBF" "y", "UBER XY"},
+      {"invisible marks",
+       "u\xCC\x88"
+       "ber\xC2\xA0x\xE2\x80\x8B"
+       "\xEF\xBB\xBF"
+       "y",
+       "UBER XY"},
       {"no sensible fold", "€♪漢", "   "},
-      {"4-byte emoji", "a\xF0\x9F\x8E\xB5" "b", "A B"},
+      {"4-byte emoji",
+       "a\xF0\x9F\x8E\xB5"
+       "b",
+       "A B"},
       {"ASCII without glyph", "{a}~`\x01", " A    "},
       {"cut lead byte", "\xC3(\xC3", " ( "},
-      {"stray continuations", "\x80\xBF" "A", "  A"},
+      {"stray continuations",
+       "\x80\xBF"
+       "A",
+       "  A"},
       {"overlong and surrogate", "\xC0\xAF\xED\xA0\x80", "     "},
       {"cut 3-byte sequence", "\xE2\x80Z", "  Z"},
       {"past U+10FFFF", "\xF4\x90\x80\x80\xF5", "     "},
@@ -208,7 +220,8 @@ TEST(LedFold, Utf8NamesReadInTheFontOneCellPerCharacterCutInCells) {
   LedFrame f = background();
   ledOverlay(f, OverlayInputs{"ÄÖÜäöüÄÖÜäöüÄÖÜäöüXYZ", 2, 0, 0, 0, 0, 0});
   EXPECT_TRUE(rowShows(f, 1, "AOUAOUAOUAOUAOUAOU"));
-  for (int y = 0; y < kLedHeight; ++y) EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
+  for (int y = 0; y < kLedHeight; ++y)
+    EXPECT_TRUE(ledPixel(f, 144, y) == kLedBackground && ledPixel(f, 145, y) == kLedBackground);
   f = background();
   std::string sharp;
   for (int i = 0; i < 17; ++i) sharp += "é";
@@ -258,7 +271,8 @@ TEST(LedStars, PlacedThreeNumbersAStarPlottedBySpeedMovedAndWrapped) {
   ShuffleRandom r{12345}, check{12345};
   Star stars[kStarCount];
   initStars(stars, r);
-  EXPECT_TRUE(stars[0].x == check.next() % 146 && stars[0].y == check.next() % 52 && stars[0].speed == check.next() % 3 + 1);
+  EXPECT_TRUE(stars[0].x == check.next() % 146 && stars[0].y == check.next() % 52 &&
+              stars[0].speed == check.next() % 3 + 1);
   for (const Star& s : stars) EXPECT_TRUE(s.x < 146 && s.y < 52 && s.speed >= 1 && s.speed <= 3);
 
   for (Star& s : stars) s = Star{0, 0, 1};
@@ -311,7 +325,8 @@ TEST(LedNoise, RandomLevelsUpTo128AndPaddingUntouched) {
   EXPECT_TRUE(paddingMarked(f));
   int low = 255, high = 0;
   for (int y = 0; y < kLedHeight; ++y)
-    for (int x = 0; x < kLedWidth; ++x) low = std::min<int>(low, ledPixel(f, x, y)), high = std::max<int>(high, ledPixel(f, x, y));
+    for (int x = 0; x < kLedWidth; ++x)
+      low = std::min<int>(low, ledPixel(f, x, y)), high = std::max<int>(high, ledPixel(f, x, y));
   EXPECT_TRUE(high <= 128 && high > 120 && low < 8);
   EXPECT_EQ(ledPixel(f, 0, 0), static_cast<int>(check.next() * (1.0 / 32767) * 128));
 }
@@ -474,8 +489,10 @@ class LedRoundTest : public ::testing::Test {
     src_.visPluginRunning = [this] { return plugin_; };
     src_.windowMinimised = [this] { return minimised_; };
     src_.newestVisFrame = [this](VisFrame& out) {
-      if (haveVis_) out = vis_;
-      else std::memset(&out, 0x55, sizeof out);  // a careless source: must not reach the picture
+      if (haveVis_)
+        out = vis_;
+      else
+        std::memset(&out, 0x55, sizeof out);  // a careless source: must not reach the picture
       return haveVis_;
     };
     src_.present = [this](const LedFrame& f) { shown_ = f, ++presents_; };
@@ -630,9 +647,7 @@ class LedThreadTest : public ::testing::Test {
     settings.LEDVisual = 0;
     settings.LEDOverlay = 1;
   }
-  void TearDown() override {
-    stopDisplay();
-  }
+  void TearDown() override { stopDisplay(); }
   test::SavedSettings saved_;
 };
 

@@ -55,9 +55,7 @@ class PlayerCommandsTest : public ::testing::Test {
     settings.AddOnDragAndDrop = 0;
     clearPlaylist();
   }
-  void TearDown() override {
-    clearPlaylist();
-  }
+  void TearDown() override { clearPlaylist(); }
   // Entries that need not exist: addEntry takes any name.
   static void fill(const std::vector<std::string>& names) {
     for (const std::string& n : names) addEntry(n);

@@ -33,8 +33,8 @@ TEST(SkinRegion, RunsBecomeRectanglesAndEqualRowsMerge) {
       "########",
   });
   const SkinRegion r = buildRegion(m, 3, 1);
-  EXPECT_EQ(r.rects, (std::vector<SkinRect>{{2, 0, 6, 1}, {1, 1, 7, 3}, {0, 3, 2, 4}, {3, 3, 5, 4}, {6, 3, 8, 4},
-                                            {0, 4, 8, 5}}));
+  EXPECT_EQ(r.rects, (std::vector<SkinRect>{
+                         {2, 0, 6, 1}, {1, 1, 7, 3}, {0, 3, 2, 4}, {3, 3, 5, 4}, {6, 3, 8, 4}, {0, 4, 8, 5}}));
   EXPECT_EQ(r.bounds, (SkinRect{0, 0, 8, 5}));
   EXPECT_TRUE(r.contains(2, 0));
   EXPECT_FALSE(r.contains(2, 3));  // the hole
@@ -71,12 +71,18 @@ TEST_F(SkinMouseTest, ButtonAreasAreWhereTheSkinDrawsThem) {
     int32_t x, y;
     int32_t command;
   } hits[] = {
-      {kButtonClose, 25, 5, CMD_CLOSE},      {kButtonClose, 5, 25, CMD_CLOSE},
-      {kButtonMinimise, 10, 40, 0},          {kButtonAlwaysOnTop, 10, 60, CMD_ALWAYS_ON_TOP},
-      {kButtonOpen, 28, 84, CMD_OPEN_FILE},  {kButtonPlay, 65, 104, CMD_PLAY},
-      {kButtonPause, 80, 90, CMD_PAUSE},     {kButtonStop, 100, 90, CMD_STOP},
-      {kButtonPrevious, 120, 90, CMD_PREVIOUS}, {kButtonNext, 150, 90, CMD_NEXT},
-      {kButtonRepeat, 170, 95, CMD_REPEAT},  {kButtonShuffle, 170, 96, CMD_SHUFFLE},
+      {kButtonClose, 25, 5, CMD_CLOSE},
+      {kButtonClose, 5, 25, CMD_CLOSE},
+      {kButtonMinimise, 10, 40, 0},
+      {kButtonAlwaysOnTop, 10, 60, CMD_ALWAYS_ON_TOP},
+      {kButtonOpen, 28, 84, CMD_OPEN_FILE},
+      {kButtonPlay, 65, 104, CMD_PLAY},
+      {kButtonPause, 80, 90, CMD_PAUSE},
+      {kButtonStop, 100, 90, CMD_STOP},
+      {kButtonPrevious, 120, 90, CMD_PREVIOUS},
+      {kButtonNext, 150, 90, CMD_NEXT},
+      {kButtonRepeat, 170, 95, CMD_REPEAT},
+      {kButtonShuffle, 170, 96, CMD_SHUFFLE},
   };
   for (const auto& h : hits) {
     EXPECT_TRUE(m_.buttons[h.id].contains(h.x, h.y)) << h.id;
