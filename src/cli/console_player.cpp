@@ -18,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/message_box.h"
 #include "platform/message_queue.h"
+#include "platform/paths.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "session/notification_queue.h"
@@ -38,10 +39,7 @@ std::string clock(double seconds) {
 }
 
 // The name's last part, fit to print.
-std::string titleOf(const std::string& name) {
-  const size_t slash = name.rfind('/');
-  return terminalText(slash == std::string::npos ? name : name.substr(slash + 1));
-}
+std::string titleOf(const std::string& name) { return terminalText(platform::lastPathComponent(name)); }
 
 // Printable text cut or padded to `columns` characters, never inside one.
 std::string fitColumns(const std::string& text, size_t columns) {

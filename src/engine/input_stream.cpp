@@ -12,13 +12,6 @@ namespace kuv {
 
 // ---- opening and closing --------------------------------------------------
 
-bool isUrlName(const std::string& name) {
-  for (size_t i = 0; i + 4 <= name.size(); ++i) {
-    if (name.compare(i, 3, "://") == 0) return true;
-  }
-  return false;
-}
-
 namespace {
 // A 128-byte ID3v1 tag at the end of a file is no audio.
 int64_t audioEndOf(int handle, int64_t size) {

@@ -11,6 +11,7 @@
 #include "engine/frame_reader.h"
 #include "engine/url_reader.h"
 #include "engine/vbr_tag.h"
+#include "platform/paths.h"
 
 namespace kuv {
 
@@ -65,9 +66,7 @@ struct InputStream {
   bool userTold = false;
 };
 
-// A name containing "://" (case-insensitive) before its last three
-// characters is a URL.
-bool isUrlName(const std::string& name);
+using platform::isUrlName;
 
 bool openStream(InputStream& s, const std::string& name);
 void closeStream(InputStream& s);

@@ -20,6 +20,7 @@
 #include "config/settings.h"
 #include "platform/file.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 #include "platform/pipe.h"
 
 namespace kuv {
@@ -494,8 +495,7 @@ void abortUrl(UrlReader& reader) {
 std::string urlSavePath(const std::string& folder, const std::string& url) {
   std::string path = folder;
   if (path.empty() || path.back() != '/') path += '/';
-  size_t slash = url.rfind('/');
-  path += slash == std::string::npos ? url : url.substr(slash + 1);
+  path += platform::lastPathComponent(url);
   return path;
 }
 

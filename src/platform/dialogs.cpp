@@ -1,4 +1,5 @@
 #include "platform/dialogs.h"
+#include "platform/paths.h"
 
 #include <sys/stat.h>
 
@@ -29,8 +30,7 @@ std::string consoleAnswer() {
 
 std::string withDefaultExtension(const std::string& path, const std::string& extension) {
   if (path.empty() || extension.empty()) return path;
-  const size_t slash = path.rfind('/');
-  const std::string last = slash == std::string::npos ? path : path.substr(slash + 1);
+  const std::string_view last = lastPathComponent(path);
   if (last.empty() || last.find('.') != std::string::npos) return path;
   std::string lower = extension;
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));

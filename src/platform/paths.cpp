@@ -25,6 +25,18 @@ std::string executablePath() {
   return std::string(buffer, static_cast<size_t>(n));
 }
 
+std::string_view lastPathComponent(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+bool isUrlName(std::string_view name) {
+  for (size_t i = 0; i + 4 <= name.size(); ++i) {
+    if (name.compare(i, 3, "://") == 0) return true;
+  }
+  return false;
+}
+
 std::string folderOf(const std::string& path) {
   size_t slash = path.rfind('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);

@@ -3,6 +3,7 @@
 
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace kuv::platform {
 
@@ -12,6 +13,11 @@ std::string executablePath();
 std::string programFolder();
 // Folder part of a path, trailing '/' kept ("" when the path has no '/').
 std::string folderOf(const std::string& path);
+// What follows the last '/' (the whole path when it has none; "" for a
+// path ending in '/').
+std::string_view lastPathComponent(std::string_view path);
+// A name containing "://" before its last three characters is a URL.
+bool isUrlName(std::string_view name);
 
 std::string homeFolder();
 // $XDG_CONFIG_HOME, else ~/.config.

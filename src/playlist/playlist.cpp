@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "platform/paths.h"
 
 namespace kuv {
 
@@ -274,8 +275,7 @@ std::string entryLineText(int32_t position, const PlaylistEntry& entry) {
   if (entry.tag.valid) {
     text = std::string(entry.tag.title) + " / " + entry.tag.artist;
   } else {
-    const size_t slash = entry.path.rfind('/');
-    text = slash == std::string::npos ? entry.path : entry.path.substr(slash + 1);
+    text = platform::lastPathComponent(entry.path);
     if (text.empty()) text = entry.path;  // a URL ending in '/'
   }
   return std::to_string(position) + "> " + text;

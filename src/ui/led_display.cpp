@@ -13,6 +13,7 @@
 
 #include "config/settings.h"
 #include "platform/message_queue.h"
+#include "platform/paths.h"
 #include "playlist/file_info.h"
 
 namespace kuv {
@@ -309,8 +310,7 @@ void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t samp
 }
 
 void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path) {
-  const size_t slash = path.rfind('/');
-  std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+  std::string_view name = platform::lastPathComponent(path);
   size_t n = name.size();
   if (n > kLedTitleBytes - 1) {
     n = kLedTitleBytes - 1;
