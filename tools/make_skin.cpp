@@ -32,6 +32,8 @@
 #include <string>
 #include <vector>
 
+#include "ui/skin_layout.h"
+
 namespace {
 
 using Shape = std::function<bool(int x, int y)>;
@@ -525,7 +527,11 @@ void drawDisplayWell(QImage& img) {
   // Rim (one near-black pixel) around the glass, then two rings of wall.
   const Shape rim = rectShape(27, 27, 174, 80);
   fillShape(img, rim, QRect(27, 27, 148, 54), QColor(3, 5, 4), QColor(3, 5, 4));
-  fillShape(img, rectShape(28, 28, 173, 79), QRect(28, 28, 146, 52), kGlass, kGlass);
+  fillShape(img,
+            rectShape(kuv::kLedPanel.left, kuv::kLedPanel.top, kuv::kLedPanel.right - 1, kuv::kLedPanel.bottom - 1),
+            QRect(kuv::kLedPanel.left, kuv::kLedPanel.top, kuv::kLedPanel.right - kuv::kLedPanel.left,
+                  kuv::kLedPanel.bottom - kuv::kLedPanel.top),
+            kGlass, kGlass);
   recess(img, insideMain, rim, QRect(24, 24, 154, 60), {0.62, 0.30}, {0.30, 0.12});
 }
 
@@ -540,7 +546,7 @@ void drawDial(QImage& img) {
   QPainter p(&img);
   p.setRenderHint(QPainter::Antialiasing);
   p.setPen(Qt::NoPen);
-  const QPointF c(214, 57);
+  const QPointF c(kuv::kDialCentreX, kuv::kDialCentreY);
 
   // Drop shadow of the bezel on the plate.
   p.setBrush(QColor(0, 0, 0, 70));

@@ -12,12 +12,14 @@
 #include "engine/decoder_thread.h"
 #include "engine/vis_queue.h"
 #include "playlist/playlist.h"
+#include "ui/skin_layout.h"
 
 namespace kuv {
 
 constexpr int kLedWidth = 146, kLedHeight = 52, kLedStride = 148;
 // Where the panel sits in the main window.
-constexpr int kLedLeft = 28, kLedTop = 28;
+constexpr int kLedLeft = kLedPanel.left, kLedTop = kLedPanel.top;
+static_assert(kLedPanel.right - kLedPanel.left == kLedWidth && kLedPanel.bottom - kLedPanel.top == kLedHeight);
 
 // Intensities; the colour of intensity i is RGB(0, i, 0).
 constexpr uint8_t kLedBackground = 26;

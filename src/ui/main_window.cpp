@@ -42,11 +42,7 @@ namespace kuv {
 
 namespace {
 
-constexpr int kWindowWidth = 256;
-constexpr int kWindowHeight = 116;
 constexpr int kTitleLimit = 259;
-// Rows the Close look moves up in the shaded bar.
-constexpr int kShadeCloseRaise = 4;
 
 QRect toQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
 
@@ -161,7 +157,7 @@ bool MainWindow::startPlayback() {
   };
   hooks.startVolumeTimer = [this] { dialTimer_.start(); };
   hooks.stopVolumeTimer = [this] { dialTimer_.stop(); };
-  dialStarted_ = startDial(hooks, 214, 57, 16, 11);
+  dialStarted_ = startDial(hooks, kDialCentreX, kDialCentreY, kDialHoleRadius, kDialRingWidth);
 
   DisplaySources sources;
   sources.playbackState = [this] { return sharedState_.load(); };
@@ -172,7 +168,7 @@ bool MainWindow::startPlayback() {
   sources.windowMinimised = [this] { return minimised_.load(); };
   sources.newestVisFrame = [](VisFrame& frame) { return peekVisFrame(&frame); };
   sources.present = [this](const LedFrame& frame) { presentFrame(frame); };
-  if (!startDisplay(sources, 28, 28, kLedWidth, kLedHeight)) return false;
+  if (!startDisplay(sources, kLedLeft, kLedTop, kLedWidth, kLedHeight)) return false;
   displayStarted_ = true;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kuv::signalNewTrack();
@@ -240,7 +236,7 @@ void MainWindow::addShortcuts() {
 void MainWindow::paintEvent(QPaintEvent* event) {
   QPainter p(this);
   const QRect dirty = event->rect();
-  const QRect led(28, 28, kLedWidth, kLedHeight);
+  const QRect led = toQRect(kLedPanel);
   // The display's own repaints (fifty a second) cover nothing else.
   if (!settings.WinShade && led.contains(dirty)) {
     std::lock_guard<std::mutex> guard(frameLock_);
@@ -285,8 +281,9 @@ void MainWindow::paintEvent(QPaintEvent* event) {
 void MainWindow::paintDial(QPainter& p) {
   const int32_t lit = dialLit_.load();
   if (lit <= 0) return;
-  const QRectF outer(214 - 27, 57 - 27, 54, 54);
-  const QRectF inner(214 - 16, 57 - 16, 32, 32);
+  const QRectF outer(toQRect(kDialBox));
+  const QRectF inner(kDialCentreX - kDialHoleRadius, kDialCentreY - kDialHoleRadius, 2 * kDialHoleRadius,
+                     2 * kDialHoleRadius);
   QPainterPath ring;
   // Qt counts degrees anticlockwise from three o'clock; the dial clockwise
   // from twelve.
@@ -320,7 +317,7 @@ void MainWindow::presentFrame(const LedFrame& frame) {
       this,
       [this] {
         frameQueued_.store(false);
-        update(QRect(28, 28, kLedWidth, kLedHeight));
+        update(toQRect(kLedPanel));
       },
       Qt::QueuedConnection);
 }

@@ -74,19 +74,19 @@ bool insideDial(int32_t x, int32_t y) {
 void initSkinButtons(MouseState& m) {
   m = MouseState{};
   SkinButton& close = m.buttons[kButtonClose];
-  set(close, {4, 4, 20, 29}, CMD_CLOSE, true);
-  close.parts[1] = {4, 4, 29, 20};
+  set(close, kCloseDown, CMD_CLOSE, true);
+  close.parts[1] = kCloseAcross;
   close.partCount = 2;
-  set(m.buttons[kButtonMinimise], {4, 33, 20, 47}, 0, true);
-  set(m.buttons[kButtonAlwaysOnTop], {4, 51, 20, 66}, CMD_ALWAYS_ON_TOP, true);
-  set(m.buttons[kButtonOpen], {28, 84, 46, 105}, CMD_OPEN_FILE, false);
-  set(m.buttons[kButtonPlay], {48, 84, 66, 105}, CMD_PLAY, false);
-  set(m.buttons[kButtonPause], {72, 84, 90, 105}, CMD_PAUSE, false);
-  set(m.buttons[kButtonStop], {95, 84, 113, 105}, CMD_STOP, false);
-  set(m.buttons[kButtonPrevious], {118, 84, 136, 105}, CMD_PREVIOUS, false);
-  set(m.buttons[kButtonNext], {138, 84, 156, 105}, CMD_NEXT, false);
-  set(m.buttons[kButtonRepeat], {158, 84, 187, 96}, CMD_REPEAT, false);
-  set(m.buttons[kButtonShuffle], {158, 96, 187, 105}, CMD_SHUFFLE, false);
+  set(m.buttons[kButtonMinimise], kMinimiseBox, 0, true);
+  set(m.buttons[kButtonAlwaysOnTop], kAlwaysOnTopBox, CMD_ALWAYS_ON_TOP, true);
+  set(m.buttons[kButtonOpen], kOpenBox, CMD_OPEN_FILE, false);
+  set(m.buttons[kButtonPlay], kPlayBox, CMD_PLAY, false);
+  set(m.buttons[kButtonPause], kPauseBox, CMD_PAUSE, false);
+  set(m.buttons[kButtonStop], kStopBox, CMD_STOP, false);
+  set(m.buttons[kButtonPrevious], kPreviousBox, CMD_PREVIOUS, false);
+  set(m.buttons[kButtonNext], kNextBox, CMD_NEXT, false);
+  set(m.buttons[kButtonRepeat], kRepeatBox, CMD_REPEAT, false);
+  set(m.buttons[kButtonShuffle], kShuffleBox, CMD_SHUFFLE, false);
 }
 
 MouseEffects mousePress(MouseState& m, int32_t x, int32_t y, bool easyMove) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "ui/skin_layout.h"
 #include "ui/skin_region.h"
 
 namespace kuv {
@@ -36,9 +37,7 @@ struct SkinButton {
   SkinRect bounds() const;
 };
 
-// Areas that are no buttons.
-constexpr SkinRect kTitleStrip{105, 5, 256, 20};
-constexpr SkinRect kDialBox{187, 30, 241, 84};
+// Inside the ellipse inscribed in kDialBox.
 bool insideDial(int32_t x, int32_t y);
 
 struct MouseState {
