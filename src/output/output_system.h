@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "output/kuv_output_plugin.h"
+#include "kuv/kuv_output_plugin.h"
 
 namespace kuv {
 

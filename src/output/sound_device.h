@@ -14,7 +14,7 @@ namespace kuv {
 constexpr int32_t kSoundBufferCount = 10;
 constexpr int32_t kSoundBufferBytes = 32768;
 
-// The fifteen OutputSystem operations (see kuv_output_plugin.h).
+// The fifteen OutputSystem operations (see kuv/kuv_output_plugin.h).
 int32_t soundDeviceInit();
 int32_t soundDeviceShutdown();
 int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit);

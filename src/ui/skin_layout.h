@@ -20,8 +20,8 @@ constexpr SkinRect kLedPanel{28, 28, 28 + 146, 28 + 52};
 // inscribed in kDialBox; the lit arc is drawn out to kDialLitRadius.
 constexpr int32_t kDialCentreX = 214, kDialCentreY = 57;
 constexpr int32_t kDialHoleRadius = 16, kDialRingWidth = 11, kDialLitRadius = 27;
-constexpr SkinRect kDialBox{kDialCentreX - kDialLitRadius, kDialCentreY - kDialLitRadius,
-                            kDialCentreX + kDialLitRadius, kDialCentreY + kDialLitRadius};
+constexpr SkinRect kDialBox{kDialCentreX - kDialLitRadius, kDialCentreY - kDialLitRadius, kDialCentreX + kDialLitRadius,
+                            kDialCentreY + kDialLitRadius};
 
 // Areas that are no buttons: the strip that drags the window.
 constexpr SkinRect kTitleStrip{105, 5, 256, 20};

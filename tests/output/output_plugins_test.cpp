@@ -108,7 +108,7 @@ bool compileLibrary(const std::string& folder, const std::string& name, const st
   const std::string c = folder + "/" + name + ".c";
   out = folder + "/" + name + ".so";
   if (!kuv::test::writeFile(c, source)) return false;
-  const std::string command = "cc -std=c11 -shared -fPIC -I'" + std::string(KUV_SOURCE_DIR) + "/src/output' -o '" +
+  const std::string command = "cc -std=c11 -shared -fPIC -I'" + std::string(KUV_SOURCE_DIR) + "/include/kuv' -o '" +
                               out + "' '" + c + "' >/dev/null 2>&1";
   return std::system(command.c_str()) == 0;
 }
