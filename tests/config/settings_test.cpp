@@ -43,9 +43,9 @@ const std::vector<std::string> kExpectedKeyOrder = {
 class SettingsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kuv-settings-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = std::string(pattern) + "/";
+    dir_ = kuv::test::makeTempFolder();
+    ASSERT_FALSE(dir_.empty());
+    dir_ += "/";
     exe_ = dir_ + "bin/";
     std::filesystem::create_directories(exe_);
     path_ = dir_ + "kuv.ini";

@@ -21,6 +21,7 @@
 #include "platform/file.h"
 #include "platform/message_box.h"
 #include "support/http_test_server.h"
+#include "support/test_support.h"
 
 namespace kuv {
 namespace {
@@ -132,9 +133,8 @@ class UrlReaderTest : public ::testing::Test {
   }
 
   void useSaveFolder() {
-    char pattern[] = "/tmp/kuv_url_test_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    tempDir_ = pattern;
+    tempDir_ = test::makeTempFolder();
+    ASSERT_FALSE(tempDir_.empty());
     settings.DownloadOption = 1;
     std::snprintf(settings.InternetDLDir, sizeof settings.InternetDLDir, "%s", tempDir_.c_str());
   }

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
+
 using kuv::platform::getProfileInt;
 using kuv::platform::getProfileString;
 using kuv::platform::kProfileStringMax;
@@ -24,9 +26,8 @@ namespace {
 class IniFileTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/kuv-ini-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    dir_ = pattern;
+    dir_ = kuv::test::makeTempFolder();
+    ASSERT_FALSE(dir_.empty());
     path_ = dir_ + "/test.ini";
   }
   void TearDown() override {
