@@ -23,8 +23,9 @@ for name in "${targets[@]}"; do
   found="$out/found/$name"
   mkdir -p "$found"
   echo "fuzz_$name: ${seconds} s" >&2
-  # One input may take at most 10 s; 2 GB of memory.
-  if ! "$out/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=65536 \
+  # One input may take at most 60 s (a loaded CI machine is slow; a hang
+  # still shows); 2 GB of memory.
+  if ! "$out/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=60 -rss_limit_mb=2048 -max_len=65536 \
       -print_final_stats=1 -artifact_prefix="$out/artifacts/$name-" "$found" "$root/fuzz/corpus/$name" \
       2>"$out/fuzz_$name.log"; then
     echo "fuzz_$name FAILED; its log: $out/fuzz_$name.log" >&2
