@@ -151,6 +151,16 @@ void showError(const char* format, const std::string& name) {
                        platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
 }
 
+// An entry for a file or URL, counted against the add's limit.
+void addFileEntry(const std::string& name) {
+  if (nesting.full) return;
+  if (nesting.entriesAdded >= kMaxEntriesPerAdd) {
+    nesting.full = true;
+    return;
+  }
+  if (addEntry(name)) ++nesting.entriesAdded;
+}
+
 // A playlist naming a hundred moved files gets one box, not a hundred.
 void noteMissingEntry(const std::string& path) {
   const std::string& holder = nesting.playlistNames.back();
@@ -222,11 +232,18 @@ uint32_t fileKeyIndex(const std::string& key) {
 void addPlaylistValue(const std::string& folder, const std::string& value) {
   int32_t mode = kAddNormal;
   const std::string path = resolvePlaylistValue(folder, value, mode);
-  struct stat info;
-  // Told with the playlist that names it, once the whole add is done.
-  if (mode == kAddNormal && !isUrlName(path) && stat(path.c_str(), &info) != 0) {
-    noteMissingEntry(path);
-    return;
+  if (mode == kAddNormal && !isUrlName(path)) {
+    struct stat info;
+    // Told with the playlist that names it, once the whole add is done.
+    if (stat(path.c_str(), &info) != 0) {
+      noteMissingEntry(path);
+      return;
+    }
+    // Known to be a file now: no second look at it.
+    if (!S_ISDIR(info.st_mode) && !isPlsName(path) && !isM3uName(path)) {
+      addFileEntry(path);
+      return;
+    }
   }
   addByName(mode, path);
 }
@@ -305,11 +322,7 @@ int32_t addByName(int32_t mode, const std::string& name) {
   // A URL is an entry whichever way it came in (a command line gives it as
   // a plain name).
   if (mode == kAddAsEntry || isUrlName(name) || (stat(name.c_str(), &info) == 0 && !S_ISDIR(info.st_mode))) {
-    if (nesting.entriesAdded >= kMaxEntriesPerAdd) {
-      nesting.full = true;
-      return 1;
-    }
-    if (addEntry(name)) ++nesting.entriesAdded;
+    addFileEntry(name);
     return 1;
   }
   if (!addFolder(name)) showError(kAddDirectoryErrorText, name);
