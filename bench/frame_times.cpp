@@ -9,15 +9,15 @@
 #include <memory>
 #include <vector>
 
-#include "engine/bit_reader.h"
-#include "engine/decoder_state.h"
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
+#include "decoder/bit_reader.h"
+#include "decoder/decoder_state.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
+#include "decoder/layer12.h"
+#include "decoder/synthesis.h"
 #include "engine/frame_reader.h"
-#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
-#include "engine/layer12.h"
-#include "engine/synthesis.h"
 #include "layer3/layer3.h"
 
 namespace {
@@ -30,9 +30,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   using namespace kuv;
-  buildSynthesisWindow(32768.0);
-  buildLayerTables();
-  initLayer3Tables(0);
+  prepareDecoderTables();
   auto stream = std::make_unique<InputStream>();
   auto decoder = std::make_unique<DecoderState>();
   PcmStagingBuffer& pcm = decoder->pcm;

@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
-generated='^(src/layer3/huffman_tables\.cpp|src/engine/layer2_tables\.cpp|src/ui/led_font\.cpp)$'
+generated='^(src/layer3/huffman_tables\.cpp|src/decoder/layer2_tables\.cpp|src/ui/led_font\.cpp)$'
 mapfile -t files < <(git ls-files '*.cpp' '*.h' '*.c' | grep -Ev "$generated")
 if [ "${1:-}" = "--fix" ]; then
   clang-format -i "${files[@]}"

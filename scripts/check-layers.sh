@@ -8,13 +8,14 @@ declare -A allowed=(
   [platform]=""
   [config]="platform"
   [output]="platform config kuv"
-  [engine]="platform config output kuv layer3"
-  [layer3]="platform config engine"
-  [playlist]="platform config engine"
-  [session]="platform config output engine layer3 playlist"
-  [ui]="platform config output engine layer3 playlist session"
-  [app]="platform config engine playlist session ui"
-  [cli]="platform config output engine layer3 playlist session"
+  [decoder]="platform config layer3"
+  [layer3]="platform config decoder"
+  [engine]="platform config output decoder layer3 kuv"
+  [playlist]="platform config decoder engine"
+  [session]="platform config output decoder engine layer3 playlist"
+  [ui]="platform config output decoder engine layer3 playlist session"
+  [app]="platform config decoder engine playlist session ui"
+  [cli]="platform config output decoder engine layer3 playlist session"
 )
 status=0
 for layer in "${!allowed[@]}"; do

@@ -139,10 +139,9 @@ void reportInput(const std::string& name, const char* reason) {
   std::fprintf(stderr, "kuv-decode: %s: %s\n", terminalText(name).c_str(), reason);
 }
 
-}  // namespace
-
-int runConsolePlayer(const ConsoleOptions& options) {
-  if (options.inputs.empty()) return kExitUsage;
+// The settings this run plays with: kuv.ini's, with the options over them
+// (never saved).
+void applyOptions(const ConsoleOptions& options) {
   loadSettings();
   settings.AudioOutputSystem = !options.waveFile.empty() ? kWaveFileOutput
                                : options.plugin          ? kPluginOutput
@@ -163,133 +162,190 @@ int runConsolePlayer(const ConsoleOptions& options) {
                                                   : static_cast<int>(platform::IDOK);
     });
   }
+}
 
-  // The watcher is declared after the queue, so it ends before it.
-  auto notes = std::make_unique<NotificationQueue>();
-  notes->queue.open();
-  SignalWatcher watcher(notes->queue);
-
-  bool inputFailed = false;
-  // The names become the playlist; the first named plays first, and with
-  // ShufflePlay the rest follow in shuffled order. A name that adds nothing
-  // has failed (the playlist has said why).
+// The names become the playlist; the first named plays first, and with
+// ShufflePlay the rest follow in shuffled order. A name that adds nothing
+// has failed (the playlist has said why). False when any failed.
+bool fillPlaylist(const std::vector<std::string>& inputs) {
+  bool allAdded = true;
   clearPlaylist();
-  for (const std::string& input : options.inputs) {
+  for (const std::string& input : inputs) {
     const int32_t before = entryCount();
     addByName(kAddNormal, input);
     if (entryCount() > before) continue;
     struct stat info;
     reportInput(input, stat(input.c_str(), &info) != 0 ? "cannot open" : "nothing to play");
-    inputFailed = true;
+    allAdded = false;
   }
   selectEntry(0);
   if (settings.ShufflePlay == 1) shuffleEntries();
+  return allAdded;
+}
 
-  PlaybackSession session{realEngine(), kConsoleAdvance};
+// Starts the engine and the first entry; on failure says why and closes the
+// session.
+bool startPlaying(PlaybackSession& session, NotificationQueue& notes) {
   openVisQueue(session);
-  if (!openEngine(session, queueSink(*notes))) {
+  if (!openEngine(session, queueSink(notes))) {
     std::fprintf(stderr, "kuv-decode: cannot start the decoder\n");
     closeSession(session, SessionEnd::kNothingPlayed);
-    return kExitInputFailed;
+    return false;
   }
   if (!playCurrent(session)) {
     std::fprintf(stderr, entryCount() == 0 ? "kuv-decode: nothing to play\n"
                                            : "kuv-decode: the decoder does not take commands\n");
     closeSession(session, SessionEnd::kNothingPlayed);
-    return kExitInputFailed;
+    return false;
+  }
+  return true;
+}
+
+// Follows the engine's reports until playback is over or interrupted: the
+// progress line, one line per failed input, and how the run ends.
+class ConsoleRun {
+ public:
+  ConsoleRun(PlaybackSession& session, bool showProgress) : session_(session), showProgress_(showProgress) {
+    progress_.title = titleOf(session.state.path);
   }
 
-  const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
-  bool interrupted = false;
-  bool outputFailed = false;
-  Progress progress;
-  progress.title = titleOf(session.state.path);
+  // False when playback is over.
+  bool handle(const platform::ThreadMessage& message) {
+    // A late report about a track already left changes nothing.
+    const bool current = !isEngineNotification(message.message) || isAwaited(session_.state, message.wParam);
+    switch (current ? message.message : 0) {
+      case ENGINE_TRACK_STARTED:
+        trackStartedShown(static_cast<uint32_t>(message.lParam));
+        return true;
+      case ENGINE_PROGRESS:
+        progressShown(static_cast<uint32_t>(message.lParam));
+        return true;
+      case ENGINE_TRACK_ENDED:
+        trackEndedShown(message.lParam);
+        return movedOn(trackEnded(session_, message.lParam));
+      case ENGINE_OPEN_FAILED:
+        openFailedShown(message.lParam);
+        return movedOn(openFailed(session_, message.lParam));
+      case kInterrupted:
+        interrupted_ = true;
+        return false;
+      default:
+        return true;
+    }
+  }
+
+  void end() { endProgressLine(progress_); }
+  bool interrupted() const { return interrupted_; }
+  void inputFailed() { inputFailed_ = true; }
+
+  int exitStatus() const {
+    if (interrupted_) return kExitInterrupted;
+    if (outputFailed_) return kExitOutputFailed;
+    return inputFailed_ ? kExitInputFailed : kExitOk;
+  }
+
+ private:
+  void trackStartedShown(uint32_t totalFrames) {
+    trackStarted(session_);
+    progress_.totalFrames = totalFrames;
+    progress_.frame = 0;
+    if (showProgress_) {
+      progress_.shown = true;
+      drawProgress(progress_, settings.DownSample);
+    }
+  }
+
+  void progressShown(uint32_t frame) {
+    progress_.frame = frame;
+    if (showProgress_ && progress_.shown && std::chrono::steady_clock::now() - lastDraw_ > kRedrawEvery) {
+      lastDraw_ = std::chrono::steady_clock::now();
+      drawProgress(progress_, settings.DownSample);
+    }
+  }
+
+  void trackEndedShown(intptr_t how) {
+    const std::string& path = session_.state.path;
+    if (how == kTrackOutputFailed) {
+      // The engine has said why and closed the output.
+      endProgressLine(progress_);
+      std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", terminalText(path).c_str());
+      outputFailed_ = true;
+    } else if (how == kTrackNoAudio) {
+      endProgressLine(progress_);
+      reportInput(path, "no MPEG audio");
+      inputFailed_ = true;
+    } else if (progress_.shown) {
+      progress_.frame = progress_.totalFrames;
+      drawProgress(progress_, settings.DownSample);
+    }
+  }
+
+  void openFailedShown(intptr_t why) {
+    endProgressLine(progress_);
+    if (why == kOpenFailedOutput) {
+      // The output system has said why; no other input would fare better.
+      std::fprintf(stderr, "kuv-decode: the output could not be opened; stopped\n");
+      outputFailed_ = true;
+    } else {
+      reportInput(session_.state.path, "cannot open");
+      inputFailed_ = true;
+    }
+  }
+
   // After the session has moved on: false when playback is over.
-  auto movedOn = [&](SessionMove move) -> bool {
-    endProgressLine(progress);
+  bool movedOn(SessionMove move) {
+    endProgressLine(progress_);
     if (move == SessionMove::kPlaying) {
-      progress = Progress{};
-      progress.title = titleOf(session.state.path);
+      progress_ = Progress{};
+      progress_.title = titleOf(session_.state.path);
       return true;
     }
     if (move == SessionMove::kRefused) {
       std::fprintf(stderr, "kuv-decode: the decoder does not take commands\n");
-      inputFailed = true;
+      inputFailed_ = true;
     }
     return false;
-  };
+  }
 
-  auto lastDraw = std::chrono::steady_clock::now();
+  static constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
+  PlaybackSession& session_;
+  const bool showProgress_;
+  Progress progress_;
+  std::chrono::steady_clock::time_point lastDraw_ = std::chrono::steady_clock::now();
+  bool interrupted_ = false;
+  bool outputFailed_ = false;
+  bool inputFailed_ = false;
+};
+
+}  // namespace
+
+int runConsolePlayer(const ConsoleOptions& options) {
+  if (options.inputs.empty()) return kExitUsage;
+  applyOptions(options);
+  // The watcher is declared after the queue, so it ends before it.
+  auto notes = std::make_unique<NotificationQueue>();
+  notes->queue.open();
+  SignalWatcher watcher(notes->queue);
+
+  const bool allAdded = fillPlaylist(options.inputs);
+  PlaybackSession session{realEngine(), kConsoleAdvance};
+  if (!startPlaying(session, *notes)) return kExitInputFailed;
+
+  ConsoleRun run(session, !options.quiet && isatty(STDERR_FILENO));
+  if (!allAdded) run.inputFailed();
   platform::ThreadMessage message;
   bool running = true;
   while (running && notes->queue.get(&message)) {
-    // A late report about a track already left changes nothing.
-    const bool current = !isEngineNotification(message.message) || isAwaited(session.state, message.wParam);
-    const std::string& path = session.state.path;
-    switch (current ? message.message : 0) {
-      case ENGINE_TRACK_STARTED:
-        trackStarted(session);
-        progress.totalFrames = static_cast<uint32_t>(message.lParam);
-        progress.frame = 0;
-        if (showProgress) {
-          progress.shown = true;
-          drawProgress(progress, settings.DownSample);
-        }
-        break;
-      case ENGINE_PROGRESS:
-        progress.frame = static_cast<uint32_t>(message.lParam);
-        if (showProgress && progress.shown &&
-            std::chrono::steady_clock::now() - lastDraw > std::chrono::milliseconds(200)) {
-          lastDraw = std::chrono::steady_clock::now();
-          drawProgress(progress, settings.DownSample);
-        }
-        break;
-      case ENGINE_TRACK_ENDED:
-        if (message.lParam == kTrackOutputFailed) {
-          // The engine has said why and closed the output.
-          endProgressLine(progress);
-          std::fprintf(stderr, "kuv-decode: %s: the output failed; stopped\n", terminalText(path).c_str());
-          outputFailed = true;
-        } else if (message.lParam == kTrackNoAudio) {
-          endProgressLine(progress);
-          reportInput(path, "no MPEG audio");
-          inputFailed = true;
-        } else if (progress.shown) {
-          progress.frame = progress.totalFrames;
-          drawProgress(progress, settings.DownSample);
-        }
-        running = movedOn(trackEnded(session, message.lParam));
-        break;
-      case ENGINE_OPEN_FAILED:
-        endProgressLine(progress);
-        if (message.lParam == kOpenFailedOutput) {
-          // The output system has said why; no other input would fare better.
-          std::fprintf(stderr, "kuv-decode: the output could not be opened; stopped\n");
-          outputFailed = true;
-        } else {
-          reportInput(path, "cannot open");
-          inputFailed = true;
-        }
-        running = movedOn(openFailed(session, message.lParam));
-        break;
-      case kInterrupted:
-        interrupted = true;
-        running = false;
-        break;
-      default:
-        break;
-    }
+    running = run.handle(message);
     messageHandled(*notes, message);
   }
-  endProgressLine(progress);
+  run.end();
 
   // Once playback has ended the output plays out what it holds; Ctrl-C
   // stops it at once.
-  closeSession(session, interrupted ? SessionEnd::kStopNow : SessionEnd::kPlayOut);
+  closeSession(session, run.interrupted() ? SessionEnd::kStopNow : SessionEnd::kPlayOut);
   watcher.finish();
-  if (interrupted) return kExitInterrupted;
-  if (outputFailed) return kExitOutputFailed;
-  return inputFailed ? kExitInputFailed : kExitOk;
+  return run.exitStatus();
 }
 
 int listPlaylist(const std::vector<std::string>& names) {

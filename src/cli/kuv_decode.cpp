@@ -7,14 +7,15 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "cli/console_player.h"
 #include "cli/terminal_text.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "engine/decoder_thread.h"
-#include "engine/frame_header.h"
-#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/url_reader.h"
 #include "output/sound_device.h"
@@ -145,9 +146,9 @@ int badUsage() {
   return kuv::kExitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+// Messages go to the terminal, made safe to print; a full disk is an error
+// to report, not a signal.
+void setUpConsole() {
   kuv::ignoreSigpipe();
   // Messages name files and playlist values, which may hold anything.
   kuv::platform::setMessageBoxBackend([](const std::string& text, const std::string& title, unsigned style) {
@@ -156,18 +157,29 @@ int main(int argc, char** argv) {
   // Past a file-size limit a write fails with EFBIG and is reported, rather
   // than the signal killing the process with a half-written wave file.
   signal(SIGXFSZ, SIG_IGN);
-  if (argc >= 2 && std::strcmp(argv[1], "--list-devices") == 0) return listDevices();
-  if (argc >= 2 && std::strcmp(argv[1], "--list") == 0) {
+}
+
+// --list-devices, --list and --info: the exit status when the first
+// argument names one of them.
+std::optional<int> runListing(int argc, char** argv) {
+  if (argc < 2) return std::nullopt;
+  if (std::strcmp(argv[1], "--list-devices") == 0) return listDevices();
+  if (std::strcmp(argv[1], "--list") == 0) {
     if (argc < 3) return badUsage();
     return kuv::listPlaylist(std::vector<std::string>(argv + 2, argv + argc));
   }
-  if (argc >= 2 && std::strcmp(argv[1], "--info") == 0) {
+  if (std::strcmp(argv[1], "--info") == 0) {
     if (argc < 3) return badUsage();
     int status = 0;
     for (int i = 2; i < argc; ++i) status |= describe(argv[i]);
     return status;
   }
-  kuv::ConsoleOptions options;
+  return std::nullopt;
+}
+
+// Reads the playing options and inputs; an exit status when the command
+// line asks for help or the version, or is wrong.
+std::optional<int> parseOptions(int argc, char** argv, kuv::ConsoleOptions& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -219,5 +231,15 @@ int main(int argc, char** argv) {
     }
   }
   if (options.inputs.empty()) return badUsage();
+  return std::nullopt;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setUpConsole();
+  if (const std::optional<int> status = runListing(argc, argv)) return *status;
+  kuv::ConsoleOptions options;
+  if (const std::optional<int> status = parseOptions(argc, argv, options)) return *status;
   return kuv::runConsolePlayer(options);
 }

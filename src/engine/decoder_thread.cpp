@@ -11,13 +11,13 @@
 #include <thread>
 
 #include "config/settings.h"
-#include "engine/bit_reader.h"
-#include "engine/decoder_state.h"
-#include "engine/frame_header.h"
+#include "decoder/bit_reader.h"
+#include "decoder/decoder_state.h"
+#include "decoder/frame_header.h"
+#include "decoder/layer12.h"
+#include "decoder/synthesis.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
-#include "engine/layer12.h"
-#include "engine/synthesis.h"
 #include "engine/vis_queue.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
@@ -177,168 +177,234 @@ void tellNoAudio(const std::string& name, bool emptyFile) {
 // How a track's frame loop ended.
 enum class TrackEnd { kStream, kStopped, kQuit, kOutputOpenFailed, kWriteFailed };
 
-// Plays the named input. Returns false when the thread must end.
-bool runTrack(Player& p) {
-  FrameContext& ctx = p.ctx;
-  // The settings this track plays with, read once at its start.
-  const int32_t downSampleSetting = sharedSetting(settings.DownSample);
-  const int32_t downSample = downSampleSetting >= 0 && downSampleSetting <= 2 ? downSampleSetting : 0;
-  const int32_t channels = sharedSetting(settings.Channels);
-  const int32_t system = sharedSetting(settings.AudioOutputSystem);
-  const int32_t eightBitSetting = sharedSetting(settings.AudioOutput8Bit);
-  p.stopRequested = false;
-  p.frameCounter = 0;
+// One track's settings, read once at its start, and how its loop goes.
+struct Track {
+  int32_t downSample = 0;
+  int32_t channels = 0;
+  int32_t system = 0;
+  int32_t eightBitSetting = 0;
+  int32_t eightBit = 0;
+  int32_t outChannels = 2;
+  int32_t bufferCount = 0;  // the output's buffers, for pacing the decoder
+  bool justStarted = true;
+  bool decodedAny = false;
+  TrackEnd end = TrackEnd::kStream;
+};
 
-  if (system != p.system) {
-    p.system = system;
+// What the frame loop does after a step.
+enum class Step { kGoOn, kNextFrame, kLeave };
+
+Track readTrackSettings() {
+  Track t;
+  const int32_t downSample = sharedSetting(settings.DownSample);
+  t.downSample = downSample >= 0 && downSample <= 2 ? downSample : 0;
+  t.channels = sharedSetting(settings.Channels);
+  t.system = sharedSetting(settings.AudioOutputSystem);
+  t.eightBitSetting = sharedSetting(settings.AudioOutput8Bit);
+  t.eightBit = t.eightBitSetting != 0 ? 1 : 0;
+  t.outChannels = t.channels >= 0 ? 1 : 2;
+  return t;
+}
+
+// Switches to the output system chosen now and readies it. False when it
+// cannot be initialised.
+bool prepareOutput(Player& p, const Track& t) {
+  if (t.system != p.system) {
+    p.system = t.system;
     if (outputSystem.close) outputSystem.close(1);
     selectOutputSystem(p.system);
     p.openRate = 0;
     p.openChannels = 0;
   }
-  if (!outputSystem.init()) return true;
+  if (!outputSystem.init()) return false;
   followVolume(p);
-  const int32_t monoOut = channels >= 0 ? 1 : 0;
-  const int32_t outChannels = monoOut ? 1 : 2;
-  const int32_t eightBit = eightBitSetting != 0 ? 1 : 0;
-  if (eightBitSetting != p.eightBit) {
+  if (t.eightBitSetting != p.eightBit) {
     closeOutputDevice(p, 1);
-    p.eightBit = eightBitSetting;
+    p.eightBit = t.eightBitSetting;
   }
-  routeOutput(ctx, channels, downSample, eightBit);
-  ctx.state = &p.decoder;
-  if (eightBit) buildEightBitTable();
-  buildSynthesisWindow(32768.0);
-  buildLayerTables();
-  clearVisQueue();
-  initLayer3Tables(downSample);
-  setVisByteCounter(0);
-  const int32_t bufferCount = outputSystem.getBufferCount();
+  return true;
+}
 
+// Routing and tables for the track's output format; the visualisation
+// clock starts again at zero.
+void prepareDecoder(Player& p, Track& t) {
+  FrameContext& ctx = p.ctx;
+  routeOutput(ctx, t.channels, t.downSample, t.eightBit);
+  ctx.state = &p.decoder;
+  prepareDecoderTables();
+  clearVisQueue();
+  setVisByteCounter(0);
+  t.bufferCount = outputSystem.getBufferCount();
+}
+
+// False when the input cannot be opened (reported unless given up for a stop).
+bool openTrackInput(Player& p) {
   InputStream& s = *engine.stream;
   s.url.abandon = &engine.abandon;
   if (!openStream(s, p.name)) {
     // An open given up for a stop or quit is no failure to report: the
     // receiver has already moved on.
     if (!engine.abandon.load()) postNotification(ENGINE_OPEN_FAILED, kOpenFailedInput);
-    return true;
+    return false;
   }
   outputSystem.setPosition(0);
   sendNotification(ENGINE_PROGRESS, 0);
   resetFrameState(s);
-  bool justStarted = true;
-  bool decodedAny = false;
-  TrackEnd end = TrackEnd::kStream;
+  return true;
+}
 
-  while (readFrameTellingUser(s, ctx)) {
-    platform::ThreadMessage message;
-    if (engine.queue.peek(&message)) {
-      if (message.message == platform::WM_QUIT) {
-        end = TrackEnd::kQuit;
-        break;
-      }
-      if (message.message == ENGINE_STOP) {
-        stopTaken();
-        p.stopRequested = true;
-        end = TrackEnd::kStopped;
-        outputSystem.flush();
-        break;
-      }
-      if (message.message == ENGINE_SEEK) {
-        seek(p, message);
-        continue;  // the seek has read ahead; go on with the next frame
-      }
-      discard(message);
-    }
-    if (ctx.crcPresent) getBits(*ctx.bits, 16);
-
-    if (justStarted || ctx.headerChanged) {
-      const int32_t rate = kSampleRates[ctx.sampleRateIndex] >> downSample;
-      // Published before the track-started notification: its receiver
-      // takes its copy of the playback info while handling it.
-      engine.layer.store(ctx.layer);
-      engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
-      engine.playing.store(1);
-      engine.sampleRate.store(rate);
-      engine.stereo.store(outChannels != 1 ? 1 : 0);
-      engine.channels.store(ctx.channels);
-      if (justStarted) {
-        ctx.outRate = rate;
-        ctx.outChannels = outChannels;
-        ctx.outBits = eightBit ? 8 : 16;
-        sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(s, ctx)));
-      }
-      p.decoder.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, downSample);
-      // A new rate or channel count needs the device opened anew (mono into
-      // a stereo device would play at double speed).
-      if (rate != p.openRate || outChannels != p.openChannels) {
-        // PCM staged in the old format goes to the old output first, and the
-        // old track is played out before the device closes, unless stopped.
-        drainStaging(p);
-        closeOutputDevice(p, engine.abandon.load() ? 1 : 0);
-        if (!outputSystem.open(rate, outChannels, eightBit)) {
-          p.stopRequested = true;
-          end = TrackEnd::kOutputOpenFailed;
-          break;
-        }
-        p.openRate = rate;
-        p.openChannels = outChannels;
-        p.volume = sharedSetting(settings.EqVolume);
-        outputSystem.setVolume(p.volume);
-        ctx.outRate = rate;
-        ctx.outChannels = outChannels;
-        ctx.outBits = eightBit ? 8 : 16;
-      }
-      justStarted = false;
-    }
-
-    const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
-    if (result == kFrameWriteFailed) {
-      // A stop during a blocked write is no failure of the output.
-      if (engine.abandon.load()) continue;
-      // One box, and the output is closed: writing on into a device that
-      // refused data would only fail again, track after track.
-      platform::messageBox("KUVec2 Error: Could not write audio data\nDevice is full?", "KUVec2 Error Message...",
-                           kEngineBoxStyle);
-      p.decoder.pcm.fill = 0;
-      closeOutputDevice(p, 1);
-      end = TrackEnd::kWriteFailed;
-      break;
-    }
-    if (result < 0) continue;
-    decodedAny = true;
-    followVolume(p);
-    const int32_t priority = sharedSetting(settings.DecoderPriority);
-    if (priority != p.priority) {
-      p.priority = priority;
-      setThreadPriority(p.priority);
-    }
-    ++p.frameCounter;
-    if (bufferCount > 0 && outputSystem.getFreeBufferCount() < bufferCount / 2) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    if (p.frameCounter % 2 == 0) postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(p.frameCounter));
+// Quit, stop and seek are taken between frames; other commands wait.
+Step takeCommand(Player& p, Track& t) {
+  platform::ThreadMessage message;
+  if (!engine.queue.peek(&message)) return Step::kGoOn;
+  if (message.message == platform::WM_QUIT) {
+    t.end = TrackEnd::kQuit;
+    return Step::kLeave;
   }
+  if (message.message == ENGINE_STOP) {
+    stopTaken();
+    p.stopRequested = true;
+    t.end = TrackEnd::kStopped;
+    outputSystem.flush();
+    return Step::kLeave;
+  }
+  if (message.message == ENGINE_SEEK) {
+    seek(p, message);
+    return Step::kNextFrame;  // the seek has read ahead; go on with the next frame
+  }
+  discard(message);
+  return Step::kGoOn;
+}
 
+// At the first frame and at every header change: publishes the playback
+// info, announces the track, and opens the output anew for a new format.
+// False when the output cannot be opened.
+bool followFormat(Player& p, Track& t) {
+  FrameContext& ctx = p.ctx;
+  const int32_t rate = kSampleRates[ctx.sampleRateIndex] >> t.downSample;
+  const int32_t outBits = t.eightBit ? 8 : 16;
+  // Published before the track-started notification: its receiver
+  // takes its copy of the playback info while handling it.
+  engine.layer.store(ctx.layer);
+  engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
+  engine.playing.store(1);
+  engine.sampleRate.store(rate);
+  engine.stereo.store(t.outChannels != 1 ? 1 : 0);
+  engine.channels.store(ctx.channels);
+  if (t.justStarted) {
+    ctx.outRate = rate;
+    ctx.outChannels = t.outChannels;
+    ctx.outBits = outBits;
+    sendNotification(ENGINE_TRACK_STARTED, static_cast<intptr_t>(totalFrames(*engine.stream, ctx)));
+  }
+  p.decoder.pcm.writeThreshold = writeThresholdFor(ctx.sampleRateIndex, t.downSample);
+  // A new rate or channel count needs the device opened anew (mono into
+  // a stereo device would play at double speed).
+  if (rate != p.openRate || t.outChannels != p.openChannels) {
+    // PCM staged in the old format goes to the old output first, and the
+    // old track is played out before the device closes, unless stopped.
+    drainStaging(p);
+    closeOutputDevice(p, engine.abandon.load() ? 1 : 0);
+    if (!outputSystem.open(rate, t.outChannels, t.eightBit)) {
+      p.stopRequested = true;
+      t.end = TrackEnd::kOutputOpenFailed;
+      return false;
+    }
+    p.openRate = rate;
+    p.openChannels = t.outChannels;
+    p.volume = sharedSetting(settings.EqVolume);
+    outputSystem.setVolume(p.volume);
+    ctx.outRate = rate;
+    ctx.outChannels = t.outChannels;
+    ctx.outBits = outBits;
+  }
+  t.justStarted = false;
+  return true;
+}
+
+// Decodes the frame just read; after a decoded frame follows the volume and
+// priority settings, paces against the output and reports progress.
+Step decodeCurrentFrame(Player& p, Track& t) {
+  FrameContext& ctx = p.ctx;
+  const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
+  if (result == kFrameWriteFailed) {
+    // A stop during a blocked write is no failure of the output.
+    if (engine.abandon.load()) return Step::kNextFrame;
+    // One box, and the output is closed: writing on into a device that
+    // refused data would only fail again, track after track.
+    platform::messageBox("KUVec2 Error: Could not write audio data\nDevice is full?", "KUVec2 Error Message...",
+                         kEngineBoxStyle);
+    p.decoder.pcm.fill = 0;
+    closeOutputDevice(p, 1);
+    t.end = TrackEnd::kWriteFailed;
+    return Step::kLeave;
+  }
+  if (result < 0) return Step::kNextFrame;
+  t.decodedAny = true;
+  followVolume(p);
+  const int32_t priority = sharedSetting(settings.DecoderPriority);
+  if (priority != p.priority) {
+    p.priority = priority;
+    setThreadPriority(p.priority);
+  }
+  ++p.frameCounter;
+  if (t.bufferCount > 0 && outputSystem.getFreeBufferCount() < t.bufferCount / 2) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (p.frameCounter % 2 == 0) postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(p.frameCounter));
+  return Step::kGoOn;
+}
+
+// Reads, routes and decodes frames until the stream ends or a command or
+// failure ends the track.
+void playFrames(Player& p, Track& t) {
+  InputStream& s = *engine.stream;
+  FrameContext& ctx = p.ctx;
+  while (readFrameTellingUser(s, ctx)) {
+    const Step command = takeCommand(p, t);
+    if (command == Step::kLeave) break;
+    if (command == Step::kNextFrame) continue;
+    if (ctx.crcPresent) getBits(*ctx.bits, 16);
+    if ((t.justStarted || ctx.headerChanged) && !followFormat(p, t)) break;
+    if (decodeCurrentFrame(p, t) == Step::kLeave) break;
+  }
+}
+
+// Closes the input and tells the receiver how the track ended. False when
+// the thread must end.
+bool finishTrack(Player& p, const Track& t) {
+  InputStream& s = *engine.stream;
   // Read before the close forgets what kind of input it was.
   const bool emptyFile = s.regular && s.size == 0;
   closeStream(s);
   engine.playing.store(0);
-  if (end == TrackEnd::kQuit) return false;
+  if (t.end == TrackEnd::kQuit) return false;
   // A stop asked for while the last frames were read is still a stop.
-  if (engine.abandon.load() || end == TrackEnd::kStopped) {
+  if (engine.abandon.load() || t.end == TrackEnd::kStopped) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
     outputSystem.flush();
     p.decoder.pcm.fill = 0;
-  } else if (end == TrackEnd::kOutputOpenFailed) {
+  } else if (t.end == TrackEnd::kOutputOpenFailed) {
     postNotification(ENGINE_OPEN_FAILED, kOpenFailedOutput);
-  } else if (end == TrackEnd::kWriteFailed) {
+  } else if (t.end == TrackEnd::kWriteFailed) {
     sendNotification(ENGINE_TRACK_ENDED, kTrackOutputFailed);
   } else {
-    if (!decodedAny && !s.userTold) tellNoAudio(p.name, emptyFile);
-    sendNotification(ENGINE_TRACK_ENDED, decodedAny ? kTrackEndedNormally : kTrackNoAudio);
+    if (!t.decodedAny && !s.userTold) tellNoAudio(p.name, emptyFile);
+    sendNotification(ENGINE_TRACK_ENDED, t.decodedAny ? kTrackEndedNormally : kTrackNoAudio);
   }
   return true;
+}
+
+// Plays the named input. Returns false when the thread must end.
+bool runTrack(Player& p) {
+  Track t = readTrackSettings();
+  p.stopRequested = false;
+  p.frameCounter = 0;
+  if (!prepareOutput(p, t)) return true;
+  prepareDecoder(p, t);
+  if (!openTrackInput(p)) return true;
+  playFrames(p, t);
+  return finishTrack(p, t);
 }
 
 void decoderThread() {
@@ -354,6 +420,7 @@ void decoderThread() {
   p.decoder.pcm.fill = 0;
   p.decoder.pcm.write = writeToOutput;
   p.decoder.pcm.abandon = &engine.abandon;
+  p.decoder.vis = {visCountBlock, visPositionMs, pushVisFrame};
 
   platform::ThreadMessage message;
   while (engine.queue.get(&message)) {

@@ -2,9 +2,9 @@
 
 #include <cstring>
 
-#include "engine/frame_header.h"
+#include "decoder/frame_header.h"
+#include "decoder/layer12.h"
 #include "engine/input_stream.h"
-#include "engine/layer12.h"
 #include "engine/stream_io.h"
 #include "layer3/layer3.h"
 

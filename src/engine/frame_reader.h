@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/frame_context.h"
+#include "decoder/frame_context.h"
 
 namespace kuv {
 

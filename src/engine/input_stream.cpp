@@ -3,8 +3,8 @@
 #include <cctype>
 #include <cstring>
 
-#include "engine/frame_header.h"
-#include "engine/frame_timing.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "engine/stream_io.h"
 #include "platform/file.h"
 

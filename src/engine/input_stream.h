@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/bit_reader.h"
-#include "engine/frame_context.h"
+#include "decoder/bit_reader.h"
+#include "decoder/frame_context.h"
+#include "decoder/vbr_tag.h"
 #include "engine/frame_reader.h"
 #include "engine/url_reader.h"
-#include "engine/vbr_tag.h"
 #include "platform/paths.h"
 
 namespace kuv {

@@ -4,18 +4,9 @@
 
 #include <cstdint>
 
-namespace kuv {
+#include "decoder/vis_frame.h"
 
-// 2312 bytes, copied whole.
-struct VisFrame {
-  uint32_t link;      // queue-internal; meaningless in a copy
-  uint32_t position;  // ms of output from the track start to this record
-  uint8_t spectrumLeft[576];
-  uint8_t spectrumRight[576];
-  int8_t waveformLeft[576];
-  int8_t waveformRight[576];
-};
-static_assert(sizeof(VisFrame) == 2312, "VisFrame is a fixed 2312-byte record");
+namespace kuv {
 
 constexpr int32_t kVisQueueLimit = 500;
 

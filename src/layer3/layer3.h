@@ -55,9 +55,8 @@ struct Layer3State {
   double overlap[2][32][18] = {};
 };
 
-// Computes every Layer III table for a track; the shift (DownSample) caps the
-// subbands decoded at 32 >> shift.
-void initLayer3Tables(int32_t downSampleShift);
+// Computes every Layer III table (prepareDecoderTables does it once for all).
+void initLayer3Tables();
 // 1 after a decoded frame, a negative value when the frame produced no PCM
 // (damaged data, or a bit reservoir that reaches before what was received),
 // -2 when the output refused the data.

@@ -4,11 +4,11 @@
 #include <cstring>
 
 #include "config/settings.h"
-#include "engine/bit_reader.h"
-#include "engine/decoder_state.h"
-#include "engine/frame_context.h"
-#include "engine/pcm_staging.h"
-#include "engine/vis_queue.h"
+#include "decoder/bit_reader.h"
+#include "decoder/decoder_state.h"
+#include "decoder/frame_context.h"
+#include "decoder/pcm_staging.h"
+#include "decoder/vis_frame.h"
 #include "layer3/band_tables.h"
 #include "layer3/layer3.h"
 #include "layer3/layer3_tables.h"
@@ -165,6 +165,9 @@ bool decodeChannel(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t
   } else {
     overrun = decodeGranuleLines(f.lines[ch], f.scale[ch], gi, ctx.sampleRateIndex, part2, br);
   }
+  // Down-sampled output hears only the lower 32 >> DownSample subbands.
+  const int32_t cap = 32 >> ctx.downSample;
+  if (gi.maxSubband > cap) gi.maxSubband = cap;
   // The next granule starts at this one's part2_3_length boundary.
   setBitPosition(br, start + static_cast<uint32_t>(gi.part23Length));
   return overrun == 0;
@@ -172,7 +175,7 @@ bool decodeChannel(FrameWork& f, BitReader& br, const FrameContext& ctx, int32_t
 
 void buildVisFrame(VisFrame& v, const FrameWork& f, const FrameContext& ctx, int32_t carried) {
   v.link = 0;
-  v.position = visPositionMs(ctx.outRate, ctx.outChannels, ctx.outBits);
+  v.position = ctx.state->vis.positionMs(ctx.outRate, ctx.outChannels, ctx.outBits);
   for (int c = 0; c < 2; ++c) {
     // One channel carried: the right row repeats the left one.
     const double(*slots)[32] = f.slots[c < carried ? c : 0];
@@ -283,10 +286,11 @@ int decodeLayer3Frame(FrameContext& ctx) {
         ctx.monoHandler(state.synthesis, f.slots[0][t], at);
       }
       pcm.fill += ctx.blockBytes;
-      if (visCountBlock(ctx.blockBytes, pcm.writeThreshold, pcm.fill)) {
+      const VisSink& sink = state.vis;
+      if (sink.countBlock && sink.countBlock(ctx.blockBytes, pcm.writeThreshold, pcm.fill)) {
         VisFrame vis;
         buildVisFrame(vis, f, ctx, outputs == 2 || mix ? 2 : 1);
-        pushVisFrame(vis);
+        sink.push(vis);
       }
       if (!pcmWriteIfDue(pcm)) return kFrameWriteFailed;
     }

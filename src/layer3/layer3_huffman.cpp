@@ -1,7 +1,7 @@
 // Huffman decoding and requantisation of one channel of one granule.
 #include <cstring>
 
-#include "engine/bit_reader.h"
+#include "decoder/bit_reader.h"
 #include "layer3/band_tables.h"
 #include "layer3/huffman_tables.h"
 #include "layer3/layer3.h"

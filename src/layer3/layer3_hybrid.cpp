@@ -62,7 +62,6 @@ void aliasReduction(double* lines, const GranuleInfo& gi) {
 
 void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18], const GranuleInfo& gi) {
   int32_t transformed = (gi.maxSubband + 1) & ~1;  // subbands go in pairs
-  if (transformed > layer3Tables.subbandCap) transformed = layer3Tables.subbandCap;
   if (transformed > 32) transformed = 32;
   double block[36];
   for (int32_t sb = 0; sb < 32; ++sb) {

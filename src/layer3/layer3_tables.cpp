@@ -134,21 +134,18 @@ void buildImdct() {
 
 }  // namespace
 
-void initLayer3Tables(int32_t downSampleShift) {
-  if (downSampleShift < 0 || downSampleShift > 2) downSampleShift = 0;
+void initLayer3Tables() {
   for (int k = 0; k < kGainTableSize; ++k) layer3Tables.gain[k] = std::pow(2.0, -(k - 46) / 4.0);
   for (int n = 0; n < kPowTableSize; ++n) layer3Tables.pow43[n] = std::pow(static_cast<double>(n), 4.0 / 3.0);
-  const int32_t cap = 32 >> downSampleShift;
-  layer3Tables.subbandCap = cap;
   for (int rate = 0; rate < 9; ++rate) {
     buildBandLists(rate);
     for (int b = 0; b < 23; ++b) {
       const int32_t n = (kLongBandBounds[rate][b] + 7) / 18 + 1;
-      layer3Tables.longLimit[rate][b] = n < cap ? n : cap;
+      layer3Tables.longLimit[rate][b] = n < 32 ? n : 32;
     }
     for (int b = 0; b < 14; ++b) {
       const int32_t n = (3 * kShortBandBounds[rate][b] - 1) / 18 + 1;
-      layer3Tables.shortLimit[rate][b] = n < 1 ? 1 : (n < cap ? n : cap);
+      layer3Tables.shortLimit[rate][b] = n < 1 ? 1 : (n < 32 ? n : 32);
     }
   }
   buildLsfSlenTables();

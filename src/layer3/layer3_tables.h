@@ -35,11 +35,10 @@ struct Layer3Tables {
   // Long bands and the first short band of a mixed granule, by rate index.
   int32_t mixedLongBands[9];
   int32_t mixedFirstShort[9];
-  // Subbands needed to hold the lines up to each band boundary, capped by
-  // the down-sampling limit.
+  // Subbands needed to hold the lines up to each band boundary (at most
+  // 32; a down-sampling stream caps them further per granule).
   int32_t longLimit[9][23];
   int32_t shortLimit[9][14];
-  int32_t subbandCap;
   // LSF scale factor lengths: slen1..4 in 3-bit fields, table row in bits
   // 12-14, preflag in bit 15.
   uint16_t lsfSlen[512];

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/bit_reader.h"
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
-#include "engine/frame_timing.h"
+#include "decoder/bit_reader.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
+#include "decoder/vbr_tag.h"
 #include "engine/input_stream.h"
-#include "engine/vbr_tag.h"
 #include "platform/file.h"
 #include "playlist/id3v2_tag.h"
 #include "playlist/playlist.h"

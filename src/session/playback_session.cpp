@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "config/settings.h"
-#include "engine/frame_timing.h"
+#include "decoder/frame_timing.h"
 #include "engine/vis_queue.h"
 #include "output/output_system.h"
 #include "playlist/playlist.h"

@@ -20,9 +20,12 @@
 #include <thread>
 
 #include "session/message_codes.h"
+#include "support/byte_patterns.h"
 
 namespace kuv {
 namespace {
+
+using test::littleEndianBytes;
 
 // Private names, so a test never talks to a real player.
 std::string uniqueName() {
@@ -52,18 +55,14 @@ struct Recorder {
   }
 };
 
-void putU32(std::string& bytes, uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) bytes += static_cast<char>((value >> shift) & 0xFF);
-}
-
 std::string encode(uint32_t magic, uint32_t kind, uint32_t code, int32_t value, uint32_t textBytes,
                    const std::string& text) {
   std::string bytes;
-  putU32(bytes, magic);
-  putU32(bytes, kind);
-  putU32(bytes, code);
-  putU32(bytes, static_cast<uint32_t>(value));
-  putU32(bytes, textBytes);
+  bytes += littleEndianBytes(magic);
+  bytes += littleEndianBytes(kind);
+  bytes += littleEndianBytes(code);
+  bytes += littleEndianBytes(static_cast<uint32_t>(value));
+  bytes += littleEndianBytes(textBytes);
   return bytes + text;
 }
 

@@ -1,4 +1,5 @@
 #include "e2e/desktop.h"
+#include "support/test_support.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -23,13 +24,6 @@ namespace kuv::e2e {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
 
 // A name for a scratch file that nobody else uses.
 std::string scratchFile() {
@@ -144,8 +138,8 @@ RunResult run(const std::vector<std::string>& argv, const Environment& env, std:
       child.stop();
     }
   }
-  result.out = slurp(outPath);
-  result.err = slurp(errPath);
+  result.out = test::readFile(outPath);
+  result.err = test::readFile(errPath);
   if (!outPath.empty()) unlink(outPath.c_str());
   if (!errPath.empty()) unlink(errPath.c_str());
   return result;
@@ -211,7 +205,7 @@ bool XServer::start(std::string* error) {
   close(fds[0]);
   pid_ = pid;
   if (text.find('\n') == std::string::npos) {
-    *error = "Xvfb did not report a display within 30 s; its log:\n" + slurp(logPath);
+    *error = "Xvfb did not report a display within 30 s; its log:\n" + test::readFile(logPath);
     unlink(logPath.c_str());
     stop();
     return false;
@@ -269,7 +263,7 @@ bool Screenshot::take(const Environment& env, const std::string& folder, std::st
     *error = "import -window root failed (status " + std::to_string(shot.status) + "): " + shot.err;
     return false;
   }
-  const std::string data = slurp(path);
+  const std::string data = test::readFile(path);
   size_t at = 2;
   int maxValue = 0;
   if (data.compare(0, 2, "P6") != 0 || !ppmToken(data, at, width_) || !ppmToken(data, at, height_) ||

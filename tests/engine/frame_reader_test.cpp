@@ -7,16 +7,19 @@
 #include <string>
 #include <vector>
 
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "engine/decoder_thread.h"
-#include "engine/frame_header.h"
 #include "engine/frame_reader.h"
-#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/stream_io.h"
+#include "support/byte_patterns.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
+
+using test::bigEndianBytes;
 
 using test::MessageRecorder;
 
@@ -232,8 +235,7 @@ TEST(FrameReader, RandomBytesAreNotMpegAudio) {
 
 // Frames built by hand: a header word and a body of the right length.
 std::string frameBytes(uint32_t header, int32_t bodyLength, uint8_t fill = 0x11) {
-  std::string bytes;
-  for (int shift = 24; shift >= 0; shift -= 8) bytes.push_back(static_cast<char>((header >> shift) & 0xFF));
+  std::string bytes = bigEndianBytes(header);
   bytes.append(static_cast<size_t>(bodyLength), static_cast<char>(fill));
   return bytes;
 }

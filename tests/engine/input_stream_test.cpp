@@ -9,9 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "engine/frame_header.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "engine/frame_reader.h"
-#include "engine/frame_timing.h"
 #include "engine/input_stream.h"
 #include "engine/stream_io.h"
 #include "support/test_support.h"

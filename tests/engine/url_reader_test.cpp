@@ -20,11 +20,14 @@
 #include "config/settings.h"
 #include "platform/file.h"
 #include "platform/message_box.h"
+#include "support/byte_patterns.h"
 #include "support/http_test_server.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
+
+using test::noiseBytes;
 
 using test::HttpRoute;
 using test::HttpTestServer;
@@ -35,13 +38,6 @@ struct Box {
   std::string text;
   unsigned style;
 };
-
-std::string randomBytes(size_t n, unsigned seed) {
-  std::mt19937 gen(seed);
-  std::string out(n, '\0');
-  for (char& c : out) c = static_cast<char>(gen() & 0xFF);
-  return out;
-}
 
 // Reads until end of stream; false when nothing arrives for stallMs.
 bool readToEnd(int fd, std::string* out, int stallMs = 10000) {
@@ -154,21 +150,21 @@ class UrlReaderTest : public ::testing::Test {
 // --- Streams that play -------------------------------------------------
 
 TEST_F(UrlReaderTest, GoodStreamArrivesExactly) {
-  const std::string body = randomBytes(300 * 1024, 1);
+  const std::string body = noiseBytes(300 * 1024, 1);
   serve("/song.mp3", body);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/song.mp3")), body));
   EXPECT_TRUE(boxes().empty());
 }
 
 TEST_F(UrlReaderTest, StreamWithoutLengthEndsWhenServerCloses) {
-  const std::string body = randomBytes(100 * 1024, 2);
+  const std::string body = noiseBytes(100 * 1024, 2);
   serve("/live", body, false);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/live")), body));
 }
 
 TEST_F(UrlReaderTest, SlowStreamArrivesExactly) {
   HttpRoute r;
-  r.body = randomBytes(64 * 1024, 3);
+  r.body = noiseBytes(64 * 1024, 3);
   r.sendLength = false;
   r.chunkBytes = 3000;  // not a multiple of the pipe pieces
   r.chunkDelayMs = 2;
@@ -177,7 +173,7 @@ TEST_F(UrlReaderTest, SlowStreamArrivesExactly) {
 }
 
 TEST_F(UrlReaderTest, RequestCarriesAgentAndAccept) {
-  serve("/a.mp3", randomBytes(1000, 4));
+  serve("/a.mp3", noiseBytes(1000, 4));
   playAll(server_.url("/a.mp3"));
   std::vector<std::string> requests = server_.requests();
   ASSERT_EQ(requests.size(), 1u);
@@ -188,7 +184,7 @@ TEST_F(UrlReaderTest, RequestCarriesAgentAndAccept) {
 }
 
 TEST_F(UrlReaderTest, SmallBodyEndsPrebufferAndArrivesWhole) {
-  const std::string body = randomBytes(1000, 5);
+  const std::string body = noiseBytes(1000, 5);
   serve("/short", body);
   int fd = openUrl(reader_, server_.url("/short"));
   ASSERT_GE(fd, 0);
@@ -209,7 +205,7 @@ TEST_F(UrlReaderTest, EmptyAndTinyBodies) {
 }
 
 TEST_F(UrlReaderTest, RedirectIsFollowed) {
-  const std::string body = randomBytes(20000, 6);
+  const std::string body = noiseBytes(20000, 6);
   serve("/new.mp3", body);
   HttpRoute r;
   r.kind = HttpRoute::Kind::Redirect;
@@ -220,8 +216,8 @@ TEST_F(UrlReaderTest, RedirectIsFollowed) {
 }
 
 TEST_F(UrlReaderTest, ReaderIsReusable) {
-  const std::string one = randomBytes(30000, 7);
-  const std::string two = randomBytes(50000, 8);
+  const std::string one = noiseBytes(30000, 7);
+  const std::string two = noiseBytes(50000, 8);
   serve("/1", one);
   serve("/2", two);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/1")), one));
@@ -243,7 +239,7 @@ TEST_F(UrlReaderTest, CloseWithoutOpenIsHarmless) {
 TEST_F(UrlReaderTest, IcyHeaderLinesNeverReachThePipe) {
   HttpRoute r;
   r.kind = HttpRoute::Kind::Icy;
-  r.body = randomBytes(100 * 1024, 9);
+  r.body = noiseBytes(100 * 1024, 9);
   server_.route("/;stream.mp3", r);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/;stream.mp3")), r.body));
   EXPECT_TRUE(boxes().empty());
@@ -252,7 +248,7 @@ TEST_F(UrlReaderTest, IcyHeaderLinesNeverReachThePipe) {
 TEST_F(UrlReaderTest, IcyHeaderArrivingSlowlyIsStillStripped) {
   HttpRoute r;
   r.kind = HttpRoute::Kind::Icy;
-  r.body = randomBytes(20000, 10);
+  r.body = noiseBytes(20000, 10);
   r.chunkBytes = 7;  // the blank line may straddle pieces; the first bytes come late
   r.chunkDelayMs = 0;
   server_.route("/icy", r);
@@ -354,7 +350,7 @@ TEST_F(UrlReaderTest, SilentServerTimesOut) {
 
 TEST_F(UrlReaderTest, ServerClosingMidStreamGivesBytesThenEnd) {
   HttpRoute r;
-  r.body = randomBytes(100 * 1024, 11);
+  r.body = noiseBytes(100 * 1024, 11);
   r.closeAfter = 50000;
   server_.route("/cut", r);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/cut")), r.body.substr(0, 50000)));
@@ -363,7 +359,7 @@ TEST_F(UrlReaderTest, ServerClosingMidStreamGivesBytesThenEnd) {
 
 TEST_F(UrlReaderTest, StalledServerStopsWithinLimit) {
   HttpRoute r;
-  r.body = randomBytes(100 * 1024, 12);
+  r.body = noiseBytes(100 * 1024, 12);
   r.stallAfter = 20000;
   server_.route("/stall", r);
   int fd = openUrl(reader_, server_.url("/stall"));
@@ -384,7 +380,7 @@ TEST_F(UrlReaderTest, StalledServerStopsWithinLimit) {
 // held forever; a reader that is merely slow (a full pipe) is no stall.
 TEST_F(UrlReaderTest, ADeadStreamEndsAfterTheStallLimit) {
   HttpRoute r;
-  r.body = randomBytes(200 * 1024, 14);
+  r.body = noiseBytes(200 * 1024, 14);
   r.stallAfter = 20000;
   server_.route("/dead", r);
   r.stallAfter = -1;
@@ -415,7 +411,7 @@ TEST_F(UrlReaderTest, AnOwnerGivingUpEndsThePrebufferWait) {
   // The server answers, sends a little and goes quiet before the pre-buffer
   // is full: only the owner's flag can end the wait.
   HttpRoute r;
-  r.body = randomBytes(50 * 1024, 13);
+  r.body = noiseBytes(50 * 1024, 13);
   r.stallAfter = 1000;
   server_.route("/quiet", r);
   std::atomic<int> giveUp{0};
@@ -440,7 +436,7 @@ class FullPipeTest : public UrlReaderTest, public ::testing::WithParamInterface<
 TEST_P(FullPipeTest, StopsWithinLimit) {
   const bool callerCloses = GetParam();
   HttpRoute r;
-  r.body = randomBytes(4 * 1024 * 1024, 13);
+  r.body = noiseBytes(4 * 1024 * 1024, 13);
   server_.route("/big", r);
   int fd = openUrl(reader_, server_.url("/big"));
   ASSERT_GE(fd, 0);
@@ -478,7 +474,7 @@ INSTANTIATE_TEST_SUITE_P(UrlReader, FullPipeTest, ::testing::Bool());
 
 TEST_F(UrlReaderTest, ReaderGoingAwayEndsTheDownload) {
   HttpRoute r;
-  r.body = randomBytes(4 * 1024 * 1024, 14);
+  r.body = noiseBytes(4 * 1024 * 1024, 14);
   server_.route("/big", r);
   int fd = openUrl(reader_, server_.url("/big"));
   ASSERT_GE(fd, 0);
@@ -496,7 +492,7 @@ TEST_F(UrlReaderTest, SaveCopyMatchesTheBody) {
   useSaveFolder();
   HttpRoute r;
   r.kind = HttpRoute::Kind::Icy;  // the copy is the audio, without ICY lines
-  r.body = randomBytes(200 * 1024, 15);
+  r.body = noiseBytes(200 * 1024, 15);
   server_.route("/music/song.mp3", r);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/music/song.mp3")), r.body));
   std::ifstream saved(tempDir_ + "/song.mp3", std::ios::binary);
@@ -508,7 +504,7 @@ TEST_F(UrlReaderTest, SaveCopyMatchesTheBody) {
 
 TEST_F(UrlReaderTest, UnsavableNameWarnsAndStillPlays) {
   useSaveFolder();
-  const std::string body = randomBytes(40000, 16);
+  const std::string body = noiseBytes(40000, 16);
   serve("/music/", body);
   EXPECT_TRUE(sameBytes(playAll(server_.url("/music/")), body));
   std::vector<Box> shown = boxes();
@@ -521,7 +517,7 @@ TEST_F(UrlReaderTest, UnsavableNameWarnsAndStillPlays) {
 TEST_F(UrlReaderTest, NoCopyWhenSavingIsOff) {
   useSaveFolder();
   settings.DownloadOption = 0;
-  serve("/music/song.mp3", randomBytes(10000, 17));
+  serve("/music/song.mp3", noiseBytes(10000, 17));
   playAll(server_.url("/music/song.mp3"));
   EXPECT_FALSE(std::filesystem::exists(tempDir_ + "/song.mp3"));
 }

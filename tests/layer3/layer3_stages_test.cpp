@@ -8,7 +8,7 @@
 #include <random>
 
 #include "config/settings.h"
-#include "engine/bit_reader.h"
+#include "decoder/bit_reader.h"
 #include "layer3/layer3.h"
 #include "layer3/layer3_tables.h"
 #include "support/decode_support.h"
@@ -26,7 +26,7 @@ GranuleInfo longGranule() {
 }
 
 TEST(Layer3Intensity, PositionsZeroSixAndSevenInMpeg1) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   ScaleFactors sf{};
   for (int i = 0; i < kScaleFactorSlots; ++i) sf.intensityLimit[i] = 7;
   sf.values[0] = 0;  // band 0: all to the right
@@ -49,7 +49,7 @@ TEST(Layer3Intensity, PositionsZeroSixAndSevenInMpeg1) {
 }
 
 TEST(Layer3Intensity, OnlyBandsAboveTheSecondChannelsDataAreSpread) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   ScaleFactors sf{};
   for (int i = 0; i < kScaleFactorSlots; ++i) sf.intensityLimit[i] = 7;
   GranuleInfo gi = longGranule();
@@ -64,7 +64,7 @@ TEST(Layer3Intensity, OnlyBandsAboveTheSecondChannelsDataAreSpread) {
 }
 
 TEST(Layer3Intensity, MappingModesThreeAndFourAgree) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   const Settings saved = settings;
   ScaleFactors sf{};
   for (int i = 0; i < kScaleFactorSlots; ++i) {
@@ -89,7 +89,7 @@ TEST(Layer3Intensity, MappingModesThreeAndFourAgree) {
 }
 
 TEST(Layer3Hybrid, SilenceAfterALoudGranuleRingsOutOnce) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   GranuleInfo gi = longGranule();
   gi.maxSubband = 32;
   double slots[18][32];
@@ -112,7 +112,7 @@ TEST(Layer3Hybrid, SilenceAfterALoudGranuleRingsOutOnce) {
 }
 
 TEST(Layer3Huffman, AnEmptyGranuleDecodesToZeros) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   auto store = std::make_unique<FrameStore>();
   clearFrameStore(*store);
   BitReader bits;
@@ -128,7 +128,7 @@ TEST(Layer3Huffman, AnEmptyGranuleDecodesToZeros) {
 }
 
 TEST(Layer3Huffman, DataRunningPastItsLengthIsReported) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   auto store = std::make_unique<FrameStore>();
   clearFrameStore(*store);
   std::mt19937 random(4);
@@ -145,7 +145,7 @@ TEST(Layer3Huffman, DataRunningPastItsLengthIsReported) {
 }
 
 TEST(Layer3Huffman, LinesAndGainsStayInsideTheirTables) {
-  initLayer3Tables(0);
+  initLayer3Tables();
   auto store = std::make_unique<FrameStore>();
   clearFrameStore(*store);
   std::mt19937 random(6);

@@ -19,9 +19,12 @@
 #include "config/settings.h"
 #include "output/clock_pcm.h"
 #include "output/paced_reader.h"
+#include "support/byte_patterns.h"
 #include "support/test_support.h"
 
 namespace {
+
+using kuv::test::noiseBytes;
 
 using namespace std::chrono_literals;
 using kuv::test::ClockPcmCounts;
@@ -31,17 +34,6 @@ constexpr unsigned kWarningStyle =
     kuv::platform::MB_OK | kuv::platform::MB_ICONWARNING | kuv::platform::MB_SETFOREGROUND;
 constexpr size_t kBuffer = kuv::kSoundBufferBytes;
 constexpr uint32_t kCdBytesPerSecond = 44100 * 4;
-
-// Bytes in which any loss, repetition or reordering shows.
-std::string pattern(size_t bytes, uint32_t seed) {
-  std::string out(bytes, '\0');
-  uint32_t x = seed * 2654435761u + 12345u;
-  for (size_t i = 0; i < bytes; ++i) {
-    x = x * 1664525u + 1013904223u;
-    out[i] = static_cast<char>(x >> 24);
-  }
-  return out;
-}
 
 // Polls until ready; the limit only keeps a broken device from hanging the run.
 bool eventually(const std::function<bool()>& ready, std::chrono::milliseconds limit = 30s) {
@@ -204,7 +196,7 @@ TEST_F(SoundDeviceTest, OpenAndCloseReportWhetherTheyDidAnything) {
 TEST_F(SoundDeviceTest, SecondInitKeepsTheBuffers) {
   EXPECT_EQ(kuv::soundDeviceInit(), 1);
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(4 * kBuffer, 1);
+  const std::string data = noiseBytes(4 * kBuffer, 1);
   ASSERT_NO_FATAL_FAILURE(writeAll(data.substr(0, 2 * kBuffer)));
   EXPECT_EQ(kuv::soundDeviceInit(), 1);
   ASSERT_NO_FATAL_FAILURE(writeAll(data.substr(2 * kBuffer)));
@@ -349,7 +341,7 @@ TEST_F(SoundDeviceTest, PlaysThroughADeviceChosenByNumber) {
   ASSERT_GE(number, 0);
   kuv::settings.WinMMOutputDev = number;
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(5 * kBuffer, 2);
+  const std::string data = noiseBytes(5 * kBuffer, 2);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
@@ -359,7 +351,7 @@ TEST_F(SoundDeviceTest, PlaysThroughADeviceChosenByNumber) {
 
 TEST_F(SoundDeviceTest, Plays16BitStereoExactlyAsWritten) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(12 * kBuffer + 1236, 3);
+  const std::string data = noiseBytes(12 * kBuffer + 1236, 3);
   ASSERT_NO_FATAL_FAILURE(writeAll(data, {kBuffer, 4000, 17640, kBuffer, 8}));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
@@ -367,14 +359,14 @@ TEST_F(SoundDeviceTest, Plays16BitStereoExactlyAsWritten) {
 
 TEST_F(SoundDeviceTest, Plays8BitMonoExactlyAsWritten) {
   ASSERT_EQ(kuv::soundDeviceOpen(22050, 1, 1), 1);
-  const std::string data = pattern(11 * kBuffer + 777, 4);
+  const std::string data = noiseBytes(11 * kBuffer + 777, 4);
   ASSERT_NO_FATAL_FAILURE(writeAll(data, {kBuffer, 1, 22050, kBuffer}));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
 }
 
 TEST_F(SoundDeviceTest, BothCallbackModesPlayTheSame) {
-  const std::string data = pattern(13 * kBuffer + 400, 5);
+  const std::string data = noiseBytes(13 * kBuffer + 400, 5);
   for (int32_t mode : {0, 1}) {
     SCOPED_TRACE(mode);
     kuv::settings.WinMMCallback = mode;
@@ -389,7 +381,7 @@ TEST_F(SoundDeviceTest, BothCallbackModesPlayTheSame) {
 
 TEST_F(SoundDeviceTest, NothingPlaysBeforeTheFourthWrite) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(4 * kBuffer, 6);
+  const std::string data = noiseBytes(4 * kBuffer, 6);
   ASSERT_NO_FATAL_FAILURE(writeAll(data.substr(0, 3 * kBuffer)));
   std::this_thread::sleep_for(150ms);
   // `null` takes data at once: anything sent would have come back already.
@@ -406,7 +398,7 @@ TEST_F(SoundDeviceTest, NothingPlaysBeforeTheFourthWrite) {
 TEST_F(SoundDeviceTest, NothingReachesTheCardBeforeTheFourthWrite) {
   useClock();
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(4 * kBuffer, 7);
+  const std::string data = noiseBytes(4 * kBuffer, 7);
   ASSERT_NO_FATAL_FAILURE(writeAll(data.substr(0, 3 * kBuffer)));
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(kuv::test::clockPcmCounts().receivedBytes, 0u);
@@ -421,7 +413,7 @@ TEST_F(SoundDeviceTest, WritesTakeAtMostOneBuffer) {
   EXPECT_EQ(kuv::soundDeviceWrite(0, "x"), 0);
   EXPECT_EQ(kuv::soundDeviceWrite(-7, "x"), -7);
   EXPECT_EQ(kuv::soundDeviceGetFreeBufferCount(), 10);
-  const std::string data = pattern(40000 + 3 * kBuffer, 8);
+  const std::string data = noiseBytes(40000 + 3 * kBuffer, 8);
   ASSERT_EQ(kuv::soundDeviceWrite(40000, data.data()), static_cast<int32_t>(kBuffer));
   ASSERT_NO_FATAL_FAILURE(writeAll(data.substr(kBuffer)));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
@@ -429,7 +421,7 @@ TEST_F(SoundDeviceTest, WritesTakeAtMostOneBuffer) {
 }
 
 TEST_F(SoundDeviceTest, WriteWithoutDeviceFails) {
-  const std::string data = pattern(100, 9);
+  const std::string data = noiseBytes(100, 9);
   EXPECT_EQ(kuv::soundDeviceWrite(100, data.data()), -1);
 }
 
@@ -437,14 +429,14 @@ TEST_F(SoundDeviceTest, WriteWithoutDeviceFails) {
 
 TEST_F(SoundDeviceTest, FlushDropsQueuedAudioAndWaitsForFourWrites) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(3 * kBuffer, 10)));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(3 * kBuffer, 10)));
   EXPECT_EQ(kuv::soundDeviceFlush(), 1);
   EXPECT_EQ(kuv::soundDeviceGetFreeBufferCount(), 10);
   // Dropped buffers come back through the notice that counts them played.
   EXPECT_EQ(kuv::soundDeviceGetPosition(), static_cast<int32_t>(3 * kBuffer / 176));
   EXPECT_EQ(kuv::soundDeviceSetPosition(0), 1);
 
-  const std::string next = pattern(4 * kBuffer, 11);
+  const std::string next = noiseBytes(4 * kBuffer, 11);
   ASSERT_NO_FATAL_FAILURE(writeAll(next.substr(0, 3 * kBuffer)));
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(kuv::soundDeviceGetFreeBufferCount(), 7);
@@ -461,7 +453,7 @@ TEST_F(SoundDeviceTest, FlushWhilePlayingStopsTheSoundAtOnce) {
     kuv::settings.WinMMCallback = mode;
     useClock();
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-    const std::string first = pattern(6 * kBuffer, 12);
+    const std::string first = noiseBytes(6 * kBuffer, 12);
     ASSERT_NO_FATAL_FAILURE(writeAll(first));
     ASSERT_TRUE(eventually([] { return heard() > 0; }));
     EXPECT_EQ(kuv::soundDeviceFlush(), 1);
@@ -470,7 +462,7 @@ TEST_F(SoundDeviceTest, FlushWhilePlayingStopsTheSoundAtOnce) {
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(heard(), before.size());
 
-    const std::string second = pattern(4 * kBuffer, 13);
+    const std::string second = noiseBytes(4 * kBuffer, 13);
     ASSERT_NO_FATAL_FAILURE(writeAll(second));
     ASSERT_EQ(kuv::soundDeviceClose(0), 1);
     const std::string all = kuv::test::clockPcmPlayed();
@@ -483,9 +475,9 @@ TEST_F(SoundDeviceTest, FlushReleasesAWriterWaitingForABuffer) {
   useClock();
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   ASSERT_EQ(kuv::soundDevicePause(), 1);  // nothing is heard, so no buffer comes back
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(10 * kBuffer, 14)));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(10 * kBuffer, 14)));
   EXPECT_EQ(kuv::soundDeviceGetFreeBufferCount(), 0);
-  const std::string extra = pattern(kBuffer, 15);
+  const std::string extra = noiseBytes(kBuffer, 15);
   std::atomic<int32_t> result{INT32_MIN};
   std::thread writer([&] { result.store(kuv::soundDeviceWrite(static_cast<int32_t>(kBuffer), extra.data())); });
   std::this_thread::sleep_for(100ms);
@@ -505,14 +497,14 @@ TEST_F(SoundDeviceTest, FlushReleasesAWriterWaitingForABuffer) {
 
 TEST_F(SoundDeviceTest, CloseDiscardingDropsWhatIsQueued) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(3 * kBuffer, 16)));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(3 * kBuffer, 16)));
   ASSERT_EQ(kuv::soundDeviceClose(1), 1);
   EXPECT_EQ(played().size(), 0u);
 
   useClock();
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   ASSERT_EQ(kuv::soundDevicePause(), 1);
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(5 * kBuffer, 17)));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(5 * kBuffer, 17)));
   ASSERT_EQ(kuv::soundDeviceClose(1), 1);
   EXPECT_EQ(kuv::test::clockPcmCounts().receivedBytes, 0u);
   EXPECT_FALSE(kuv::test::clockPcmCounts().open);
@@ -524,7 +516,7 @@ TEST_F(SoundDeviceTest, CloseWaitsUntilEverythingIsHeard) {
     kuv::settings.WinMMCallback = mode;
     useClock();
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-    const std::string data = pattern(5 * kBuffer + 4 * 1000, 18);
+    const std::string data = noiseBytes(5 * kBuffer + 4 * 1000, 18);
     ASSERT_NO_FATAL_FAILURE(writeAll(data));
     ASSERT_EQ(kuv::soundDeviceClose(0), 1);
     EXPECT_EQ(kuv::test::clockPcmPlayed(), data);
@@ -537,7 +529,7 @@ TEST_F(SoundDeviceTest, CloseEndsOnAPcmWhoseDelayNeverReachesZero) {
   options.extraDelayFrames = 4410;
   useClock(options);
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(4 * kBuffer, 31);
+  const std::string data = noiseBytes(4 * kBuffer, 31);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(kuv::test::clockPcmPlayed(), data);
@@ -545,14 +537,14 @@ TEST_F(SoundDeviceTest, CloseEndsOnAPcmWhoseDelayNeverReachesZero) {
 
 TEST_F(SoundDeviceTest, CloseStartsAHeldDevice) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string few = pattern(2 * kBuffer, 19);
+  const std::string few = noiseBytes(2 * kBuffer, 19);
   ASSERT_NO_FATAL_FAILURE(writeAll(few));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), few);
 
   useClock();
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(5 * kBuffer, 20);
+  const std::string data = noiseBytes(5 * kBuffer, 20);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDevicePause(), 1);
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
@@ -563,12 +555,12 @@ TEST_F(SoundDeviceTest, CloseStartsAHeldDevice) {
 
 TEST_F(SoundDeviceTest, PositionCountsCompletedBytesInWholeMilliseconds) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(176400, 21)));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(176400, 21)));
   ASSERT_TRUE(allReturned());
   EXPECT_EQ(kuv::soundDeviceGetPosition(), 1002);  // 176400 / (176400 / 1000)
   EXPECT_EQ(kuv::soundDeviceSetPosition(7), 1);
   EXPECT_EQ(kuv::soundDeviceGetPosition(), 7015);  // 7 * 176400 / 176
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(4 * 17640, 22), {17640}));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(4 * 17640, 22), {17640}));
   ASSERT_TRUE(allReturned());
   EXPECT_EQ(kuv::soundDeviceGetPosition(), (7 * 176400 + 4 * 17640) / 176);
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
@@ -576,7 +568,7 @@ TEST_F(SoundDeviceTest, PositionCountsCompletedBytesInWholeMilliseconds) {
   // A new open starts from zero.
   ASSERT_EQ(kuv::soundDeviceOpen(8000, 1, 1), 1);
   EXPECT_EQ(kuv::soundDeviceGetPosition(), 0);
-  ASSERT_NO_FATAL_FAILURE(writeAll(pattern(4 * 4000, 23), {4000}));
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(4 * 4000, 23), {4000}));
   ASSERT_TRUE(allReturned());
   EXPECT_EQ(kuv::soundDeviceGetPosition(), 2000);
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
@@ -587,7 +579,7 @@ TEST_F(SoundDeviceTest, PositionNeverRunsAheadOfWhatIsHeard) {
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   // The ring is short, so pause and position act within a fraction of a second.
   EXPECT_LE(kuv::soundDeviceAlsaBufferBytes(), static_cast<int32_t>(kCdBytesPerSecond / 4));
-  const std::string data = pattern(6 * kBuffer, 24);
+  const std::string data = noiseBytes(6 * kBuffer, 24);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   int ahead = 0;
   const bool done = eventually([&] {
@@ -640,7 +632,7 @@ TEST_P(SoundDevicePauseTest, PauseHaltsAndResumeLosesNothing) {
   kuv::settings.WinMMCallback = std::get<1>(GetParam());
   useClock(canPause);
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(8 * kBuffer, 25);
+  const std::string data = noiseBytes(8 * kBuffer, 25);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_TRUE(eventually([] { return heard() > kBuffer / 2; }));
   ASSERT_EQ(kuv::soundDevicePause(), 1);
@@ -668,7 +660,7 @@ TEST_P(SoundDevicePauseTest, PauseBeforeTheFourthWriteHoldsUntilResume) {
   useClock(std::get<0>(GetParam()));
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   ASSERT_EQ(kuv::soundDevicePause(), 1);
-  const std::string data = pattern(5 * kBuffer, 26);
+  const std::string data = noiseBytes(5 * kBuffer, 26);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(kuv::test::clockPcmCounts().receivedBytes, 0u);
@@ -692,7 +684,7 @@ TEST_F(SoundDeviceTest, PauseAndResumeWithoutDeviceAreHarmless) {
   EXPECT_EQ(kuv::soundDeviceFlush(), 1);
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   EXPECT_EQ(kuv::soundDeviceResume(), 1);  // not paused
-  const std::string data = pattern(4 * kBuffer, 27);
+  const std::string data = noiseBytes(4 * kBuffer, 27);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
@@ -707,7 +699,7 @@ TEST_F(SoundDeviceTest, PauseHaltsAPacedFileDevice) {
   kuv::settings.WinMMOutputDev = paced;
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
   const size_t slack = static_cast<size_t>(kuv::soundDeviceAlsaBufferBytes() + reader.capacity());
-  const std::string data = pattern(8 * kBuffer, 28);
+  const std::string data = noiseBytes(8 * kBuffer, 28);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_TRUE(eventually([&] { return reader.bytes() > 20000; }));
   ASSERT_EQ(kuv::soundDevicePause(), 1);
@@ -867,7 +859,7 @@ TEST_F(SoundDeviceTest, WriteFailsInsteadOfHangingWhenTheDeviceGoesAway) {
     ASSERT_GE(paced, 0);
     kuv::settings.WinMMOutputDev = paced;
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-    const std::string data = pattern(kBuffer, 29);
+    const std::string data = noiseBytes(kBuffer, 29);
     int32_t result = 0;
     int writes = 0;
     for (; writes < 1000; ++writes) {
@@ -887,7 +879,7 @@ TEST_F(SoundDeviceTest, WriteFailsInsteadOfHangingWhenTheDeviceGoesAway) {
   // The next open starts afresh.
   kuv::settings.WinMMOutputDev = -1;
   ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-  const std::string data = pattern(4 * kBuffer, 30);
+  const std::string data = noiseBytes(4 * kBuffer, 30);
   ASSERT_NO_FATAL_FAILURE(writeAll(data));
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(played(), data);
@@ -916,7 +908,7 @@ TEST_F(SoundDeviceTest, ADeviceThatGoesAwayIsLetGoAndOpenedAfresh) {
     dying.failAfterFrames = 3 * static_cast<long>(kBuffer) / 4 + 1000;  // a little into the fourth buffer
     useClock(dying);
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-    const std::string data = pattern(kBuffer, 32);
+    const std::string data = noiseBytes(kBuffer, 32);
     int32_t result = 0;
     for (int writes = 0; writes < 1000 && result >= 0; ++writes) {
       result = kuv::soundDeviceWrite(static_cast<int32_t>(kBuffer), data.data());
@@ -939,7 +931,7 @@ TEST_F(SoundDeviceTest, ADeviceThatGoesAwayIsLetGoAndOpenedAfresh) {
     // The card is back.
     useClock();
     ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
-    const std::string again = pattern(4 * kBuffer + 4000, 33);
+    const std::string again = noiseBytes(4 * kBuffer + 4000, 33);
     ASSERT_NO_FATAL_FAILURE(writeAll(again));
     ASSERT_EQ(kuv::soundDeviceClose(0), 1);
     EXPECT_EQ(kuv::test::clockPcmPlayed(), again);

@@ -11,19 +11,13 @@
 
 #include "output/output_system.h"
 #include "platform/dialogs.h"
+#include "support/byte_patterns.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
 
-uint32_t le32(const std::string& bytes, size_t at) {
-  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8) |
-         (static_cast<uint8_t>(bytes[at + 2]) << 16) |
-         (static_cast<uint32_t>(static_cast<uint8_t>(bytes[at + 3])) << 24);
-}
-uint32_t le16(const std::string& bytes, size_t at) {
-  return static_cast<uint8_t>(bytes[at]) | (static_cast<uint8_t>(bytes[at + 1]) << 8);
-}
+using test::readLittleEndian;
 
 class WaveFileTest : public ::testing::Test {
  protected:
@@ -66,18 +60,18 @@ TEST_F(WaveFileTest, StereoSixteenBitHeaderAndData) {
   const std::string file = test::readFile(answer_);
   ASSERT_EQ(file.size(), 46 + pcm.size());
   EXPECT_EQ(file.substr(0, 4), "RIFF");
-  EXPECT_EQ(le32(file, 4), file.size() - 8);
+  EXPECT_EQ(readLittleEndian(file, 4, 4), file.size() - 8);
   EXPECT_EQ(file.substr(8, 8), "WAVEfmt ");
-  EXPECT_EQ(le32(file, 16), 18u);
-  EXPECT_EQ(le16(file, 20), 1u);
-  EXPECT_EQ(le16(file, 22), 2u);
-  EXPECT_EQ(le32(file, 24), 44100u);
-  EXPECT_EQ(le32(file, 28), 176400u);
-  EXPECT_EQ(le16(file, 32), 4u);
-  EXPECT_EQ(le16(file, 34), 16u);
-  EXPECT_EQ(le16(file, 36), 0u);
+  EXPECT_EQ(readLittleEndian(file, 16, 4), 18u);
+  EXPECT_EQ(readLittleEndian(file, 20, 2), 1u);
+  EXPECT_EQ(readLittleEndian(file, 22, 2), 2u);
+  EXPECT_EQ(readLittleEndian(file, 24, 4), 44100u);
+  EXPECT_EQ(readLittleEndian(file, 28, 4), 176400u);
+  EXPECT_EQ(readLittleEndian(file, 32, 2), 4u);
+  EXPECT_EQ(readLittleEndian(file, 34, 2), 16u);
+  EXPECT_EQ(readLittleEndian(file, 36, 2), 0u);
   EXPECT_EQ(file.substr(38, 4), "data");
-  EXPECT_EQ(le32(file, 42), pcm.size());
+  EXPECT_EQ(readLittleEndian(file, 42, 4), pcm.size());
   EXPECT_EQ(file.substr(46), pcm);
   EXPECT_TRUE(recorder_.boxes().empty());
 }
@@ -90,13 +84,13 @@ TEST_F(WaveFileTest, MonoEightBitWithAnOddCountGetsItsPadByte) {
   waveFileClose(1);
   const std::string file = test::readFile(folder_ + "/mono.wav");
   ASSERT_EQ(file.size(), 46u + 5 + 1);
-  EXPECT_EQ(le16(file, 22), 1u);
-  EXPECT_EQ(le32(file, 24), 22050u);
-  EXPECT_EQ(le32(file, 28), 22050u);
-  EXPECT_EQ(le16(file, 32), 1u);
-  EXPECT_EQ(le16(file, 34), 8u);
-  EXPECT_EQ(le32(file, 42), 5u);
-  EXPECT_EQ(le32(file, 4), 38u + 5 + 1);
+  EXPECT_EQ(readLittleEndian(file, 22, 2), 1u);
+  EXPECT_EQ(readLittleEndian(file, 24, 4), 22050u);
+  EXPECT_EQ(readLittleEndian(file, 28, 4), 22050u);
+  EXPECT_EQ(readLittleEndian(file, 32, 2), 1u);
+  EXPECT_EQ(readLittleEndian(file, 34, 2), 8u);
+  EXPECT_EQ(readLittleEndian(file, 42, 4), 5u);
+  EXPECT_EQ(readLittleEndian(file, 4, 4), 38u + 5 + 1);
   EXPECT_EQ(file.substr(46, 5), pcm);
   EXPECT_EQ(file[51], '\0');
 }
@@ -107,8 +101,8 @@ TEST_F(WaveFileTest, NothingWrittenStillMakesAValidFile) {
   waveFileClose(0);
   const std::string file = test::readFile(answer_);
   ASSERT_EQ(file.size(), 46u);
-  EXPECT_EQ(le32(file, 4), 38u);
-  EXPECT_EQ(le32(file, 42), 0u);
+  EXPECT_EQ(readLittleEndian(file, 4, 4), 38u);
+  EXPECT_EQ(readLittleEndian(file, 42, 4), 0u);
 }
 
 TEST_F(WaveFileTest, CancelledDialogOpensNothingAndSaysNothing) {
@@ -200,9 +194,9 @@ TEST_F(WaveFileTest, ADiskFillingUpMidwayKeepsWhatWasWrittenPlayable) {
     EXPECT_LE(file.size(), c.room);
     EXPECT_GE(file.size() + 1, c.room) << "bytes the disk took were thrown away";
     EXPECT_EQ(file.size() % 2, 0u);
-    EXPECT_EQ(le32(file, 4), file.size() - 8);
-    EXPECT_EQ(le32(file, 42), file.size() - 46);
-    EXPECT_EQ(le16(file, 22), static_cast<uint32_t>(c.channels));
+    EXPECT_EQ(readLittleEndian(file, 4, 4), file.size() - 8);
+    EXPECT_EQ(readLittleEndian(file, 42, 4), file.size() - 46);
+    EXPECT_EQ(readLittleEndian(file, 22, 2), static_cast<uint32_t>(c.channels));
     EXPECT_TRUE(file.compare(46, std::string::npos, pcm, 0, file.size() - 46) == 0)
         << "the audio is not what was written";
   }

@@ -13,14 +13,18 @@
 #include <sstream>
 #include <string>
 
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
 #include "platform/file.h"
 #include "playlist/playlist.h"
+#include "support/byte_patterns.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
+
+using test::bigEndianBytes;
+using test::syncsafe32;
 
 // A temporary folder for one test.
 struct Folder {
@@ -194,22 +198,13 @@ TEST(FileInfoId3v1, NoTagLeavesEmptyFields) {
 
 // ---- ID3v2 from files
 
-std::string syncsafe(uint32_t n) {
-  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F), static_cast<char>((n >> 7) & 0x7F),
-          static_cast<char>(n & 0x7F)};
-}
-
-std::string be32(uint32_t n) {
-  return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
-}
-
 std::string frame3(const std::string& id, const std::string& data) {
-  return id + be32(static_cast<uint32_t>(data.size())) + std::string(2, '\0') + data;
+  return id + bigEndianBytes(static_cast<uint32_t>(data.size())) + std::string(2, '\0') + data;
 }
 
 std::string id3v2Tag(const std::string& body, uint8_t flags = 0, uint32_t declared = 0xFFFFFFFF) {
   return std::string("ID3\x03\0", 5) + static_cast<char>(flags) +
-         syncsafe(declared == 0xFFFFFFFF ? static_cast<uint32_t>(body.size()) : declared) + body;
+         syncsafe32(declared == 0xFFFFFFFF ? static_cast<uint32_t>(body.size()) : declared) + body;
 }
 
 TEST(FileInfoId3v2, LargeOrLyingTagsAreReadOnlyInPart) {
@@ -253,7 +248,7 @@ std::string frames(uint32_t header, size_t size) {
   decodeHeaderFields(header, ctx);
   int32_t body = frameBodyLength(ctx.layer, ctx.lsf, ctx.sampleRateIndex, ctx.bitRateIndex, ctx.padding);
   if (body <= 0) body = 413;
-  std::string frame = be32(header) + std::string(static_cast<size_t>(body), '\0');
+  std::string frame = bigEndianBytes(header) + std::string(static_cast<size_t>(body), '\0');
   std::string out;
   out.reserve(size + frame.size());
   while (out.size() < size) out += frame;
@@ -300,7 +295,7 @@ TEST(FileInfoLength, AFirstHeaderMustBeConfirmedByTheNext) {
   // Junk with a plausible header word whose frame is not followed by
   // another, then the real frames.
   std::string junk(3000, '\x11');
-  const std::string fake = be32(0xFFFBA064);  // 160 kbit/s
+  const std::string fake = bigEndianBytes(0xFFFBA064);  // 160 kbit/s
   junk.replace(100, 4, fake);
   junk.replace(2000, 4, fake);
   EXPECT_EQ(lengthOf(folder.file("a", junk + frames(kMpeg1Layer3At128, 1000000))), 62000);
@@ -317,7 +312,7 @@ TEST(FileInfoLength, UnusableHeadersGiveUnknown) {
   EXPECT_EQ(lengthOf(folder.file("forbidden", frames(0xFFFBF064, 100000))), kUnknownLength);  // index 15
   EXPECT_EQ(lengthOf(folder.file("layer", frames(0xFFF99064, 100000))), kUnknownLength);      // layer bits 00
   EXPECT_EQ(lengthOf(folder.file("rate", frames(0xFFFB9C64, 100000))), kUnknownLength);       // rate field 3
-  EXPECT_EQ(lengthOf(folder.file("tiny", be32(kMpeg1Layer3At128).substr(0, 3))), kUnknownLength);
+  EXPECT_EQ(lengthOf(folder.file("tiny", bigEndianBytes(kMpeg1Layer3At128).substr(0, 3))), kUnknownLength);
   EXPECT_EQ(lengthOf(folder.file("empty", "")), kUnknownLength);
   EXPECT_EQ(lengthOf(folder.file("zeros", std::string(5000, '\0'))), kUnknownLength);
   EXPECT_EQ(lengthOf(folder.file("tagonly", id3v2Tag(std::string(100, '\0')))), kUnknownLength);
@@ -372,7 +367,7 @@ TEST(FileInfoLength, LongLengthsClampAtTheLargestValue) {
   Folder folder;
   // A Xing frame claiming 2^32 - 1 frames: about 26 million seconds.
   std::string first = frames(kMpeg1Layer3At128, 417);
-  first.replace(4 + 32, 12, std::string("Xing") + be32(1) + be32(0xFFFFFFFF));
+  first.replace(4 + 32, 12, std::string("Xing") + bigEndianBytes(1) + bigEndianBytes(0xFFFFFFFF));
   EXPECT_EQ(lengthOf(folder.file("xing", first + frames(kMpeg1Layer3At128, 4170))), INT32_MAX);
   // A constant-rate file of 3 GB at 1000 bytes a second, holes inside.
   const std::string path = folder.file("sparse", frames(0xFFF31064, 1000));

@@ -1,6 +1,7 @@
 // ID3v2 tags read from byte buffers: text encodings, unsynchronisation,
 // extended headers, genres, and damaged or hostile tags.
 #include "playlist/id3v2_tag.h"
+#include "support/byte_patterns.h"
 
 #include <gtest/gtest.h>
 
@@ -11,37 +12,26 @@
 namespace kuv {
 namespace {
 
+using test::B;
+using test::bigEndianBytes;
+using test::syncsafe32;
+
 using id3v2::kLatin1;
 using id3v2::kUtf16Be;
 using id3v2::kUtf16Bom;
 using id3v2::kUtf8;
 
-// The bytes of a literal, zero bytes included.
-template <size_t N>
-std::string B(const char (&bytes)[N]) {
-  return std::string(bytes, N - 1);
-}
-
-std::string syncsafe(uint32_t n) {
-  return {static_cast<char>((n >> 21) & 0x7F), static_cast<char>((n >> 14) & 0x7F), static_cast<char>((n >> 7) & 0x7F),
-          static_cast<char>(n & 0x7F)};
-}
-
-std::string plain(uint32_t n) {
-  return {static_cast<char>(n >> 24), static_cast<char>(n >> 16), static_cast<char>(n >> 8), static_cast<char>(n)};
-}
-
 // A frame of a version 3 tag (plain size) or a version 4 tag (syncsafe).
 std::string frame3(const std::string& id, const std::string& data, uint8_t format = 0) {
-  return id + plain(static_cast<uint32_t>(data.size())) + '\0' + static_cast<char>(format) + data;
+  return id + bigEndianBytes(static_cast<uint32_t>(data.size())) + '\0' + static_cast<char>(format) + data;
 }
 std::string frame4(const std::string& id, const std::string& data, uint8_t format = 0) {
-  return id + syncsafe(static_cast<uint32_t>(data.size())) + '\0' + static_cast<char>(format) + data;
+  return id + syncsafe32(static_cast<uint32_t>(data.size())) + '\0' + static_cast<char>(format) + data;
 }
 
 std::string tagOf(int major, uint8_t flags, const std::string& body) {
   return std::string("ID3") + static_cast<char>(major) + '\0' + static_cast<char>(flags) +
-         syncsafe(static_cast<uint32_t>(body.size())) + body;
+         syncsafe32(static_cast<uint32_t>(body.size())) + body;
 }
 
 // Encoding byte and text.
@@ -261,7 +251,7 @@ TEST(Id3v2Tag, Version4FrameUnsynchronisationAndDataLengthIndicator) {
   const std::string data = text(kLatin1,
                                 "A\xFF\xE9"
                                 "B");
-  const std::string stored = syncsafe(static_cast<uint32_t>(data.size())) + unsynchronise(data);
+  const std::string stored = syncsafe32(static_cast<uint32_t>(data.size())) + unsynchronise(data);
   // Format flags: unsynchronised (0x02) and a data length indicator (0x01).
   const std::string body = frame4("TIT2", stored, 0x03) + frame4("TPE1", text(kLatin1, "Artist"));
   TagInfo tag = parsed(tagOf(4, 0, body));
@@ -287,19 +277,19 @@ TEST(Id3v2Tag, Version4FrameUnsynchronisationAndDataLengthIndicator) {
 TEST(Id3v2Tag, ExtendedHeadersAreSkipped) {
   const std::string frames = frame3("TIT2", text(kLatin1, "Behind"));
   // Version 3: size (not syncsafe, without itself), flags, padding size.
-  const std::string ext3 = plain(6) + B("\0\0\0\0\0\0");
+  const std::string ext3 = bigEndianBytes(6) + B("\0\0\0\0\0\0");
   EXPECT_STREQ(parsed(tagOf(3, id3v2::kExtendedHeader, ext3 + frames)).title, "Behind");
   // With a CRC: 10 bytes.
-  const std::string ext3crc = plain(10) + B("\x80\0\0\0\0\0\x12\x34\x56\x78");
+  const std::string ext3crc = bigEndianBytes(10) + B("\x80\0\0\0\0\0\x12\x34\x56\x78");
   EXPECT_STREQ(parsed(tagOf(3, id3v2::kExtendedHeader, ext3crc + frames)).title, "Behind");
   // Version 4: syncsafe size counting itself, flag byte count, flags.
-  const std::string ext4 = syncsafe(6) + B("\x01\x00");
+  const std::string ext4 = syncsafe32(6) + B("\x01\x00");
   EXPECT_STREQ(parsed(tagOf(4, id3v2::kExtendedHeader, ext4 + frame4("TIT2", text(kLatin1, "Behind")))).title,
                "Behind");
   // Sizes that do not fit are no tag, not a crash.
   TagInfo tag{};
-  EXPECT_FALSE(parse(tagOf(3, id3v2::kExtendedHeader, plain(0xFFFFFFF0) + frames), tag));
-  EXPECT_FALSE(parse(tagOf(4, id3v2::kExtendedHeader, syncsafe(3) + frames), tag));
+  EXPECT_FALSE(parse(tagOf(3, id3v2::kExtendedHeader, bigEndianBytes(0xFFFFFFF0) + frames), tag));
+  EXPECT_FALSE(parse(tagOf(4, id3v2::kExtendedHeader, syncsafe32(3) + frames), tag));
   EXPECT_FALSE(parse(tagOf(4, id3v2::kExtendedHeader, B("\x80\x80\x80\x80") + frames), tag));
   EXPECT_FALSE(parse(tagOf(3, id3v2::kExtendedHeader, "ab"), tag));
   EXPECT_EQ(tag.valid, 0);
@@ -309,13 +299,15 @@ TEST(Id3v2Tag, Version4ToleratesPlainFrameSizes) {
   // 256 bytes: plain 00 00 01 00, read as syncsafe that is 128, which lands
   // inside the text; only the plain size leads to the next frame.
   const std::string title = text(kLatin1, std::string(255, 'a'));
-  const std::string body = "TIT2" + plain(256) + std::string(2, '\0') + title + frame4("TPE1", text(kLatin1, "Next"));
+  const std::string body =
+      "TIT2" + bigEndianBytes(256) + std::string(2, '\0') + title + frame4("TPE1", text(kLatin1, "Next"));
   TagInfo tag = parsed(tagOf(4, 0, body));
   EXPECT_EQ(std::strlen(tag.title), 30u);
   EXPECT_STREQ(tag.artist, "Next");
   // A size byte with its high bit set cannot be syncsafe.
   const std::string wide = text(kLatin1, std::string(199, 'b'));
-  const std::string body2 = "TIT2" + plain(200) + std::string(2, '\0') + wide + frame4("TPE1", text(kLatin1, "Next"));
+  const std::string body2 =
+      "TIT2" + bigEndianBytes(200) + std::string(2, '\0') + wide + frame4("TPE1", text(kLatin1, "Next"));
   tag = parsed(tagOf(4, 0, body2));
   EXPECT_STREQ(tag.artist, "Next");
   // A proper syncsafe size of the same bytes is kept.
@@ -418,7 +410,7 @@ TEST(Id3v2Tag, DamagedTagsYieldWhatFitsAndNoMore) {
   EXPECT_STREQ(tag.title, "First");
   EXPECT_STREQ(tag.artist, "");
   // A frame size past the tag ends the walk.
-  const std::string huge = "TALB" + plain(0x7FFFFFFF) + std::string(2, '\0') + text(kLatin1, "x");
+  const std::string huge = "TALB" + bigEndianBytes(0x7FFFFFFF) + std::string(2, '\0') + text(kLatin1, "x");
   tag = parsed(tagOf(3, 0, first + huge + second));
   EXPECT_STREQ(tag.title, "First");
   EXPECT_STREQ(tag.album, "");
@@ -459,21 +451,21 @@ TEST(Id3v2Tag, RandomMutationsOfValidTagsAreHarmless) {
   const std::string data = text(kLatin1,
                                 "A\xFF\xE9"
                                 "B");
-  const std::string v4body = frame4("TIT2", syncsafe(static_cast<uint32_t>(data.size())) + unsynchronise(data), 0x03) +
-                             frame4("TPE1", text(kUtf16Bom, B("\xFF\xFE"
-                                                              "A\0r\0\0\0"))) +
-                             frame4("COMM", text(kUtf8, B("eng\0Note"))) +
-                             frame4("TCON", text(kLatin1, B("(17)Rock\0Pop"))) + frame4("TDRC", text(kLatin1, "2001")) +
-                             std::string(16, '\0');
+  const std::string v4body =
+      frame4("TIT2", syncsafe32(static_cast<uint32_t>(data.size())) + unsynchronise(data), 0x03) +
+      frame4("TPE1", text(kUtf16Bom, B("\xFF\xFE"
+                                       "A\0r\0\0\0"))) +
+      frame4("COMM", text(kUtf8, B("eng\0Note"))) + frame4("TCON", text(kLatin1, B("(17)Rock\0Pop"))) +
+      frame4("TDRC", text(kLatin1, "2001")) + std::string(16, '\0');
   const std::string v3body = frame3("TIT2", text(kUtf16Be, B("\0T\xD8\x3D\xDE\x00"))) +
                              frame3("TALB", text(kUtf8, "Alb\xC3\xA9")) +
                              frame3("COMM", text(kUtf16Bom, B("eng\xFF\xFE\0\0\xFF\xFEx\0"))) +
                              frame3("TCON", text(kLatin1, "Synthpop")) + std::string(16, '\0');
   const std::string seeds[] = {
       tagOf(4, 0, v4body),
-      tagOf(4, id3v2::kExtendedHeader, syncsafe(6) + B("\x01\x00") + v4body),
+      tagOf(4, id3v2::kExtendedHeader, syncsafe32(6) + B("\x01\x00") + v4body),
       tagOf(3, id3v2::kUnsynchronised, unsynchronise(v3body)),
-      tagOf(3, id3v2::kExtendedHeader, plain(6) + std::string(6, '\0') + v3body),
+      tagOf(3, id3v2::kExtendedHeader, bigEndianBytes(6) + std::string(6, '\0') + v3body),
   };
   std::mt19937 random(20240611);
   int accepted = 0;

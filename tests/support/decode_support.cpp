@@ -3,14 +3,14 @@
 #include <cstring>
 #include <memory>
 
-#include "engine/bit_reader.h"
-#include "engine/decoder_state.h"
+#include "decoder/bit_reader.h"
+#include "decoder/decoder_state.h"
+#include "decoder/frame_context.h"
+#include "decoder/layer12.h"
+#include "decoder/synthesis.h"
 #include "engine/decoder_thread.h"
-#include "engine/frame_context.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
-#include "engine/layer12.h"
-#include "engine/synthesis.h"
 #include "layer3/layer3.h"
 #include "support/test_support.h"
 
@@ -22,17 +22,10 @@ int32_t capturePcm(void* context, int32_t length, const uint8_t* data) {
   return length;
 }
 
-void prepareDecoding(int downSample) {
-  buildSynthesisWindow(32768.0);
-  buildLayerTables();
-  buildEightBitTable();
-  initLayer3Tables(downSample);
-}
-
 Decoded decodeInProcess(const std::string& path, const DecodeOptions& options) {
   Decoded out;
   MessageRecorder recorder(options.answer);
-  prepareDecoding(options.downSample);
+  prepareDecoderTables();
   auto stream = std::make_unique<InputStream>();
   auto decoder = std::make_unique<DecoderState>();
   PcmStagingBuffer& pcm = decoder->pcm;

@@ -27,8 +27,6 @@ struct Decoded {
 // Each call decodes with a decoder state of its own, starting silent.
 Decoded decodeInProcess(const std::string& path, const DecodeOptions& options = {});
 
-// The tables every decode needs, for a test that drives the stages itself.
-void prepareDecoding(int downSample);
 // A staging buffer write function that appends to the std::vector<uint8_t>
 // its context points at.
 int32_t capturePcm(void* context, int32_t length, const uint8_t* data);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "engine/synthesis.h"
+#include "decoder/synthesis.h"
 
 namespace kuv {
 

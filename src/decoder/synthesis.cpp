@@ -1,6 +1,6 @@
-#include "engine/synthesis.h"
+#include "decoder/synthesis.h"
 
-#include "engine/frame_context.h"
+#include "decoder/frame_context.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,13 +1,13 @@
-#include "engine/layer12.h"
+#include "decoder/layer12.h"
 
 #include <cmath>
 #include <cstring>
 
-#include "engine/bit_reader.h"
-#include "engine/decoder_state.h"
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
-#include "engine/layer2_tables.h"
+#include "decoder/bit_reader.h"
+#include "decoder/decoder_state.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
+#include "decoder/layer2_tables.h"
 
 namespace kuv {
 

@@ -1,6 +1,6 @@
 // The synthesis filterbank against the standard's definition, its rate
 // variants, PCM conversion and the routine table.
-#include "engine/synthesis.h"
+#include "decoder/synthesis.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "engine/bit_reader.h"
+#include "decoder/bit_reader.h"
 
 #include <cstring>
 

@@ -1,6 +1,6 @@
 // Layer I and II tables and requantisation.
-#include "engine/layer12.h"
-#include "engine/layer2_tables.h"
+#include "decoder/layer12.h"
+#include "decoder/layer2_tables.h"
 
 #include <gtest/gtest.h>
 
@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/frame_header.h"
+#include "decoder/frame_header.h"
 #include "support/test_support.h"
 
 namespace kuv {

@@ -2,8 +2,8 @@
 // the frame for a time are computed.
 #include <gtest/gtest.h>
 
-#include "engine/frame_context.h"
-#include "engine/frame_timing.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_timing.h"
 
 namespace kuv {
 namespace {

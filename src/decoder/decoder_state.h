@@ -5,8 +5,9 @@
 // beside their stage. Two records decode two streams in one process.
 #pragma once
 
-#include "engine/pcm_staging.h"
-#include "engine/synthesis.h"
+#include "decoder/pcm_staging.h"
+#include "decoder/synthesis.h"
+#include "decoder/vis_frame.h"
 #include "layer3/layer3.h"
 
 namespace kuv {
@@ -16,6 +17,12 @@ struct DecoderState {
   SynthesisState synthesis;
   Layer3State layer3;
   PcmStagingBuffer pcm;
+  VisSink vis;
 };
+
+// Builds the tables every stage reads (synthesis window, Layer I/II
+// multipliers, 8-bit conversion, Layer III) the first time it is called;
+// they never change after, so any number of decoders can read them at once.
+void prepareDecoderTables();
 
 }  // namespace kuv

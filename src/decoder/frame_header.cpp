@@ -1,7 +1,7 @@
-#include "engine/frame_header.h"
+#include "decoder/frame_header.h"
 
-#include "engine/bit_reader.h"
-#include "engine/frame_context.h"
+#include "decoder/bit_reader.h"
+#include "decoder/frame_context.h"
 
 namespace kuv {
 

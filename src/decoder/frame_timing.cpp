@@ -1,9 +1,9 @@
-#include "engine/frame_timing.h"
+#include "decoder/frame_timing.h"
 
 #include <cmath>
 
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
 
 namespace kuv {
 

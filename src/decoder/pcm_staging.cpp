@@ -1,4 +1,4 @@
-#include "engine/pcm_staging.h"
+#include "decoder/pcm_staging.h"
 
 #include <chrono>
 #include <cstring>

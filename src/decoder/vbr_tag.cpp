@@ -1,9 +1,9 @@
-#include "engine/vbr_tag.h"
+#include "decoder/vbr_tag.h"
 
 #include <cstring>
 
-#include "engine/frame_context.h"
-#include "engine/frame_header.h"
+#include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
 
 namespace kuv {
 
