@@ -16,6 +16,8 @@ Playlist playlist;
 namespace {
 
 std::atomic<PlaylistChangedHook> changedHook{nullptr};
+std::atomic<bool> infoDeferred{false};
+std::atomic<uint64_t> lastEntryId{0};
 
 using Guard = std::lock_guard<std::mutex>;
 
@@ -25,6 +27,7 @@ void swapContent(PlaylistEntry& a, PlaylistEntry& b) {
   std::swap(a.lengthMs, b.lengthMs);
   std::swap(a.tag, b.tag);
   std::swap(a.infoKnown, b.infoKnown);
+  std::swap(a.id, b.id);
 }
 
 // Swaps two entries' contents; the current position goes with its content.
@@ -79,12 +82,17 @@ bool byteLess(const std::string& a, const std::string& b) {
 
 void setPlaylistChangedHook(PlaylistChangedHook hook) { changedHook.store(hook); }
 
+void setInfoReadingDeferred(bool deferred) { infoDeferred.store(deferred); }
+
+uint64_t newestEntryId() { return lastEntryId.load(); }
+
 bool addEntry(const std::string& path) {
   if (path.empty() || path.size() > kMaxPathBytes || path.find('\0') != std::string::npos) return false;
   auto* entry = new PlaylistEntry;
   entry->path = path;
+  entry->id = lastEntryId.fetch_add(1) + 1;
   // Reading the file happens before the entry is linked, outside the lock.
-  if (settings.ReadFileInfo == 1) readEntryInfo(*entry);
+  if (settings.ReadFileInfo == 1 && !infoDeferred.load()) readEntryInfo(*entry);
   Guard guard(playlist.lock);
   entry->previous = playlist.last;
   if (playlist.last)

@@ -22,6 +22,9 @@ struct PlaylistEntry {
   int32_t lengthMs = 0;  // valid when infoKnown; kUnknownLength when it cannot be estimated
   TagInfo tag{};
   int32_t infoKnown = 0;
+  // Names the content (it moves with it when the list is reordered); never
+  // reused, and higher for later additions.
+  uint64_t id = 0;
 };
 
 struct Playlist {
@@ -39,7 +42,15 @@ extern Playlist playlist;
 using PlaylistChangedHook = void (*)();
 void setPlaylistChangedHook(PlaylistChangedHook hook);
 
-// Appends an entry; reads its information at once when ReadFileInfo is 1.
+// With deferred reading (the window sets it) addEntry leaves the information
+// to a background reader (info_reader.h) instead of reading it at once.
+void setInfoReadingDeferred(bool deferred);
+// The id of the entry added last (0 before any): a reader that has seen it
+// has nothing new to look at.
+uint64_t newestEntryId();
+
+// Appends an entry; reads its information at once when ReadFileInfo is 1
+// and reading is not deferred.
 // False (nothing added) for an empty name or one longer than kMaxPathBytes.
 bool addEntry(const std::string& path);
 int32_t clearPlaylist();

@@ -36,32 +36,30 @@
 #include "ui/dial.h"
 #include "ui/menu_marks.h"
 #include "ui/skin_region.h"
+#include "ui/url_dialog.h"
 #include "ui/window_placement.h"
 
 namespace kuv {
 
 namespace {
 
-constexpr int kTitleLimit = 259;
-
 QRect toQRect(const SkinRect& r) { return QRect(r.left, r.top, r.right - r.left, r.bottom - r.top); }
 
 bool isWayland() { return QGuiApplication::platformName().startsWith("wayland"); }
 
-// The editor and the preferences sheet are not built yet: no window of
-// theirs is ever there. Their marks follow what this reports once they are.
-OpenWindows openWindows() { return OpenWindows{}; }
+// The window the playlist's cleared hook refreshes the editor of.
+MainWindow* hookedWindow = nullptr;
 
 // Sets every item's mark from the state (Qt ticks a checkable item on each
 // click by itself; this puts back what is true).
-void markMenu(QMenu* menu) {
+void markMenu(QMenu* menu, const OpenWindows& open) {
   for (QAction* action : menu->actions()) {
     if (QMenu* sub = action->menu()) {
-      markMenu(sub);
+      markMenu(sub, open);
       continue;
     }
     if (action->isSeparator()) continue;
-    const MenuMark mark = menuMark(action->data().toInt(), settings, openWindows());
+    const MenuMark mark = menuMark(action->data().toInt(), settings, open);
     action->setCheckable(mark.checkable);
     action->setChecked(mark.checked);
   }
@@ -102,9 +100,25 @@ MainWindow::MainWindow()
   for (uint32_t& pixel : frameRgb_) pixel = qRgb(0, kLedBackground, 0);
   dialTimer_.setInterval(kDialVolumeTimerMs);
   connect(&dialTimer_, &QTimer::timeout, this, [] { dialTimerTick(); });
+  // A long list is read in the background rather than while it is added.
+  setInfoReadingDeferred(true);
+  infoReader_ = std::make_unique<InfoReader>([this] {
+    QMetaObject::invokeMethod(
+        this, [this] { applyReadInfo(); }, Qt::QueuedConnection);
+  });
+  hookedWindow = this;
+  setPlaylistChangedHook([] {
+    if (!hookedWindow) return;
+    hookedWindow->infoReaderForget();
+    hookedWindow->refreshEditor();
+  });
 }
 
-MainWindow::~MainWindow() { shutDown(); }
+MainWindow::~MainWindow() {
+  shutDown();
+  setPlaylistChangedHook(nullptr);
+  hookedWindow = nullptr;
+}
 
 bool MainWindow::createSkin(std::string* error) {
   scanOutputPlugins(settings.OutputPluginDir);
@@ -210,8 +224,8 @@ void MainWindow::buildMenu() {
   add(menu_, "Close\tAlt+f4", CMD_CLOSE);
   // Marks are read from the state each time the menu opens, so a setting
   // changed by a hand-over, the remote or a skin button shows as it is.
-  connect(menu_, &QMenu::aboutToShow, this, [this] { markMenu(menu_); });
-  markMenu(menu_);
+  connect(menu_, &QMenu::aboutToShow, this, [this] { markMenu(menu_, OpenWindows{!editor_.isNull(), false}); });
+  markMenu(menu_, OpenWindows{!editor_.isNull(), false});
 }
 
 void MainWindow::addShortcuts() {
@@ -401,24 +415,7 @@ void MainWindow::dropEvent(QDropEvent* event) {
 
 int32_t MainWindow::openFiles(bool clearFirst, int32_t filterSet) { return openFilesDialog(clearFirst, filterSet); }
 
-bool MainWindow::askLocation(std::string& text) {
-  QDialog dialog(this);
-  dialog.setWindowTitle("Open URL...");
-  auto* layout = new QVBoxLayout(&dialog);
-  auto* edit = new QLineEdit(&dialog);
-  edit->setMaxLength(kTitleLimit);
-  edit->setMinimumWidth(360);
-  layout->addWidget(edit);
-  auto* buttons = new QDialogButtonBox(&dialog);
-  buttons->addButton("Open", QDialogButtonBox::AcceptRole)->setDefault(true);
-  buttons->addButton("Cancel", QDialogButtonBox::RejectRole);
-  layout->addWidget(buttons);
-  connect(buttons, &QDialogButtonBox::accepted, &dialog, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
-  if (dialog.exec() != QDialog::Accepted) return false;
-  text = edit->text().toUtf8().toStdString();
-  return true;
-}
+bool MainWindow::askLocation(std::string& text) { return askUrl(this, text); }
 
 void MainWindow::closeWindow() { close(); }
 
@@ -461,13 +458,55 @@ void MainWindow::run(int32_t command) {
 void MainWindow::afterEvent() {
   sharedState_.store(player_.session.state.playbackState);
   // An open menu follows a change that arrives meanwhile (a hand-over).
-  if (menu_ && menu_->isVisible()) markMenu(menu_);
+  if (menu_ && menu_->isVisible()) markMenu(menu_, OpenWindows{!editor_.isNull(), false});
+  readNewEntries();
   if (dialStarted_) dialPlaybackState(player_.session.state.playbackState);
   // Repeat and Shuffle also change from the menu, which repaints nothing.
   if (settings.RepeatPlay != drawnRepeat_ || settings.ShufflePlay != drawnShuffle_) {
     update(toQRect(mouse_.buttons[kButtonRepeat].bounds()));
     update(toQRect(mouse_.buttons[kButtonShuffle].bounds()));
   }
+}
+
+// --- The playlist editor and the information reader ------------------------------------------
+
+void MainWindow::refreshEditor() {
+  if (editor_) editor_->refresh();
+  readNewEntries();
+}
+
+void MainWindow::togglePlaylistEditor() {
+  if (editor_) {
+    editor_->close();
+    return;
+  }
+  editor_ = new PlaylistEditor(*this);
+  editor_->show();
+  readNewEntries();
+}
+
+void MainWindow::listChanged() {
+  player_.state.refreshAllowed = true;
+  refreshEditor();
+}
+
+void MainWindow::playCurrentEntry() { run(CMD_PLAY_CURRENT); }
+
+void MainWindow::editorClosing() { editor_ = nullptr; }
+
+void MainWindow::infoReaderForget() {
+  if (infoReader_) infoReader_->forget();
+}
+
+void MainWindow::readNewEntries() {
+  if (!infoReader_ || settings.ReadFileInfo != 1) return;
+  if (infoReader_->queueUnknownEntries() > 0 && editor_) editor_->infoRead({}, infoReader_->progress());
+}
+
+void MainWindow::applyReadInfo() {
+  if (!infoReader_) return;
+  const std::vector<int32_t> changed = infoReader_->applyResults();
+  if (editor_) editor_->infoRead(changed, infoReader_->progress());
 }
 
 void MainWindow::signalNewTrack() {
@@ -496,6 +535,12 @@ void MainWindow::shutDown() {
   dialTimer_.stop();
   if (dialStarted_) stopDial();
   closeEngine(player_.session, SessionEnd::kStopNow);
+  // The editor stores its place before the settings are saved.
+  if (editor_) {
+    editor_->close();
+    delete editor_.data();
+  }
+  infoReader_.reset();
   if (!isMinimized()) {
     settings.WindowX = pos().x();
     settings.WindowY = pos().y();

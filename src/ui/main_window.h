@@ -5,17 +5,21 @@
 
 #include <QImage>
 #include <QPixmap>
+#include <QPointer>
 #include <QRegion>
 #include <QTimer>
 #include <QWidget>
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 
+#include "playlist/info_reader.h"
 #include "ui/gui_backends.h"
 #include "ui/led_display.h"
 #include "ui/player_commands.h"
+#include "ui/playlist_editor.h"
 #include "ui/skin_buttons.h"
 
 class QMenu;
@@ -23,7 +27,7 @@ class QAction;
 
 namespace kuv {
 
-class MainWindow final : public QWidget, public WindowActions {
+class MainWindow final : public QWidget, public WindowActions, public EditorHost {
  public:
   MainWindow();
   ~MainWindow() override;
@@ -48,6 +52,17 @@ class MainWindow final : public QWidget, public WindowActions {
   void applyShape(bool winShade) override;
   void signalNewTrack() override;
   void dialProgress(int32_t frame, int32_t totalFrames) override;
+  void refreshEditor() override;
+  void togglePlaylistEditor() override;
+
+  // EditorHost
+  bool& refreshAllowed() override { return player_.state.refreshAllowed; }
+  void listChanged() override;
+  void playCurrentEntry() override;
+  void editorClosing() override;
+
+  PlaylistEditor* playlistEditor() const { return editor_.data(); }
+  void infoReaderForget();
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -69,6 +84,8 @@ class MainWindow final : public QWidget, public WindowActions {
   void run(int32_t command);
   void presentFrame(const LedFrame& frame);
   void paintDial(QPainter& p);
+  void readNewEntries();
+  void applyReadInfo();
 
   PlayerWindow player_;
   MouseState mouse_;
@@ -101,6 +118,9 @@ class MainWindow final : public QWidget, public WindowActions {
   int32_t drawnRepeat_ = -1;
   int32_t drawnShuffle_ = -1;
   QTimer dialTimer_;
+  QPointer<PlaylistEditor> editor_;
+  // Lengths and tags of new entries, read off the UI thread.
+  std::unique_ptr<InfoReader> infoReader_;
 };
 
 // A QRegion from a mask image: the colour at (10, 10) is the inside.

@@ -17,6 +17,8 @@
 #include "e2e/desktop.h"
 #include "output/paced_reader.h"
 #include "platform/ini_file.h"
+#include "playlist/playlist.h"
+#include "playlist/playlist_files.h"
 #include "support/test_support.h"
 
 namespace {
@@ -324,6 +326,62 @@ TEST_F(KuvWindowTest, TransportButtonsDriveThePlayback) {
   const bool changed = waitFor([&] { return (seen = query(env_, "state")) != "2"; }, 1s);
   EXPECT_FALSE(changed) << "a press on Play released outside it: kuv --query state answered \"" << seen << "\"";
 
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+// The editor is wired to the player: opened from the context menu, a
+// double-click plays its line, the Delete key and Save List act on the list.
+TEST_F(KuvWindowTest, PlaylistEditorPlaysDeletesAndSaves) {
+  const std::string window = startWindow(
+      {kuv::test::fixturePath("cbr.mp3"), kuv::test::fixturePath("mono.mp3"), kuv::test::fixturePath("l2_16k.mp2")});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("sample-rate", "44100", 20s));
+  // The context menu's third item, once the menu shows.
+  const size_t before = pointer_->windowsNamed(".*").size();
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, "120", "100", "click", "3"}));
+  ASSERT_TRUE(waitFor([&] { return pointer_->windowsNamed(".*").size() > before; }, 10s)) << "no menu showed";
+  ASSERT_TRUE(pointer_->xdotool({"key", "Down", "Down", "Down", "Return"}));
+  std::string editor;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::vector<std::string> ids = pointer_->windowsNamed("^KUV Playlist Editor$");
+        if (!ids.empty()) editor = ids.front();
+        return !ids.empty();
+      },
+      10s));
+  // The last line moved up twice with the Up button (the tenth stop from
+  // the list), then double-clicked where it landed: the first line.
+  ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", editor, "key", "End", "Tab", "Tab", "Tab", "Tab", "Tab",
+                                 "Tab", "Tab", "Tab", "Tab", "space", "space"}));
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", editor, "40", "12", "click", "--repeat", "2", "1"}));
+  ASSERT_TRUE(queryBecomes("sample-rate", "16000", 20s));
+
+  // Delete takes the clicked line away; Save List writes what is left.
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", editor, "40", "12", "click", "1", "key", "Delete"}));
+  const std::string saved = session_.folder() + "/saved.pls";
+  ASSERT_TRUE(
+      pointer_->xdotool({"mousemove", "--window", editor, "40", "12", "click", "1", "key", "Tab", "Tab", "space"}));
+  std::string dialog;
+  ASSERT_TRUE(waitFor(
+      [&] {
+        const std::vector<std::string> ids = pointer_->windowsNamed("^Save As$");
+        if (!ids.empty()) dialog = ids.front();
+        return !ids.empty();
+      },
+      10s));
+  ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", dialog, "type", "--delay", "20", saved}));
+  ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", dialog, "key", "Return"}));
+  ASSERT_TRUE(waitFor([&] { return kuv::test::fileExists(saved); }, 10s)) << "Save List wrote no " << saved;
+  kuv::clearPlaylist();
+  EXPECT_EQ(kuv::loadPls(saved), 1);
+  std::vector<std::string> paths;
+  for (int32_t i = 0; kuv::PlaylistEntry* e = kuv::entryAt(i); ++i) paths.push_back(e->path);
+  EXPECT_EQ(paths, (std::vector<std::string>{kuv::test::fixturePath("cbr.mp3"), kuv::test::fixturePath("mono.mp3")}));
+  kuv::clearPlaylist();
+
+  // Closing the player with the editor open ends both.
+  ASSERT_TRUE(pointer_->xdotool({"windowraise", window}));
   ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
   EXPECT_TRUE(exitsWithZero());
 }
