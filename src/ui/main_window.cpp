@@ -510,6 +510,7 @@ void MainWindow::applyReadInfo() {
 }
 
 void MainWindow::signalNewTrack() {
+  if (editor_) editor_->showCurrent(currentPosition());
   if (displayStarted_) kuv::signalNewTrack();
 }
 

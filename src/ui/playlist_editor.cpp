@@ -116,6 +116,16 @@ void EditorModel::setLine(int32_t row, std::string text) {
   emit dataChanged(at, at, {Qt::DisplayRole});
 }
 
+void EditorModel::setCurrent(int32_t row) {
+  const int32_t old = lines_.current;
+  lines_.current = row;
+  for (int32_t changed : {old, row}) {
+    if (changed < 0 || changed >= static_cast<int32_t>(lines_.texts.size())) continue;
+    const QModelIndex at = index(changed);
+    emit dataChanged(at, at, {Qt::ForegroundRole});
+  }
+}
+
 // --- The window -----------------------------------------------------------------------------
 
 PlaylistEditor::PlaylistEditor(EditorHost& host) : QWidget(nullptr, Qt::Window), host_(host) {
@@ -139,7 +149,11 @@ PlaylistEditor::PlaylistEditor(EditorHost& host) : QWidget(nullptr, Qt::Window),
   connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           [this] { showSelectionPlayTime(); });
 
-  for (const ButtonText& b : kButtons) buttons_[b.control] = new QPushButton(b.text, this);
+  for (const ButtonText& b : kButtons) {
+    buttons_[b.control] = new QPushButton(b.text, this);
+    // Enter presses the button that has the focus, as Space does.
+    buttons_[b.control]->setAutoDefault(true);
+  }
   buttons_[kDismiss]->setDefault(true);
   playTime_ = new QLabel(kUnknownPlayTimeText, this);
   progress_ = new QProgressBar(this);
@@ -221,6 +235,8 @@ void PlaylistEditor::infoRead(const std::vector<int32_t>& positions, InfoProgres
     progress_->hide();
   }
 }
+
+void PlaylistEditor::showCurrent(int32_t position) { model_.setCurrent(position); }
 
 QString PlaylistEditor::playTimeText() const { return playTime_->text(); }
 

@@ -43,6 +43,7 @@ class EditorModel final : public QAbstractListModel {
   QVariant data(const QModelIndex& index, int role) const override;
   void reset(EditorLines lines);
   void setLine(int32_t row, std::string text);
+  void setCurrent(int32_t row);
 
  private:
   EditorLines lines_;
@@ -58,6 +59,8 @@ class PlaylistEditor final : public QWidget {
   // Information read in the background: the changed lines, and how far the
   // reading is.
   void infoRead(const std::vector<int32_t>& positions, InfoProgress progress);
+  // Another entry plays: its line turns green (the selection stays).
+  void showCurrent(int32_t position);
 
   QListView* list() const { return list_; }
   QPushButton* button(EditorControl control) const { return buttons_[control]; }

@@ -98,6 +98,14 @@ TEST_F(PlaylistEditorTest, OpensOnTheListWithTheCurrentLineSelected) {
   open({"/m/one.mp3", "/m/two.mp3", "/m/three.mp3"}, 1);
   EXPECT_EQ(lines(), (std::vector<std::string>{"1> one.mp3", "2> two.mp3", "3> three.mp3"}));
   EXPECT_EQ(editor_->selection(), std::vector<int32_t>{1});
+  // The playing line is told apart; it follows the track, not the selection.
+  QAbstractItemModel* model = editor_->list()->model();
+  auto marked = [&](int row) { return model->data(model->index(row, 0), Qt::ForegroundRole).isValid(); };
+  EXPECT_TRUE(marked(1));
+  editor_->showCurrent(2);
+  EXPECT_FALSE(marked(1));
+  EXPECT_TRUE(marked(2));
+  EXPECT_EQ(editor_->selection(), std::vector<int32_t>{1});
 }
 
 TEST_F(PlaylistEditorTest, ButtonsAndKeysChangeTheListAndTheSelection) {
