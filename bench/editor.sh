@@ -181,6 +181,7 @@ run_kuv() {
     echo "$bench_name: kuv_editor_times saw ${n:-no} entries, not $entries" >&2
     exit 1
   fi
+  kuv_load+=("$(awk '$1 == "load_ms" { print $2 }' "$folder/times")")
   kuv_open+=("$(awk '$1 == "open_ms" { print $2 }' "$folder/times")")
   kuv_refresh+=("$(awk '$1 == "refresh_ms" { print $2 }' "$folder/times")")
   kuv_info+=("$(awk '$1 == "info_ms" { print $2 }' "$folder/times")")
@@ -188,7 +189,7 @@ run_kuv() {
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-aud_open=() aud_info=() aud_after=() kuv_open=() kuv_refresh=() kuv_info=()
+aud_open=() aud_info=() aud_after=() kuv_load=() kuv_open=() kuv_refresh=() kuv_info=()
 for i in $(seq "$runs"); do
   if [ "$audacious_only" -eq 0 ]; then run_kuv "$i"; fi
   run_audacious "$i"
@@ -199,10 +200,11 @@ a_info=$(median "${aud_info[@]}")
 a_after=$(median "${aud_after[@]}")
 echo "$entries entries, each a 3.2 s MP3 of $entry_size bytes with its own ID3v2 tag; $(audacious --version 2>/dev/null | head -n1)"
 if [ "$audacious_only" -eq 0 ]; then
+  k_load=$(median "${kuv_load[@]}")
   k_open=$(median "${kuv_open[@]}")
   k_refresh=$(median "${kuv_refresh[@]}")
   k_info=$(median "${kuv_info[@]}")
-  echo "kuv editor ($build), median of $runs (ms): open $k_open [${kuv_open[*]}]," \
+  echo "kuv editor ($build), median of $runs (ms): open $k_open [${kuv_open[*]}] (of it loading the M3U $k_load)," \
     "refresh $k_refresh [${kuv_refresh[*]}], info $k_info [${kuv_info[*]}]"
 fi
 echo "audacious_open_ms $a_open [${aud_open[*]}] (from adding the M3U to a started Audacious until its playlist holds all entries)"

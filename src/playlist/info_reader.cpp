@@ -13,11 +13,13 @@ namespace {
 // Results are handed over in batches, so applying them (a walk over the
 // list) stays rare while a long list is read.
 constexpr size_t kBatch = 64;
+constexpr int kReaders = 2;
 
 }  // namespace
 
 InfoReader::InfoReader(std::function<void()> ready) : ready_(std::move(ready)) {
-  thread_ = std::thread(&InfoReader::run, this);
+  // Two readers: while one waits for the disk the other parses.
+  for (int i = 0; i < kReaders; ++i) threads_.emplace_back(&InfoReader::run, this);
 }
 
 InfoReader::~InfoReader() {
@@ -27,7 +29,7 @@ InfoReader::~InfoReader() {
     jobs_.clear();
   }
   wake_.notify_all();
-  thread_.join();
+  for (std::thread& thread : threads_) thread.join();
 }
 
 int32_t InfoReader::queueUnknownEntries() {
@@ -48,7 +50,7 @@ int32_t InfoReader::queueUnknownEntries() {
     for (Job& job : fresh) jobs_.push_back(std::move(job));
     total_ += static_cast<int32_t>(fresh.size());
   }
-  wake_.notify_one();
+  wake_.notify_all();
   return static_cast<int32_t>(fresh.size());
 }
 

@@ -65,7 +65,7 @@ class InfoReader {
   uint64_t queuedUpTo_ = 0;  // highest id queued so far (UI thread only)
   int32_t done_ = 0;
   int32_t total_ = 0;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };
 
 }  // namespace kuv

@@ -1,8 +1,6 @@
 #include "ui/playlist_editor.h"
 
 #include <QCloseEvent>
-#include <QPainter>
-#include <QPixmap>
 #include <QCursor>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -15,6 +13,8 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
+#include <QPainter>
+#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
@@ -60,9 +60,16 @@ struct ButtonText {
 };
 // In tab order: the list first, then the column, then Up and Dn.
 constexpr ButtonText kButtons[] = {
-    {kLoadList, "Load List"}, {kSaveList, "Save List"}, {kAddItem, "Add Item"}, {kDelete, "Delete"},
-    {kShuffle, "Shuffle"},    {kSort, "Sort"},          {kClear, "Clear"},      {kDismiss, "Dismiss"},
-    {kUp, "Up"},              {kDown, "Dn"},
+    {kLoadList, "Load List"},
+    {kSaveList, "Save List"},
+    {kAddItem, "Add Item"},
+    {kDelete, "Delete"},
+    {kShuffle, "Shuffle"},
+    {kSort, "Sort"},
+    {kClear, "Clear"},
+    {kDismiss, "Dismiss"},
+    {kUp, "Up"},
+    {kDown, "Dn"},
 };
 
 // The editor's icon: lines of a list in the display's green on the skin's
@@ -86,7 +93,9 @@ QIcon playlistIcon() {
   return QIcon(picture);
 }
 
-QString fromUtf8(const std::string& text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+QString fromUtf8(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 }  // namespace
 
@@ -146,8 +155,7 @@ PlaylistEditor::PlaylistEditor(EditorHost& host) : QWidget(nullptr, Qt::Window),
   // Drops on the list are the window's drops.
   list_->setAcceptDrops(false);
   connect(list_, &QListView::doubleClicked, this, [this](const QModelIndex& index) { playRow(index.row()); });
-  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-          [this] { showSelectionPlayTime(); });
+  connect(list_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { showSelectionPlayTime(); });
 
   for (const ButtonText& b : kButtons) {
     buttons_[b.control] = new QPushButton(b.text, this);
@@ -173,7 +181,7 @@ PlaylistEditor::PlaylistEditor(EditorHost& host) : QWidget(nullptr, Qt::Window),
     EditorControl control;
     void (PlaylistEditor::*run)();
   } commands[] = {
-      {kLoadList, &PlaylistEditor::loadList}, {kSaveList, &PlaylistEditor::saveList},
+      {kLoadList, &PlaylistEditor::loadList},     {kSaveList, &PlaylistEditor::saveList},
       {kDelete, &PlaylistEditor::deleteSelected}, {kShuffle, &PlaylistEditor::shuffle},
       {kClear, &PlaylistEditor::clear},
   };
@@ -224,7 +232,8 @@ void PlaylistEditor::fill() {
 }
 
 void PlaylistEditor::infoRead(const std::vector<int32_t>& positions, InfoProgress progress) {
-  for (int32_t position : positions) model_.setLine(position, editorLineText(position));
+  std::vector<std::string> texts = editorLineTexts(positions);
+  for (size_t i = 0; i < positions.size(); ++i) model_.setLine(positions[i], std::move(texts[i]));
   if (!positions.empty()) showSelectionPlayTime();
   if (progress.total > 0) {
     progress_->setRange(0, progress.total);

@@ -18,9 +18,15 @@ EditorLines editorLines() {
   return lines;
 }
 
-std::string editorLineText(int32_t position) {
-  const PlaylistEntry* entry = entryAt(position);
-  return entry ? entryLineText(position + 1, *entry) : std::string();
+std::vector<std::string> editorLineTexts(const std::vector<int32_t>& positions) {
+  std::vector<std::string> texts(positions.size());
+  size_t next = 0;
+  int32_t position = 0;
+  for (const PlaylistEntry* e = playlist.first; e && next < positions.size(); e = e->next, ++position) {
+    while (next < positions.size() && positions[next] < position) ++next;
+    if (next < positions.size() && positions[next] == position) texts[next++] = entryLineText(position + 1, *e);
+  }
+  return texts;
 }
 
 std::vector<int32_t> selectedPositions(std::vector<int32_t> rows) {
@@ -71,10 +77,17 @@ EditorLayout layoutEditor(int32_t width, int32_t height, int32_t bw, int32_t bh,
     EditorControl id;
     int32_t x, y;
   } places[] = {
-      {kLoadList, column, 3},          {kSaveList, column, bh + 3},      {kAddItem, column, 2 * bh + 8},
-      {kDelete, column, 3 * bh + 8},   {kShuffle, column, 4 * bh + 13},  {kSort, column, 5 * bh + 13},
-      {kClear, column, 6 * bh + 13},   {kDismiss, column, height - bh - 4}, {kUp, 3, bottom},
-      {kDown, 30, bottom},             {kPlayTime, 60, bottom},
+      {kLoadList, column, 3},
+      {kSaveList, column, bh + 3},
+      {kAddItem, column, 2 * bh + 8},
+      {kDelete, column, 3 * bh + 8},
+      {kShuffle, column, 4 * bh + 13},
+      {kSort, column, 5 * bh + 13},
+      {kClear, column, 6 * bh + 13},
+      {kDismiss, column, height - bh - 4},
+      {kUp, 3, bottom},
+      {kDown, 30, bottom},
+      {kPlayTime, 60, bottom},
   };
   for (const auto& place : places) {
     layout.controls[place.id] = {place.x, place.y, sizes[place.id].width, sizes[place.id].height};

@@ -24,8 +24,10 @@ struct EditorLines {
   int32_t current = -1;
 };
 EditorLines editorLines();
-// The text of the line at a position after its entry's information was read.
-std::string editorLineText(int32_t position);
+// The texts of the lines at (ascending) positions, after their entries'
+// information was read: one walk over the list for all of them. A position
+// past the end gets an empty text.
+std::vector<std::string> editorLineTexts(const std::vector<int32_t>& positions);
 
 // The selected rows as the list reports them (any order): ascending, without
 // repeats, at most kMaxSelectedLines.

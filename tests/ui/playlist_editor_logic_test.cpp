@@ -48,8 +48,7 @@ TEST_F(EditorLogicTest, LinesNumberEveryEntryAndNameTheCurrentOne) {
   const EditorLines lines = editorLines();
   EXPECT_EQ(lines.texts, (std::vector<std::string>{"1> track1.mp3", "2> track2.mp3", "3> Title / Artist"}));
   EXPECT_EQ(lines.current, 1);
-  EXPECT_EQ(editorLineText(2), "3> Title / Artist");
-  EXPECT_EQ(editorLineText(3), "");
+  EXPECT_EQ(editorLineTexts({0, 2, 3}), (std::vector<std::string>{"1> track1.mp3", "3> Title / Artist", ""}));
 }
 
 TEST_F(EditorLogicTest, SelectionsAndTheReselectionAfterAMove) {
@@ -115,8 +114,8 @@ TEST_F(EditorLogicTest, TheLayoutFollowsTheMeasuredButton) {
     EditorControl control;
     int32_t x, y;
   } places[] = {
-      {kLoadList, 323, 3},  {kSaveList, 323, 26}, {kAddItem, 323, 54}, {kDelete, 323, 77},
-      {kShuffle, 323, 105}, {kSort, 323, 128},    {kClear, 323, 151},  {kDismiss, 323, 273},
+      {kLoadList, 323, 3},  {kSaveList, 323, 26}, {kAddItem, 323, 54},  {kDelete, 323, 77},
+      {kShuffle, 323, 105}, {kSort, 323, 128},    {kClear, 323, 151},   {kDismiss, 323, 273},
       {kUp, 3, 279},        {kDown, 30, 279},     {kPlayTime, 60, 279},
   };
   for (const auto& p : places) {
