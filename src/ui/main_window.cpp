@@ -34,6 +34,7 @@
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "ui/dial.h"
+#include "ui/dropped_names.h"
 #include "ui/menu_marks.h"
 #include "ui/skin_region.h"
 #include "ui/url_dialog.h"
@@ -399,13 +400,7 @@ void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void MainWindow::dropEvent(QDropEvent* event) {
-  std::vector<std::string> names;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile())
-      names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    else if (!url.isEmpty())
-      names.push_back(url.toString().toStdString());
-  }
+  const std::vector<std::string> names = droppedNames(*event->mimeData());
   event->acceptProposedAction();
   handleDrop(player_, names);
   afterEvent();

@@ -27,6 +27,7 @@
 #include "platform/message_box.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "ui/dropped_names.h"
 #include "ui/url_dialog.h"
 
 namespace kuv {
@@ -343,13 +344,7 @@ void PlaylistEditor::dragEnterEvent(QDragEnterEvent* event) {
 }
 
 void PlaylistEditor::dropEvent(QDropEvent* event) {
-  std::vector<std::string> names;
-  for (const QUrl& url : event->mimeData()->urls()) {
-    if (url.isLocalFile())
-      names.push_back(QFile::encodeName(url.toLocalFile()).toStdString());
-    else if (!url.isEmpty())
-      names.push_back(url.toString().toStdString());
-  }
+  const std::vector<std::string> names = droppedNames(*event->mimeData());
   event->acceptProposedAction();
   host_.refreshAllowed() = false;
   for (const std::string& name : names) addByName(kAddNormal, name);
