@@ -10,6 +10,7 @@ PACKAGES=(
   alsa-utils xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fonts-dejavu-core openbox
   ffmpeg lame twolame sox time madplay
   clang libclang-rt-dev clang-format
+  xdg-utils desktop-file-utils shared-mime-info
 )
 
 missing=()

@@ -20,7 +20,9 @@
 #include <QLinearGradient>
 #include <QPainter>
 #include <QPainterPath>
+#include <QPolygonF>
 #include <QRadialGradient>
+#include <QTransform>
 
 #include <algorithm>
 #include <cmath>
@@ -964,6 +966,137 @@ QImage paintIcon(int size) {
   return img;
 }
 
+// ---------------------------------------------------------------- file-type icons
+
+enum class DocumentKind { Audio, Playlist };
+
+// A pair of beamed notes filling `box`.
+QPainterPath notePath(const QRectF& box) {
+  QPainterPath path;
+  path.setFillRule(Qt::WindingFill);
+  const double w = box.width(), h = box.height();
+  const double rx = w * 0.19, ry = rx * 0.74, stem = std::max(1.0, w * 0.085), beam = std::max(1.2, h * 0.16);
+  const QPointF heads[2] = {QPointF(box.left() + rx, box.bottom() - ry - h * 0.04),
+                            QPointF(box.right() - rx - stem * 0.3, box.bottom() - ry - h * 0.16)};
+  const double beamTop[2] = {box.top() + h * 0.10, box.top()};
+  for (int i = 0; i < 2; ++i) {
+    QPainterPath head;
+    head.addEllipse(QPointF(0, 0), rx, ry);
+    path.addPath(QTransform().translate(heads[i].x(), heads[i].y()).rotate(-22).map(head));
+    const double x = heads[i].x() + rx * 0.92 - stem;
+    path.addRect(QRectF(x, beamTop[i], stem, heads[i].y() - beamTop[i]));
+  }
+  const double x0 = heads[0].x() + rx * 0.92 - stem, x1 = heads[1].x() + rx * 0.92;
+  QPolygonF bar;
+  bar << QPointF(x0, beamTop[0]) << QPointF(x1, beamTop[1]) << QPointF(x1, beamTop[1] + beam)
+      << QPointF(x0, beamTop[0] + beam);
+  path.addPolygon(bar);
+  path.closeSubpath();
+  return path;
+}
+
+// A page with its top right corner folded over, in the skin's dark greys,
+// with the lit rule of the splash along its head and a green glyph: notes
+// for an audio file, the lines of a list (the first one lit, as the playing
+// entry) for a playlist. Large sizes carry the program's emblem as a badge.
+QImage paintDocumentIcon(int size, DocumentKind kind) {
+  QImage img(size, size, QImage::Format_ARGB32_Premultiplied);
+  img.fill(Qt::transparent);
+  QPainter p(&img);
+  p.setRenderHint(QPainter::Antialiasing);
+  const double s = size;
+  const double px = std::max(1.0, s / 32.0);  // a "pixel" at this size
+  const double left = std::floor(s * 0.12) + 0.5 * px, right = std::ceil(s * 0.88) - 0.5 * px;
+  const double top = 0.5 * px + (size >= 32 ? px : 0), bottom = s - 0.5 * px - (size >= 32 ? px : 0);
+  const double fold = std::round((right - left) * 0.32);
+
+  QPainterPath page;
+  page.moveTo(left, top);
+  page.lineTo(right - fold, top);
+  page.lineTo(right, top + fold);
+  page.lineTo(right, bottom);
+  page.lineTo(left, bottom);
+  page.closeSubpath();
+  if (size >= 32) {  // a soft drop shadow
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 70));
+    p.drawPath(page.translated(px * 0.8, px * 1.2));
+  }
+  QLinearGradient face(0, top, 0, bottom);
+  face.setColorAt(0.0, QColor(72, 82, 77));
+  face.setColorAt(1.0, QColor(31, 37, 34));
+  p.setPen(QPen(kOutline, px, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+  p.setBrush(face);
+  p.drawPath(page);
+  if (size >= 32) {  // light from the upper left, along the inside of the edge
+    p.setPen(QPen(QColor(255, 255, 255, 38), px, Qt::SolidLine, Qt::FlatCap));
+    p.drawLine(QPointF(left + px, bottom - px), QPointF(left + px, top + px));
+    p.drawLine(QPointF(left + px, top + px), QPointF(right - fold - px * 0.5, top + px));
+  }
+
+  QPainterPath flap;
+  flap.moveTo(right - fold, top);
+  flap.lineTo(right - fold, top + fold);
+  flap.lineTo(right, top + fold);
+  flap.closeSubpath();
+  if (size >= 32) {  // the flap's shadow on the page
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 60));
+    p.drawPath(flap.translated(-px, px));
+  }
+  QLinearGradient flapShade(right - fold, top + fold, right - fold * 0.5, top + fold * 0.5);
+  flapShade.setColorAt(0.0, QColor(138, 148, 144));
+  flapShade.setColorAt(1.0, QColor(88, 97, 93));
+  p.setPen(QPen(kOutline, px, Qt::SolidLine, Qt::SquareCap, Qt::MiterJoin));
+  p.setBrush(flapShade);
+  p.drawPath(flap);
+
+  // The lit rule: the program's green mark along the head of the page.
+  const double inset = std::max(2.0 * px, (right - left) * 0.14);
+  const double ruleY = top + std::max(2.0 * px, fold * 0.45);
+  const QRectF rule(left + inset, ruleY, right - fold - inset - (left + inset) - px, std::max(1.0, px * 1.2));
+  p.setPen(Qt::NoPen);
+  if (size >= 32) p.fillRect(rule.adjusted(-px, -px, px, px), withAlpha(kLed, 50));
+  p.fillRect(rule, kLed);
+
+  const bool badge = size >= 64;
+  const QRectF area(left + inset, top + fold + px * (size >= 32 ? 2.5 : 1.5), right - left - 2 * inset,
+                    bottom - top - fold - px * (size >= 32 ? 2.5 : 1.5) - inset);
+  if (kind == DocumentKind::Audio) {
+    const double side = std::min(area.width(), area.height()) * (badge ? 0.78 : 0.92);
+    const QRectF box(area.left() + (badge ? 0 : (area.width() - side) / 2), area.top() + (badge ? 0 : px), side,
+                     side * 0.95);
+    const QPainterPath notes = notePath(box);
+    if (size >= 32)
+      p.strokePath(notes, QPen(withAlpha(kLed, 60), px * 1.3, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.fillPath(notes, kLed);
+  } else {
+    const int rows = size >= 48 ? 5 : size >= 32 ? 4 : 3;
+    const double pitch = (badge ? area.height() * 0.74 : area.height()) / rows;
+    const double thick = std::max(1.0, std::round(pitch * 0.36));
+    const double lengths[] = {1.0, 0.72, 0.88, 0.56, 0.80};
+    for (int i = 0; i < rows; ++i) {
+      const double y = std::round(area.top() + pitch * i + (pitch - thick) / 2);
+      const QColor ink = i == 0 ? kLed : mix(kLed, QColor(31, 37, 34), 0.45);
+      const double dot = size >= 32 ? thick : 0;
+      if (dot > 0) p.fillRect(QRectF(area.left(), y, dot, thick), ink);
+      const double x = area.left() + (dot > 0 ? dot + thick : 0);
+      const double span = (badge && i >= rows - 2 ? area.width() * 0.55 : area.right() - x) * lengths[i];
+      if (i == 0 && size >= 32) p.fillRect(QRectF(x - px, y - px, span + 2 * px, thick + 2 * px), withAlpha(kLed, 50));
+      p.fillRect(QRectF(x, y, std::round(span), thick), ink);
+    }
+  }
+  if (badge) {
+    const double R = s * 0.20;
+    const QPointF c(right - R * 0.92, bottom - R * 0.92);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0, 0, 0, 60));
+    p.drawEllipse(c + QPointF(px * 0.4, px * 0.6), R + px * 0.3, R + px * 0.3);
+    drawEmblem(p, c, R);
+  }
+  return img;
+}
+
 // ---------------------------------------------------------------- output
 
 class Writer {
@@ -1019,6 +1152,10 @@ int main(int argc, char** argv) {
   for (int size : {16, 32, 48, 64, 128, 256}) {
     const std::string name = "icon-" + std::to_string(size) + ".png";
     out.save(paintIcon(size), name.c_str(), size, size, argb);
+    const std::string audio = "type-audio-" + std::to_string(size) + ".png";
+    out.save(paintDocumentIcon(size, DocumentKind::Audio), audio.c_str(), size, size, argb);
+    const std::string playlist = "type-playlist-" + std::to_string(size) + ".png";
+    out.save(paintDocumentIcon(size, DocumentKind::Playlist), playlist.c_str(), size, size, argb);
   }
   return out.ok() ? 0 : 1;
 }

@@ -24,13 +24,16 @@
 #include <QWindow>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
+#include "config/file_types.h"
 #include "config/settings.h"
 #include "engine/vis_queue.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
+#include "platform/message_box.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "ui/dial.h"
@@ -225,8 +228,8 @@ void MainWindow::buildMenu() {
   add(menu_, "Close\tAlt+f4", CMD_CLOSE);
   // Marks are read from the state each time the menu opens, so a setting
   // changed by a hand-over, the remote or a skin button shows as it is.
-  connect(menu_, &QMenu::aboutToShow, this, [this] { markMenu(menu_, OpenWindows{!editor_.isNull(), false}); });
-  markMenu(menu_, OpenWindows{!editor_.isNull(), false});
+  connect(menu_, &QMenu::aboutToShow, this, [this] { markMenu(menu_, openWindows()); });
+  markMenu(menu_, openWindows());
 }
 
 void MainWindow::addShortcuts() {
@@ -453,7 +456,7 @@ void MainWindow::run(int32_t command) {
 void MainWindow::afterEvent() {
   sharedState_.store(player_.session.state.playbackState);
   // An open menu follows a change that arrives meanwhile (a hand-over).
-  if (menu_ && menu_->isVisible()) markMenu(menu_, OpenWindows{!editor_.isNull(), false});
+  if (menu_ && menu_->isVisible()) markMenu(menu_, openWindows());
   readNewEntries();
   if (dialStarted_) dialPlaybackState(player_.session.state.playbackState);
   // Repeat and Shuffle also change from the menu, which repaints nothing.
@@ -478,6 +481,54 @@ void MainWindow::togglePlaylistEditor() {
   editor_ = new PlaylistEditor(*this);
   editor_->show();
   readNewEntries();
+}
+
+// The snapshot Cancel restores from is taken on every Preferences command.
+void MainWindow::openPreferences() {
+  SettingsSnapshot = settings;
+  if (preferences_) {
+    preferences_->show();
+    preferences_->raise();
+    preferences_->activateWindow();
+    return;
+  }
+  preferences_ = new PreferencesSheet(*this, this);
+  preferences_->show();
+}
+
+void MainWindow::preferencesClosed() {
+  if (preferences_) preferences_->deleteLater();
+  preferences_ = nullptr;
+  // What the sheet changed on the window itself, then saved whichever way
+  // it closed, and the engine told.
+  const bool onTop = settings.AlwaysOnTop != 0;
+  if (windowFlags().testFlag(Qt::WindowStaysOnTopHint) != onTop) applyAlwaysOnTop(onTop);
+  saveSettings();
+  if (player_.session.engineStarted) settingsChanged();
+  readNewEntries();
+}
+
+// The associations for the program as it runs now, with the type icons
+// from the resources; the confirmation is shown whatever happened, and what
+// went wrong is written to stderr.
+void MainWindow::registerFileTypesFrom(QWidget* page) {
+  FileTypeIcons icons;
+  const struct {
+    const char* name;
+    std::vector<FileTypeIcon>* into;
+  } sets[] = {{"type-audio", &icons.audio}, {"type-playlist", &icons.playlist}, {"icon", &icons.program}};
+  for (const auto& set : sets) {
+    for (int size : {16, 32, 48, 64, 128, 256}) {
+      QFile file(QString(":/skin/%1-%2.png").arg(set.name).arg(size));
+      if (file.open(QIODevice::ReadOnly)) set.into->push_back({size, file.readAll().toStdString()});
+    }
+  }
+  const std::string executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
+  const FileTypeReport report = registerFileTypes(executable, icons, fileTypePlaces());
+  for (const std::string& problem : report.problems) std::fprintf(stderr, "kuv: %s\n", problem.c_str());
+  (void)page;
+  platform::messageBox(kFileTypesRegisteredText, kFileTypesRegisteredTitle,
+                       platform::MB_OK | platform::MB_ICONINFORMATION | platform::MB_SETFOREGROUND);
 }
 
 void MainWindow::listChanged() {

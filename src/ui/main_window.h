@@ -18,8 +18,10 @@
 #include "playlist/info_reader.h"
 #include "ui/gui_backends.h"
 #include "ui/led_display.h"
+#include "ui/menu_marks.h"
 #include "ui/player_commands.h"
 #include "ui/playlist_editor.h"
+#include "ui/preferences_sheet.h"
 #include "ui/skin_buttons.h"
 
 class QMenu;
@@ -27,7 +29,7 @@ class QAction;
 
 namespace kuv {
 
-class MainWindow final : public QWidget, public WindowActions, public EditorHost {
+class MainWindow final : public QWidget, public WindowActions, public EditorHost, public PreferencesHost {
  public:
   MainWindow();
   ~MainWindow() override;
@@ -54,6 +56,12 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void dialProgress(int32_t frame, int32_t totalFrames) override;
   void refreshEditor() override;
   void togglePlaylistEditor() override;
+  void openPreferences() override;
+
+  // PreferencesHost
+  void registerFileTypesFrom(QWidget* page) override;
+  void preferencesClosed() override;
+  PreferencesSheet* preferencesSheet() const { return preferences_.data(); }
 
   // EditorHost
   bool& refreshAllowed() override { return player_.state.refreshAllowed; }
@@ -85,6 +93,7 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void presentFrame(const LedFrame& frame);
   void paintDial(QPainter& p);
   void readNewEntries();
+  OpenWindows openWindows() const { return OpenWindows{!editor_.isNull(), !preferences_.isNull()}; }
   void applyReadInfo();
 
   PlayerWindow player_;
@@ -119,6 +128,7 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   int32_t drawnShuffle_ = -1;
   QTimer dialTimer_;
   QPointer<PlaylistEditor> editor_;
+  QPointer<PreferencesSheet> preferences_;
   // Lengths and tags of new entries, read off the UI thread.
   std::unique_ptr<InfoReader> infoReader_;
 };

@@ -13,8 +13,6 @@
 #include <QListView>
 #include <QMenu>
 #include <QMimeData>
-#include <QPainter>
-#include <QPixmap>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QUrl>
@@ -73,25 +71,11 @@ constexpr ButtonText kButtons[] = {
     {kDown, "Dn"},
 };
 
-// The editor's icon: lines of a list in the display's green on the skin's
-// dark ground, the playing one marked.
+// The editor carries the playlist file type's icon.
 QIcon playlistIcon() {
-  QPixmap picture(32, 32);
-  picture.fill(Qt::transparent);
-  QPainter p(&picture);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QColor(47, 74, 54));
-  p.setBrush(QColor(11, 18, 13));
-  p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 4, 4);
-  p.setPen(Qt::NoPen);
-  for (int line = 0; line < 4; ++line) {
-    p.setBrush(line == 1 ? kLedGreen : QColor(120, 150, 128));
-    p.drawRect(11, 7 + 5 * line, 15, 2);
-  }
-  p.setBrush(kLedGreen);
-  const QPointF mark[] = {{5, 10}, {9, 13}, {5, 16}};
-  p.drawPolygon(mark, 3);
-  return QIcon(picture);
+  QIcon icon;
+  for (int size : {16, 32, 48, 64, 128, 256}) icon.addFile(QString(":/skin/type-playlist-%1.png").arg(size));
+  return icon;
 }
 
 QString fromUtf8(const std::string& text) {

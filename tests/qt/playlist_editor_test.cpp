@@ -239,10 +239,3 @@ TEST_F(PlaylistEditorTest, KeepsItsSmallestSizeAndItsPlace) {
 
 }  // namespace
 }  // namespace kuv
-
-int main(int argc, char** argv) {
-  setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}
