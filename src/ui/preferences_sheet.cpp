@@ -5,8 +5,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDialogButtonBox>
-#include <QFileDialog>
 #include <QFile>
+#include <QFileDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,6 +14,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -30,7 +31,7 @@ namespace kuv {
 namespace {
 
 // A slider with its end labels under it ("Taskbar" ... "Systray").
-QSlider* labelledSlider(QWidget* parent, QVBoxLayout* into, const QString& title, int low, int high,
+QSlider* labelledSlider(QWidget* parent, QBoxLayout* into, const QString& title, int low, int high,
                         const QStringList& labels) {
   auto* box = new QGroupBox(title, parent);
   auto* layout = new QVBoxLayout(box);
@@ -146,13 +147,17 @@ class DecoderPage final : public PreferencesPageWidget {
  public:
   explicit DecoderPage(PreferencesSheet& sheet) : PreferencesPageWidget(sheet) {
     auto* layout = new QVBoxLayout(this);
-    quality_ = labelledSlider(this, layout, "Quality", 0, 2, {"Full", "Half", "Quarter"});
-    output_ = labelledSlider(this, layout, "Output", 0, 3, {"Stereo", "Left", "Right", "Mono"});
+    auto* sliders = new QHBoxLayout;
+    layout->addLayout(sliders);
+    quality_ = labelledSlider(this, sliders, "Quality", 0, 2, {"Full", "Half", "Quarter"});
+    output_ = labelledSlider(this, sliders, "Output", 0, 3, {"Stereo", "Left", "Right", "Mono"});
     priority_ = labelledSlider(this, layout, "Priority", 0, 5, {});
     priorityText_ = new QLabel(this);
     priorityText_->setAlignment(Qt::AlignHCenter);
     layout->addWidget(priorityText_);
 
+    auto* modeRow = new QHBoxLayout;
+    layout->addLayout(modeRow);
     auto* mapping = new QGroupBox("Mapping Mode", this);
     auto* mappingRow = new QHBoxLayout(mapping);
     mapping_ = new QButtonGroup(this);
@@ -161,15 +166,15 @@ class DecoderPage final : public PreferencesPageWidget {
       mapping_->addButton(button, n);
       mappingRow->addWidget(button);
     }
-    layout->addWidget(mapping);
+    modeRow->addWidget(mapping);
 
-    auto* systemRow = new QHBoxLayout;
-    systemRow->addWidget(new QLabel("Output System", this));
-    system_ = new QComboBox(this);
+    auto* systemBox = new QGroupBox("Output System", this);
+    auto* systemRow = new QHBoxLayout(systemBox);
+    system_ = new QComboBox(systemBox);
     system_->setObjectName("Output System");
     for (const std::string& name : outputSystemNames()) system_->addItem(QString::fromStdString(name));
     systemRow->addWidget(system_, 1);
-    layout->addLayout(systemRow);
+    modeRow->addWidget(systemBox, 1);
 
     auto* plugins = new QGroupBox("Output Plugins", this);
     auto* pluginLayout = new QVBoxLayout(plugins);
@@ -212,9 +217,7 @@ class DecoderPage final : public PreferencesPageWidget {
       command();
     });
   }
-  void apply() override {
-    applyDecoder({quality_->value(), output_->value(), priority_->value()}, settings, memory_);
-  }
+  void apply() override { applyDecoder({quality_->value(), output_->value(), priority_->value()}, settings, memory_); }
   void reset() override { resetDecoder(SettingsSnapshot, settings); }
   const DecoderMemory& memory() const { return memory_; }
 
@@ -310,8 +313,8 @@ class AudioPage final : public PreferencesPageWidget {
 
     connect(device_, &QComboBox::currentTextChanged, this, [this](const QString& text) {
       if (loading_) return;
-      setSharedSetting(settings.WinMMOutputDev, outputDeviceFor(soundDeviceNameOf, kDeviceLimit, text.toStdString(),
-                                                                settings.WinMMOutputDev));
+      setSharedSetting(settings.WinMMOutputDev,
+                       outputDeviceFor(soundDeviceNameOf, kDeviceLimit, text.toStdString(), settings.WinMMOutputDev));
       markChanged();
     });
     connect(callback_, &QButtonGroup::idClicked, this, [this](int id) {
@@ -326,7 +329,9 @@ class AudioPage final : public PreferencesPageWidget {
       if (count_ > 0) bar_->setValue(count_ - outputFreeBufferCount());
     });
   }
-  void apply() override { applyAudio({eightBit_->isChecked(), bypass_->isChecked(), allowSync_->isChecked()}, settings); }
+  void apply() override {
+    applyAudio({eightBit_->isChecked(), bypass_->isChecked(), allowSync_->isChecked()}, settings);
+  }
   void reset() override {}
 
  protected:
@@ -474,8 +479,38 @@ class LedPage final : public PreferencesPageWidget {
 
 // --- The sheet -------------------------------------------------------------------------------
 
+namespace {
+
+// The skin's dark greens rather than a grey default dialog.
+QPalette sheetPalette() {
+  QPalette p;
+  const QColor ground(11, 18, 13), field(5, 10, 6), button(22, 36, 26), text(200, 216, 204), green(60, 255, 122);
+  p.setColor(QPalette::Window, ground);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, field);
+  p.setColor(QPalette::AlternateBase, button);
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, button);
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::Highlight, QColor(31, 90, 52));
+  p.setColor(QPalette::HighlightedText, Qt::white);
+  p.setColor(QPalette::Light, QColor(47, 74, 54));
+  p.setColor(QPalette::Midlight, QColor(35, 56, 41));
+  p.setColor(QPalette::Mid, QColor(28, 44, 32));
+  p.setColor(QPalette::Dark, QColor(8, 14, 10));
+  p.setColor(QPalette::Shadow, Qt::black);
+  p.setColor(QPalette::Link, green);
+  for (QPalette::ColorRole role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
+    p.setColor(QPalette::Disabled, role, QColor(86, 102, 90));
+  return p;
+}
+
+}  // namespace
+
 PreferencesSheet::PreferencesSheet(PreferencesHost& host, QWidget* owner) : QDialog(owner), host_(host) {
   setWindowTitle(kPreferencesTitle);
+  setPalette(sheetPalette());
+  setMinimumWidth(540);
   setModal(false);
   auto* layout = new QVBoxLayout(this);
   tabs_ = new QTabWidget(this);
