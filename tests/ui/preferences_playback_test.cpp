@@ -60,9 +60,8 @@ struct EngineFixture {
 TEST(PreferencesDuringPlayback, PagesAppliedWhileTracksPlayTakeEffectSafely) {
   EngineFixture fixture;
   int takes = 0;
-  fixture.previous = platform::setSaveFileBackend([&](const platform::SaveFileRequest&) {
-    return fixture.folder + "/take" + std::to_string(++takes) + ".wav";
-  });
+  fixture.previous = platform::setSaveFileBackend(
+      [&](const platform::SaveFileRequest&) { return fixture.folder + "/take" + std::to_string(++takes) + ".wav"; });
   test::ClockPcmOptions fast;
   fast.speed = 8;
   test::setClockPcmOptions(fast);
