@@ -16,6 +16,7 @@
 #include <string_view>
 #include <thread>
 
+#include "platform/file.h"
 #include "platform/paths.h"
 
 extern char** environ;
@@ -322,37 +323,16 @@ namespace {
 
 std::string errorText(int error) { return std::strerror(error); }
 
-// Writes beside the target and renames over it, so a crash leaves the old
-// file or the new one, never half of one.
+// Creates the folder and writes the file whole (temporary file, then a rename).
 bool replaceFile(const std::string& path, const std::string& content, FileTypeReport& report) {
   const std::string folder = platform::folderOf(path);
   if (!platform::makeFolders(folder.substr(0, folder.size() - 1))) {
     report.problems.push_back("cannot create the folder " + folder + ": " + errorText(errno));
     return false;
   }
-  std::string temp = folder + ".kuv-XXXXXX";
-  const int fd = mkostemp(temp.data(), O_CLOEXEC);
-  if (fd < 0) {
-    report.problems.push_back("cannot write in " + folder + ": " + errorText(errno));
-    return false;
-  }
-  bool ok = fchmod(fd, 0644) == 0;
-  size_t done = 0;
-  while (ok && done < content.size()) {
-    const ssize_t put = ::write(fd, content.data() + done, content.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) ok = false;
-    if (put > 0) done += static_cast<size_t>(put);
-  }
-  ok = ok && fsync(fd) == 0;
-  int error = ok ? 0 : errno;
-  if (::close(fd) != 0 && ok) ok = false, error = errno;
-  if (ok && ::rename(temp.c_str(), path.c_str()) != 0) ok = false, error = errno;
-  if (!ok) {
-    ::unlink(temp.c_str());
-    report.problems.push_back("cannot write " + path + ": " + errorText(error));
-  }
-  return ok;
+  if (platform::replaceFile(path, content, 0644)) return true;
+  report.problems.push_back("cannot write " + path + ": " + errorText(errno));
+  return false;
 }
 
 enum class ReadResult { Read, Absent, Failed };

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 
 namespace kuv::platform {
@@ -101,6 +102,34 @@ int64_t seekTo(int handle, int64_t offset) { return ::lseek(handle, offset, SEEK
 int64_t fileSize(int handle) {
   struct stat st;
   return fstat(handle, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+namespace {
+std::atomic<unsigned> tempCounter{0};
+}  // namespace
+
+bool replaceFile(const std::string& target, const std::string& content, int mode) {
+  const size_t slash = target.rfind('/');
+  const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  std::string temp;
+  int fd = -1;
+  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+    temp = folder + ".kuv-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++);
+    // 0666 lets the umask decide the mode of a new file, as for any file we create.
+    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0 && errno != EEXIST) return false;
+  }
+  if (fd < 0) return false;
+  bool ok = (mode < 0 || fchmod(fd, static_cast<mode_t>(mode) & 07777) == 0) &&
+            writeAll(fd, content.data(), content.size()) && fsync(fd) == 0;
+  int error = ok ? 0 : errno;
+  if (::close(fd) != 0 && ok) ok = false, error = errno;
+  if (ok && ::rename(temp.c_str(), target.c_str()) != 0) ok = false, error = errno;
+  if (!ok) {
+    ::unlink(temp.c_str());
+    errno = error;
+  }
+  return ok;
 }
 
 }  // namespace kuv::platform

@@ -35,6 +35,11 @@ long readSome(int handle, void* buffer, size_t n);
 long readFully(int handle, void* buffer, size_t n);
 // Writes all n bytes; false on error (EPIPE on a closed pipe included).
 bool writeAll(int handle, const void* buffer, size_t n);
+// Writes content beside target and renames it over it, so a crash leaves
+// either the old file or the new one, never half of one. mode: the new
+// file's permission bits, or -1 to let the umask decide as for any new file.
+// False with errno telling why (the temporary file is removed).
+bool replaceFile(const std::string& target, const std::string& content, int mode = -1);
 // Absolute positioning; returns the new position or -1.
 int64_t seekTo(int handle, int64_t offset);
 int64_t fileSize(int handle);

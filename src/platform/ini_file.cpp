@@ -14,6 +14,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/file.h"
 #include "platform/paths.h"
 
 namespace kuv::platform {
@@ -181,39 +182,6 @@ bool validNames(std::string_view section, std::string_view key) {
   for (char c : key)
     if (c == '\n' || c == '\r' || c == '\0' || c == '=') return false;
   return key.front() != '[' && key.front() != ';' && key.front() != '#';
-}
-
-std::atomic<unsigned> tempCounter{0};
-
-bool writeAllBytes(int fd, const std::string& content) {
-  size_t done = 0;
-  while (done < content.size()) {
-    ssize_t put = ::write(fd, content.data() + done, content.size() - done);
-    if (put < 0 && errno == EINTR) continue;
-    if (put <= 0) return false;
-    done += static_cast<size_t>(put);
-  }
-  return true;
-}
-
-// Writes content beside target and renames it over, so a crash leaves either
-// the old file or the new one, never half of one.
-bool replaceFile(const std::string& target, const std::string& content, bool existed, mode_t mode) {
-  std::string folder = folderOf(target);
-  std::string temp;
-  int fd = -1;
-  for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-    temp = folder + ".kuv-ini-" + std::to_string(getpid()) + "-" + std::to_string(tempCounter++);
-    // 0666 lets the umask decide the mode of a new file, as for any file we create.
-    fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0 && errno != EEXIST) return false;
-  }
-  if (fd < 0) return false;
-  bool ok = (!existed || fchmod(fd, mode & 07777) == 0) && writeAllBytes(fd, content) && fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!ok) ::unlink(temp.c_str());
-  return ok;
 }
 
 }  // namespace
@@ -415,7 +383,7 @@ bool writeProfileStrings(const std::string& section, const std::vector<std::pair
     }
   }
   if (existed && content == data) return true;
-  return replaceFile(target, content, existed, info.st_mode);
+  return replaceFile(target, content, existed ? static_cast<int>(info.st_mode & 07777) : -1);
 }
 
 }  // namespace kuv::platform

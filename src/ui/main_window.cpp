@@ -34,6 +34,7 @@
 #include "layer3/layer3.h"
 #include "output/output_system.h"
 #include "platform/message_box.h"
+#include "platform/paths.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "ui/dial.h"
@@ -523,8 +524,7 @@ void MainWindow::registerFileTypesFrom(QWidget* page) {
       if (file.open(QIODevice::ReadOnly)) set.into->push_back({size, file.readAll().toStdString()});
     }
   }
-  const std::string executable = QFile::encodeName(QCoreApplication::applicationFilePath()).toStdString();
-  const FileTypeReport report = registerFileTypes(executable, icons, fileTypePlaces());
+  const FileTypeReport report = registerFileTypes(platform::executablePath(), icons, fileTypePlaces());
   for (const std::string& problem : report.problems) std::fprintf(stderr, "kuv: %s\n", problem.c_str());
   (void)page;
   platform::messageBox(kFileTypesRegisteredText, kFileTypesRegisteredTitle,

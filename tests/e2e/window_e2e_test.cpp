@@ -240,6 +240,20 @@ class KuvWindowTest : public ::testing::Test {
     return id;
   }
 
+  // The first visible window whose title matches, once there is one; empty
+  // after the timeout.
+  std::string waitForWindowNamed(const std::string& pattern, std::chrono::milliseconds timeout = 10s) {
+    std::string id;
+    waitFor(
+        [&] {
+          const std::vector<std::string> ids = pointer_->windowsNamed(pattern);
+          if (!ids.empty()) id = ids.front();
+          return !ids.empty();
+        },
+        timeout);
+    return id;
+  }
+
   ::testing::AssertionResult queryBecomes(const std::string& name, const std::string& expected,
                                           std::chrono::milliseconds timeout = 10s) {
     std::string last;
@@ -342,14 +356,8 @@ TEST_F(KuvWindowTest, PlaylistEditorPlaysDeletesAndSaves) {
   ASSERT_TRUE(pointer_->xdotool({"mousemove", "--window", window, "120", "100", "click", "3"}));
   ASSERT_TRUE(waitFor([&] { return pointer_->windowsNamed(".*").size() > before; }, 10s)) << "no menu showed";
   ASSERT_TRUE(pointer_->xdotool({"key", "Down", "Down", "Down", "Return"}));
-  std::string editor;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        const std::vector<std::string> ids = pointer_->windowsNamed("^KUV Playlist Editor$");
-        if (!ids.empty()) editor = ids.front();
-        return !ids.empty();
-      },
-      10s));
+  const std::string editor = waitForWindowNamed("^KUV Playlist Editor$");
+  ASSERT_FALSE(editor.empty()) << "the editor did not open";
   // The last line moved up twice with the Up button (the tenth stop from
   // the list), then double-clicked where it landed: the first line.
   ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", editor, "key", "End", "Tab", "Tab", "Tab", "Tab", "Tab",
@@ -362,14 +370,8 @@ TEST_F(KuvWindowTest, PlaylistEditorPlaysDeletesAndSaves) {
   const std::string saved = session_.folder() + "/saved.pls";
   ASSERT_TRUE(
       pointer_->xdotool({"mousemove", "--window", editor, "40", "12", "click", "1", "key", "Tab", "Tab", "space"}));
-  std::string dialog;
-  ASSERT_TRUE(waitFor(
-      [&] {
-        const std::vector<std::string> ids = pointer_->windowsNamed("^Save As$");
-        if (!ids.empty()) dialog = ids.front();
-        return !ids.empty();
-      },
-      10s));
+  const std::string dialog = waitForWindowNamed("^Save As$");
+  ASSERT_FALSE(dialog.empty()) << "Save List showed no save dialog";
   ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", dialog, "type", "--delay", "20", saved}));
   ASSERT_TRUE(pointer_->xdotool({"windowfocus", "--sync", dialog, "key", "Return"}));
   ASSERT_TRUE(waitFor([&] { return kuv::test::fileExists(saved); }, 10s)) << "Save List wrote no " << saved;
