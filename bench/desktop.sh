@@ -23,8 +23,15 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# One kuv per user: a kuv already running would take over the benchmark's.
-if "$kuv" --query state >/dev/null 2>&1; then
+# kuv keeps one window per user through an abstract socket, which every
+# kuv of this user on the machine shares: a kuv already running would take
+# over the benchmark's, or the benchmark's another's. A network namespace of
+# the programs' own keeps them apart (abstract sockets are per namespace; X
+# is still reached through its socket file).
+isolate=()
+if unshare -n true 2>/dev/null; then
+  isolate=(unshare -n)
+elif "$kuv" --query state >/dev/null 2>&1; then
   echo "$bench_name: a kuv of this user is running; close it first" >&2
   exit 1
 fi
@@ -52,10 +59,11 @@ pcm.!default { type plug slave { pcm { type file slave.pcm "null" file "$folder/
 ASOUNDRC
 }
 
-# Sets env_cmd: the environment of a run, and nothing of ours.
+# Sets env_cmd: the environment of a run, and nothing of ours, in the
+# network namespace of its own where one can be had.
 set_env() {
   local folder=$1
-  env_cmd=(env -i "PATH=$PATH" "DISPLAY=$display" "HOME=$folder/home" "XDG_CONFIG_HOME=$folder/config"
+  env_cmd=("${isolate[@]}" env -i "PATH=$PATH" "DISPLAY=$display" "HOME=$folder/home" "XDG_CONFIG_HOME=$folder/config"
     "XDG_RUNTIME_DIR=$folder/run" "LANG=C.UTF-8" "DBUS_SESSION_BUS_ADDRESS=unix:path=$folder/no-bus")
 }
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 PACKAGES=(
   build-essential cmake pkg-config
-  qt6-base-dev libasound2-dev libcurl4-openssl-dev
+  qt6-base-dev libasound2-dev libcurl4-openssl-dev libxcb-shm0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   alsa-utils xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fonts-dejavu-core openbox
   ffmpeg lame twolame sox time madplay

@@ -56,9 +56,10 @@ struct FrameContext {
   DecodeFrameFn decodeFrame = nullptr;
   StereoDriverFn stereoDriver = nullptr;
   MonoHandlerFn monoHandler = nullptr;
-  int32_t channelSelect = -1;  // -1 both; 0 left; 1 right; 2 left; 3 mix (Layer III)
-  int32_t downSample = 0;      // 0 full, 1 half, 2 quarter rate
-  int32_t blockBytes = 128;    // output bytes per 32-sample block
+  StereoPairFn stereoPair = nullptr;  // both channels of a stereo block at once
+  int32_t channelSelect = -1;         // -1 both; 0 left; 1 right; 2 left; 3 mix (Layer III)
+  int32_t downSample = 0;             // 0 full, 1 half, 2 quarter rate
+  int32_t blockBytes = 128;           // output bytes per 32-sample block
   int32_t outRate = 0;
   int32_t outChannels = 0;
   int32_t outBits = 0;

@@ -55,8 +55,7 @@ int outputBlock(FrameContext& ctx, Block& block, int32_t sel) {
   if (!pcmMakeRoom(pcm, ctx.blockBytes)) return kFrameSkipped;
   uint8_t* at = pcm.data + pcm.fill;
   if (sel < 0 && ctx.channels == 2) {
-    ctx.stereoDriver(state.synthesis, block[0], 0, at);
-    ctx.stereoDriver(state.synthesis, block[1], 1, at);
+    ctx.stereoPair(state.synthesis, block[0], block[1], at);
   } else {
     ctx.monoHandler(state.synthesis, block[sel == 1 ? 1 : 0], at);
   }

@@ -2,9 +2,18 @@
 
 #include "decoder/frame_context.h"
 
+#include <atomic>
+#include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kuv {
 
@@ -34,28 +43,42 @@ namespace {
 
 constexpr int32_t kRingBlocks = kSynthesisRingBlocks;
 
-// The window rearranged for the summation: tap a (0..15) of output sample j
-// multiplies block age a, value j (even ages) or 32 + j (odd ages).
-alignas(64) double windowTaps[16][32];
+// The window rearranged for the transform values: for block age a, 16
+// weights for x[base + n] and 16 for x[base + 1 + n] (base 16 for even ages,
+// 0 for odd ones). Even ages sum into out[n] and out[31 - n], odd ages into
+// out[16 + n] and out[15 - n]; see buildSynthesisWindow.
+alignas(64) double windowTaps[16 * 32];
 // 1 / (2 cos((2i + 1) pi / (64 >> k))) for the five stages of the transform.
 double cosineTables[5][16];
 
 std::unique_ptr<uint8_t[]> eightBitTable;  // indexed by (s >> 4) + 4096
 
-// Fast DCT-II by recursive halving: X[m] = sum x[k] cos(pi (2k + 1) m / 2N).
-template <int N, int Stage>
-inline void fastDct(const double* x, double* out) {
+// Both channels of a stereo block in one pass: lane 0 is channel 0, lane 1
+// channel 1. Each lane runs exactly the scalar transform's operations (no
+// contraction, no reordering), so the result is the same to the bit; two
+// lanes per instruction halve the transform's cost where the processor has
+// vectors, and the compiler splits them elsewhere.
+typedef double DoublePair __attribute__((vector_size(16)));
+
+// Fast DCT-II by recursive halving: X[m] = sum x[k] cos(pi (2k + 1) m / 2N),
+// on doubles or on channel pairs. Every loop is unrolled and every call
+// inlined, so the whole transform is straight-line code whose temporaries
+// the compiler keeps in registers.
+template <typename T, int N, int Stage>
+[[gnu::always_inline]] inline void fastDct(const T* x, T* out) {
   if constexpr (N == 1) {
     out[0] = x[0];
   } else {
     constexpr int H = N / 2;
-    double sums[H], diffs[H], even[H], odd[H];
+    T sums[H], diffs[H], even[H], odd[H];
+#pragma GCC unroll 16
     for (int k = 0; k < H; ++k) {
       sums[k] = x[k] + x[N - 1 - k];
       diffs[k] = (x[k] - x[N - 1 - k]) * cosineTables[Stage][k];
     }
-    fastDct<H, Stage + 1>(sums, even);
-    fastDct<H, Stage + 1>(diffs, odd);
+    fastDct<T, H, Stage + 1>(sums, even);
+    fastDct<T, H, Stage + 1>(diffs, odd);
+#pragma GCC unroll 16
     for (int m = 0; m < H - 1; ++m) {
       out[2 * m] = even[m];
       out[2 * m + 1] = odd[m] + odd[m + 1];
@@ -65,44 +88,136 @@ inline void fastDct(const double* x, double* out) {
   }
 }
 
-// The 64 matrixed values V[i] = sum cos((16 + i)(2k + 1) pi / 64) S[k],
-// from the 32-point transform and its symmetries.
-inline void matrix(const double* samples, double* v) {
-  double x[32];
-  fastDct<32, 0>(samples, x);
-  for (int i = 0; i < 16; ++i) v[i] = x[16 + i];
-  v[16] = 0.0;
-  for (int i = 17; i < 48; ++i) v[i] = -x[48 - i];
-  for (int i = 48; i < 64; ++i) v[i] = -x[i - 48];
+void dct32Pair(const double* left, const double* right, double* outLeft, double* outRight) {
+  DoublePair in[32], out[32];
+#pragma GCC unroll 32
+  for (int k = 0; k < 32; ++k) in[k] = DoublePair{left[k], right[k]};
+  fastDct<DoublePair, 32, 0>(in, out);
+#pragma GCC unroll 32
+  for (int k = 0; k < 32; ++k) {
+    outLeft[k] = out[k][0];
+    outRight[k] = out[k][1];
+  }
 }
 
-// Synthesises one block of channel `channel` and writes every Step-th output
-// sample (32 / Step of them) at out[0], out[stride], ...
-template <int Step>
-int32_t synthesize(SynthesisRing& st, const double* samples, int32_t channel, int16_t* out, int stride) {
+// The portable window product, the same sums in the same order as the
+// vector ones (without FMA).
+int32_t synthesisWindowScalar(const double* ring, int32_t newest, const double* taps, int16_t* out) {
+  double forward[2][16] = {};
+  double backward[2][16] = {};
+  for (int a = 0; a < 16; ++a) {
+    const int parity = a & 1;
+    const double* x = ring + 32 * ((newest + a) & (kRingBlocks - 1)) + (parity ? 0 : 16);
+    const double* w = taps + 32 * a;
+    for (int n = 0; n < 16; ++n) {
+      forward[parity][n] += w[n] * x[n];
+      backward[parity][n] += w[16 + n] * x[1 + n];
+    }
+  }
+  uint32_t clipped = 0;
+  for (int n = 0; n < 16; ++n) {
+    int32_t clips = 0;
+    out[n] = roundAndClip(forward[0][n] + backward[1][15 - n], clips);
+    clipped |= static_cast<uint32_t>(clips) << n;
+    clips = 0;
+    out[16 + n] = roundAndClip(forward[1][n] + backward[0][15 - n], clips);
+    clipped |= static_cast<uint32_t>(clips) << (16 + n);
+  }
+  return static_cast<int32_t>(clipped);
+}
+
+bool cpuHasAvx2() {
+#if defined(KUV_X86_SIMD)
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+#else
+  return false;
+#endif
+}
+
+SynthesisWindowFn kernelFor(SynthesisPath path) {
+#if defined(KUV_X86_SIMD)
+  if (path == SynthesisPath::kAvx2) return synthesisWindowAvx2;
+  if (path == SynthesisPath::kSse2) return synthesisWindowSse2;
+#endif
+  (void)path;
+  return synthesisWindowScalar;
+}
+
+std::atomic<SynthesisWindowFn> windowKernel{synthesisWindowScalar};
+std::atomic<SynthesisPath> currentPath{SynthesisPath::kScalar};
+
+void usePath(SynthesisPath path) {
+  windowKernel.store(kernelFor(path), std::memory_order_relaxed);
+  currentPath.store(path, std::memory_order_relaxed);
+}
+
+// Picks the fastest path the processor has, or the one KUV_SIMD names, once.
+void chooseDefaultPath() {
+  static std::once_flag chosen;
+  std::call_once(chosen, [] {
+    SynthesisPath best = SynthesisPath::kScalar;
+    if (synthesisPathAvailable(SynthesisPath::kAvx2)) {
+      best = SynthesisPath::kAvx2;
+    } else if (synthesisPathAvailable(SynthesisPath::kSse2)) {
+      best = SynthesisPath::kSse2;
+    }
+    const char* wanted = std::getenv("KUV_SIMD");
+    if (wanted && *wanted) {
+      bool known = false;
+      for (SynthesisPath path : {SynthesisPath::kScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2}) {
+        if (std::strcmp(wanted, synthesisPathName(path)) != 0) continue;
+        known = true;
+        if (synthesisPathAvailable(path)) {
+          best = path;
+        } else {
+          std::fprintf(stderr, "KUV_SIMD=%s: this processor or build lacks it; using %s\n", wanted,
+                       synthesisPathName(best));
+        }
+      }
+      if (!known) {
+        std::fprintf(stderr, "KUV_SIMD=%s: not one of scalar, sse2, avx2; using %s\n", wanted, synthesisPathName(best));
+      }
+    }
+    usePath(best);
+  });
+}
+
+// Transforms the block into the ring and runs the window product: the 32
+// full-rate samples into pcm, the clipped ones as a bit mask.
+inline uint32_t synthesizeBlock(SynthesisRing& st, const double* samples, int32_t channel, int16_t* pcm) {
   channel &= 1;
   if (channel == 0) st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
   const int32_t r = st.ringIndex;
-  matrix(samples, st.values[channel][r]);
+  double* ring = st.values[channel];
+  fastDct<double, 32, 0>(samples, ring + 32 * r);
+  const SynthesisWindowFn kernel = windowKernel.load(std::memory_order_relaxed);
+  return static_cast<uint32_t>(kernel(ring, r, windowTaps, pcm));
+}
 
-  constexpr int kOut = 32 / Step;
-  constexpr int kChunk = kOut < 8 ? kOut : 8;
-  const double* values[16];
-  for (int a = 0; a < 16; ++a) values[a] = st.values[channel][(r + a) & (kRingBlocks - 1)] + ((a & 1) ? 32 : 0);
-  double acc[kOut];
-  // Eight outputs at a time, so their sums stay in registers over the 16 taps.
-  for (int n0 = 0; n0 < kOut; n0 += kChunk) {
-    double sum[kChunk] = {};
-    for (int a = 0; a < 16; ++a) {
-      const double* taps = windowTaps[a] + n0 * Step;
-      const double* v = values[a] + n0 * Step;
-      for (int n = 0; n < kChunk; ++n) sum[n] += taps[n * Step] * v[n * Step];
-    }
-    for (int n = 0; n < kChunk; ++n) acc[n0 + n] = sum[n];
-  }
-  int32_t clips = 0;
-  for (int n = 0; n < kOut; ++n) out[n * stride] = roundAndClip(acc[n], clips);
-  return clips;
+// Both channels' blocks: one ring step, both transforms in one pass, then
+// the window product of channel 0 and of channel 1.
+inline void synthesizePair(SynthesisRing& st, const double* left, const double* right, int16_t* pcmLeft,
+                           int16_t* pcmRight, uint32_t clipped[2]) {
+  st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
+  const int32_t r = st.ringIndex;
+  dct32Pair(left, right, st.values[0] + 32 * r, st.values[1] + 32 * r);
+  const SynthesisWindowFn kernel = windowKernel.load(std::memory_order_relaxed);
+  clipped[0] = static_cast<uint32_t>(kernel(st.values[0], r, windowTaps, pcmLeft));
+  clipped[1] = static_cast<uint32_t>(kernel(st.values[1], r, windowTaps, pcmRight));
+}
+
+// Clips are counted on the samples a rate keeps. They are rare, so the
+// mask is tested first, and a bit loop counts them without a library call
+// (the build targets processors without a popcount instruction).
+template <int Step>
+inline int32_t keptClips(uint32_t clipped) {
+  constexpr uint32_t kKept = Step == 1 ? 0xFFFFFFFFu : Step == 2 ? 0x55555555u : 0x11111111u;
+  uint32_t kept = clipped & kKept;
+  if (kept == 0) return 0;
+  int32_t count = 0;
+  for (; kept != 0; kept &= kept - 1) ++count;
+  return count;
 }
 
 template <int Step>
@@ -116,44 +231,124 @@ inline uint8_t toEightBit(int16_t s) { return eightBitTable[(s >> 4) + 4096]; }
 
 template <int Step>
 int32_t stereo16(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
-  return synthesize<Step>(ringFor<Step>(state), samples, channel, reinterpret_cast<int16_t*>(out) + (channel & 1), 2);
+  alignas(16) int16_t block[32];
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, channel, block);
+  auto* pcm = reinterpret_cast<int16_t*>(out);
+#if defined(__SSE2__)
+  if constexpr (Step == 1) {
+    // Each sample twice, then merged into this channel's half of each pair.
+    const __m128i ours = (channel & 1) ? _mm_set1_epi32(static_cast<int32_t>(0xFFFF0000u)) : _mm_set1_epi32(0xFFFF);
+    for (int g = 0; g < 4; ++g) {
+      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * g));
+      __m128i* at = reinterpret_cast<__m128i*>(pcm + 16 * g);
+      const __m128i low = _mm_unpacklo_epi16(v, v);
+      const __m128i high = _mm_unpackhi_epi16(v, v);
+      _mm_storeu_si128(at, _mm_or_si128(_mm_and_si128(low, ours), _mm_andnot_si128(ours, _mm_loadu_si128(at))));
+      _mm_storeu_si128(at + 1,
+                       _mm_or_si128(_mm_and_si128(high, ours), _mm_andnot_si128(ours, _mm_loadu_si128(at + 1))));
+    }
+    return keptClips<Step>(clipped);
+  }
+#endif
+  for (int n = 0; n < 32 / Step; ++n) pcm[(channel & 1) + 2 * n] = block[n * Step];
+  return keptClips<Step>(clipped);
 }
 
 template <int Step>
 int32_t stereo8(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, channel, block, 1);
-  for (int n = 0; n < 32 / Step; ++n) out[(channel & 1) + 2 * n] = toEightBit(block[n]);
-  return clips;
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, channel, block);
+  for (int n = 0; n < 32 / Step; ++n) out[(channel & 1) + 2 * n] = toEightBit(block[n * Step]);
+  return keptClips<Step>(clipped);
+}
+
+template <int Step>
+int32_t pair16(SynthesisState& state, const double* left, const double* right, uint8_t* out) {
+  alignas(16) int16_t block[2][32];
+  uint32_t clipped[2];
+  synthesizePair(ringFor<Step>(state), left, right, block[0], block[1], clipped);
+  auto* pcm = reinterpret_cast<int16_t*>(out);
+#if defined(__SSE2__)
+  if constexpr (Step == 1) {
+    for (int g = 0; g < 4; ++g) {
+      const __m128i l = _mm_load_si128(reinterpret_cast<const __m128i*>(block[0] + 8 * g));
+      const __m128i r = _mm_load_si128(reinterpret_cast<const __m128i*>(block[1] + 8 * g));
+      __m128i* at = reinterpret_cast<__m128i*>(pcm + 16 * g);
+      _mm_storeu_si128(at, _mm_unpacklo_epi16(l, r));
+      _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(l, r));
+    }
+    return keptClips<Step>(clipped[0]) + keptClips<Step>(clipped[1]);
+  }
+#endif
+  for (int n = 0; n < 32 / Step; ++n) {
+    pcm[2 * n] = block[0][n * Step];
+    pcm[2 * n + 1] = block[1][n * Step];
+  }
+  return keptClips<Step>(clipped[0]) + keptClips<Step>(clipped[1]);
+}
+
+template <int Step>
+int32_t pair8(SynthesisState& state, const double* left, const double* right, uint8_t* out) {
+  int16_t block[2][32];
+  uint32_t clipped[2];
+  synthesizePair(ringFor<Step>(state), left, right, block[0], block[1], clipped);
+  for (int n = 0; n < 32 / Step; ++n) {
+    out[2 * n] = toEightBit(block[0][n * Step]);
+    out[2 * n + 1] = toEightBit(block[1][n * Step]);
+  }
+  return keptClips<Step>(clipped[0]) + keptClips<Step>(clipped[1]);
 }
 
 template <int Step>
 int32_t duplicated16(SynthesisState& state, const double* samples, uint8_t* out) {
+  alignas(16) int16_t block[32];
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
   auto* pcm = reinterpret_cast<int16_t*>(out);
-  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, pcm, 2);
-  for (int n = 0; n < 32 / Step; ++n) pcm[2 * n + 1] = pcm[2 * n];
-  return clips;
+#if defined(__SSE2__)
+  if constexpr (Step == 1) {
+    for (int g = 0; g < 4; ++g) {
+      const __m128i v = _mm_load_si128(reinterpret_cast<const __m128i*>(block + 8 * g));
+      __m128i* at = reinterpret_cast<__m128i*>(pcm + 16 * g);
+      _mm_storeu_si128(at, _mm_unpacklo_epi16(v, v));
+      _mm_storeu_si128(at + 1, _mm_unpackhi_epi16(v, v));
+    }
+    return keptClips<Step>(clipped);
+  }
+#endif
+  for (int n = 0; n < 32 / Step; ++n) pcm[2 * n] = pcm[2 * n + 1] = block[n * Step];
+  return keptClips<Step>(clipped);
 }
 
 template <int Step>
 int32_t duplicated8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, block, 1);
-  for (int n = 0; n < 32 / Step; ++n) out[2 * n] = out[2 * n + 1] = toEightBit(block[n]);
-  return clips;
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+  for (int n = 0; n < 32 / Step; ++n) out[2 * n] = out[2 * n + 1] = toEightBit(block[n * Step]);
+  return keptClips<Step>(clipped);
 }
 
 template <int Step>
 int32_t single16(SynthesisState& state, const double* samples, uint8_t* out) {
-  return synthesize<Step>(ringFor<Step>(state), samples, 0, reinterpret_cast<int16_t*>(out), 1);
+  if constexpr (Step == 1) {
+    int16_t block[32];
+    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+    std::memcpy(out, block, sizeof block);
+    return keptClips<Step>(clipped);
+  } else {
+    int16_t block[32];
+    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+    auto* pcm = reinterpret_cast<int16_t*>(out);
+    for (int n = 0; n < 32 / Step; ++n) pcm[n] = block[n * Step];
+    return keptClips<Step>(clipped);
+  }
 }
 
 template <int Step>
 int32_t single8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const int32_t clips = synthesize<Step>(ringFor<Step>(state), samples, 0, block, 1);
-  for (int n = 0; n < 32 / Step; ++n) out[n] = toEightBit(block[n]);
-  return clips;
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+  for (int n = 0; n < 32 / Step; ++n) out[n] = toEightBit(block[n * Step]);
+  return keptClips<Step>(clipped);
 }
 
 }  // namespace
@@ -162,6 +357,7 @@ const SynthesisRoutines synthesisRoutines = {
     {stereo16<1>, stereo16<2>, stereo16<4>, stereo8<1>, stereo8<2>, stereo8<4>},
     {duplicated16<1>, duplicated16<2>, duplicated16<4>, duplicated8<1>, duplicated8<2>, duplicated8<4>, single16<1>,
      single16<2>, single16<4>, single8<1>, single8<2>, single8<4>},
+    {pair16<1>, pair16<2>, pair16<4>, pair8<1>, pair8<2>, pair8<4>},
 };
 
 void routeOutput(FrameContext& ctx, int32_t channelSelect, int32_t downSample, int32_t eightBit) {
@@ -177,27 +373,80 @@ void routeOutput(FrameContext& ctx, int32_t channelSelect, int32_t downSample, i
   ctx.channelSelect = channelSelect;
   ctx.downSample = downSample;
   ctx.stereoDriver = synthesisRoutines.stereo[downSample + 3 * eightBit];
+  ctx.stereoPair = synthesisRoutines.pair[downSample + 3 * eightBit];
   ctx.monoHandler = synthesisRoutines.mono[3 * (eightBit + 2 * monoOut) + downSample];
   ctx.blockBytes = blockBytesFor(eightBit, monoOut, downSample);
 }
 
 void buildSynthesisWindow(double scale) {
+  chooseDefaultPath();
   // D[0..256] from the coefficients; D[512 - i] = -D[i], except at
   // multiples of 64 where it is +D[i].
   double window[512];
   for (int i = 0; i <= 256; ++i) window[i] = kSynthesisWindowCoefficients[i] / 65536.0 * scale;
   for (int i = 257; i < 512; ++i) window[i] = (i % 64 == 0) ? window[512 - i] : -window[512 - i];
+  // Output j takes D[64t + j] V_2t[j] + D[64t + 32 + j] V_2t+1[32 + j] over
+  // t = 0..7, with V written through x as the ring keeps it.
   for (int t = 0; t < 8; ++t) {
-    for (int j = 0; j < 32; ++j) {
-      windowTaps[2 * t][j] = window[64 * t + j];
-      windowTaps[2 * t + 1][j] = window[64 * t + 32 + j];
-    }
+    double* even = windowTaps + 32 * (2 * t);
+    double* odd = windowTaps + 32 * (2 * t + 1);
+    // Even ages read x[16 + n] (V[n], n < 16, into out[n]) and x[17 + k]
+    // (-V[31 - k], into out[31 - k]; out[16] sees V[16] = 0).
+    for (int n = 0; n < 16; ++n) even[n] = window[64 * t + n];
+    for (int k = 0; k < 15; ++k) even[16 + k] = -window[64 * t + 31 - k];
+    even[31] = 0.0;
+    // Odd ages read x[n] (V[48 + n] = -x[n], into out[16 + n]) and x[1 + k]
+    // (V[47 - k] = -x[1 + k], into out[15 - k]).
+    for (int n = 0; n < 16; ++n) odd[n] = -window[64 * t + 48 + n];
+    for (int k = 0; k < 16; ++k) odd[16 + k] = -window[64 * t + 32 + 15 - k];
   }
   for (int k = 0; k < 5; ++k) {
     for (int i = 0; i < (16 >> k); ++i) {
       cosineTables[k][i] = 1.0 / (2.0 * std::cos((2 * i + 1) * M_PI / (64 >> k)));
     }
   }
+}
+
+void synthesisDct32(const double* in, double* out) { fastDct<double, 32, 0>(in, out); }
+
+bool synthesisPathAvailable(SynthesisPath path) {
+  switch (path) {
+    case SynthesisPath::kScalar:
+      return true;
+    case SynthesisPath::kSse2:
+#if defined(KUV_X86_SIMD)
+      return true;
+#else
+      return false;
+#endif
+    case SynthesisPath::kAvx2:
+      return cpuHasAvx2();
+  }
+  return false;
+}
+
+bool forceSynthesisPath(SynthesisPath path) {
+  chooseDefaultPath();
+  if (!synthesisPathAvailable(path)) return false;
+  usePath(path);
+  return true;
+}
+
+SynthesisPath synthesisPath() {
+  chooseDefaultPath();
+  return currentPath.load(std::memory_order_relaxed);
+}
+
+const char* synthesisPathName(SynthesisPath path) {
+  switch (path) {
+    case SynthesisPath::kScalar:
+      return "scalar";
+    case SynthesisPath::kSse2:
+      return "sse2";
+    case SynthesisPath::kAvx2:
+      return "avx2";
+  }
+  return "?";
 }
 
 uint8_t eightBitSample(int16_t s) { return toEightBit(s); }

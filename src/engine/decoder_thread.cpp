@@ -58,8 +58,12 @@ struct Engine {
   std::atomic<int32_t> channels{0};
   // The input, here so that shutdownEngine can cut a stalled download.
   std::unique_ptr<InputStream> stream;
+  // A posted ENGINE_PROGRESS the receiver has not taken yet.
+  std::atomic<int> progressPending{0};
 };
 Engine engine;
+// Outlives engine starts: the display may ask before the engine runs.
+std::atomic<bool> visWanted{false};
 int32_t nextEngineId = 1;
 
 void sendNotification(uint32_t message, intptr_t lParam) {
@@ -70,6 +74,14 @@ void sendNotification(uint32_t message, intptr_t lParam) {
 void postNotification(uint32_t message, intptr_t lParam) {
   if (engine.quitting.load() || !engine.sink.post) return;
   engine.sink.post(engine.sink.context, message, engine.ticket, lParam);
+}
+
+// Posted at most every second frame and, for a receiver that acknowledges,
+// never while the last one is unread: converting a file would otherwise
+// post thousands a second that nobody reads before the next.
+void postProgress(uint32_t frameCounter) {
+  if (engine.sink.acknowledgesProgress && engine.progressPending.exchange(1) != 0) return;
+  postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(frameCounter));
 }
 
 // A play command taken from the queue: its ticket, and whether a stop
@@ -110,6 +122,10 @@ struct Player {
   int32_t openChannels = 0;
   bool stopRequested = false;
   uint32_t frameCounter = 0;
+  // Sound decoded since the track start or the last seek, against the time
+  // passed: how far the decoder runs ahead of real time.
+  Clock::time_point paceStart{};
+  uint64_t pacedUs = 0;
   FrameContext ctx;
   DecoderState decoder;
 };
@@ -133,6 +149,8 @@ void seek(Player& p, const platform::ThreadMessage& message) {
   setVisByteCounter(static_cast<uint64_t>(seconds) * static_cast<uint64_t>(p.ctx.outChannels) *
                     static_cast<uint64_t>(p.ctx.outRate) * static_cast<uint64_t>(p.ctx.outBits / 8));
   p.frameCounter = currentFrame(s, p.ctx);
+  p.paceStart = Clock::now();
+  p.pacedUs = 0;
 }
 
 // Hands what the staging buffer still holds to the output, so the end of the
@@ -248,6 +266,8 @@ bool openTrackInput(Player& p) {
     return false;
   }
   outputSystem.setPosition(0);
+  // A report of the last track the receiver dropped unread holds no new one.
+  engine.progressPending.store(0);
   sendNotification(ENGINE_PROGRESS, 0);
   resetFrameState(s);
   return true;
@@ -322,10 +342,56 @@ bool followFormat(Player& p, Track& t) {
   return true;
 }
 
+// Without records wanted, the blocks still move the clock records are stamped
+// with, so one made after a switch mid-track has the right position.
+bool countBlockWithoutRecord(int32_t blockBytes, int32_t, int32_t) {
+  setVisByteCounter(visByteCounter() + static_cast<uint64_t>(blockBytes > 0 ? blockBytes : 0));
+  return false;
+}
+
+// The sound device is filled in bursts: once every buffer is queued the
+// decoder sleeps until half of them came back (or a command, a stop, a
+// failure or the close of the device ends the wait), then decodes into the
+// free half at once, warm, instead of a frame per buffer. The 1 s limit only
+// lets the loop look at abandon again; a pause sleeps here in 1 s steps.
+// Other outputs cannot wake a waiter: they get a 1 ms nap per frame once
+// half full, as does the sound device while far ahead of real time.
+// A device that takes sound faster than it plays (ALSA's null PCM) never
+// fills; past this much ahead of real time it gets the naps as well, so
+// such a device is not fed at full decoding speed.
+constexpr uint64_t kAheadBeforeNapsUs = 3000000;
+
+void paceOutput(Player& p, const Track& t) {
+  if (t.bufferCount <= 0) return;
+  const int32_t half = t.bufferCount / 2 > 0 ? t.bufferCount / 2 : 1;
+  const int32_t free = outputSystem.getFreeBufferCount();
+  if (!outputWaitsForBuffers()) {
+    if (free < half) waitForFreeBuffers(half, 1);
+    return;
+  }
+  if (free > 0) {
+    if (free >= half) return;
+    const auto passed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - p.paceStart).count();
+    if (p.pacedUs > static_cast<uint64_t>(passed) + kAheadBeforeNapsUs)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return;
+  }
+  while (!engine.abandon.load() && waitForFreeBuffers(half, 1000) == 0) {
+  }
+}
+
+// Microseconds of sound in the current frame.
+uint64_t frameMicroseconds(const FrameContext& ctx) {
+  const int32_t samples = ctx.layer == 1 ? 384 : (ctx.layer == 3 && ctx.lsf ? 576 : 1152);
+  const int32_t rate = kSampleRates[ctx.sampleRateIndex];
+  return rate > 0 ? static_cast<uint64_t>(samples) * 1000000u / static_cast<uint64_t>(rate) : 0;
+}
+
 // Decodes the frame just read; after a decoded frame follows the volume and
 // priority settings, paces against the output and reports progress.
 Step decodeCurrentFrame(Player& p, Track& t) {
   FrameContext& ctx = p.ctx;
+  p.decoder.vis.countBlock = visWanted.load(std::memory_order_relaxed) ? visCountBlock : countBlockWithoutRecord;
   const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
   if (result == kFrameWriteFailed) {
     // A stop during a blocked write is no failure of the output.
@@ -348,10 +414,9 @@ Step decodeCurrentFrame(Player& p, Track& t) {
     setThreadPriority(p.priority);
   }
   ++p.frameCounter;
-  if (t.bufferCount > 0 && outputSystem.getFreeBufferCount() < t.bufferCount / 2) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  if (p.frameCounter % 2 == 0) postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(p.frameCounter));
+  p.pacedUs += frameMicroseconds(ctx);
+  paceOutput(p, t);
+  if (p.frameCounter % 2 == 0) postProgress(p.frameCounter);
   return Step::kGoOn;
 }
 
@@ -400,6 +465,8 @@ bool runTrack(Player& p) {
   Track t = readTrackSettings();
   p.stopRequested = false;
   p.frameCounter = 0;
+  p.paceStart = Clock::now();
+  p.pacedUs = 0;
   if (!prepareOutput(p, t)) return true;
   prepareDecoder(p, t);
   if (!openTrackInput(p)) return true;
@@ -465,8 +532,11 @@ end:
   engine.ended.store(1);
 }
 
+// A decoder asleep until the output has room takes the command at once.
 int32_t postCommand(uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  return platform::postRetry(engine.queue, message, wParam, lParam) ? 1 : 0;
+  const bool posted = platform::postRetry(engine.queue, message, wParam, lParam);
+  wakeFreeBufferWait();
+  return posted ? 1 : 0;
 }
 
 constexpr unsigned kStreamBoxStyle = platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
@@ -529,6 +599,7 @@ int32_t startEngine(const NotificationSink& sink) {
   engine.sink = sink;
   engine.abandon.store(0);
   engine.pendingStops.store(0);
+  engine.progressPending.store(0);
   engine.quitting.store(0);
   engine.ended.store(0);
   if (!engine.stream) engine.stream = std::make_unique<InputStream>();
@@ -549,6 +620,7 @@ void shutdownEngine() {
   engine.abandon.store(1);
   engine.quitting.store(1);
   platform::postRetry(engine.queue, platform::WM_QUIT);
+  wakeFreeBufferWait();
   if (engine.sink.release) engine.sink.release(engine.sink.context);
   abortUrl(engine.stream->url);
   // A write blocked on a paused device is released by letting it play;
@@ -613,6 +685,11 @@ int32_t seekMilliseconds(uint32_t milliseconds) {
   return postCommand(ENGINE_SEEK, 1, static_cast<intptr_t>(milliseconds));
 }
 int32_t settingsChanged() { return postCommand(ENGINE_SETTINGS_CHANGED, 0, 0); }
+
+void progressTaken() { engine.progressPending.store(0); }
+
+void setVisualisationWanted(bool wanted) { visWanted.store(wanted); }
+bool visualisationWanted() { return visWanted.load(); }
 
 PlaybackInfo getPlaybackInfo() {
   PlaybackInfo info;

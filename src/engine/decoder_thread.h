@@ -37,12 +37,30 @@ constexpr intptr_t kTrackNoAudio = 2;        // not one frame could be decoded
 // handled the message; `post` must not wait for it. `release` (optional)
 // makes a send in progress return at once: the engine calls it when it shuts
 // down, so a receiver busy shutting the engine down cannot deadlock with it.
+//
+// A receiver that sets acknowledgesProgress calls progressTaken() whenever
+// it takes a posted ENGINE_PROGRESS from its queue (handled or not); the
+// engine then posts no further one while the last is unread. Each carries
+// the current counter, so a report not posted loses nothing; a receiver that
+// does not acknowledge gets every one.
 struct NotificationSink {
   void (*send)(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) = nullptr;
   void (*post)(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) = nullptr;
   void (*release)(void* context) = nullptr;
   void* context = nullptr;
+  bool acknowledgesProgress = false;
 };
+
+// The receiver has taken the posted ENGINE_PROGRESS; any thread.
+void progressTaken();
+
+// Whether something shows visualisation records (the display with a
+// visualisation, a vis plug-in). Without it Layer III builds none; the clock
+// the records are stamped with runs on, so records made after a switch
+// mid-track carry the right positions. Off until set; any thread, read by
+// the decoder before each frame.
+void setVisualisationWanted(bool wanted);
+bool visualisationWanted();
 
 struct PlaybackInfo {
   int32_t playing;     // 1 from a track's first frame until its loop ends

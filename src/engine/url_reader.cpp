@@ -1,6 +1,5 @@
 #include "engine/url_reader.h"
 
-#include <curl/curl.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <pthread.h>
@@ -18,6 +17,7 @@
 #include <system_error>
 
 #include "config/settings.h"
+#include "engine/curl_library.h"
 #include "platform/file.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -37,8 +37,6 @@ constexpr size_t kIcyHeaderLimit = 16384;
 constexpr size_t kStatusLineLimit = 200;
 
 enum class IcyState { Undecided, Stripping, Audio };
-
-std::once_flag curlInitOnce;
 
 }  // namespace
 
@@ -207,7 +205,7 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
   bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
   if (blank) {
     long status = 0;
-    curl_easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
+    curlApi().easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
     // A redirect is followed by another answer and an error fails the
     // transfer, so only a final success counts as "answered".
     if (status >= 200 && status < 300) t.headersDone = true;
@@ -221,7 +219,7 @@ bool answered(const UrlTransfer& t) { return t.headersDone || t.icy == IcyState:
 
 void collectDone(UrlTransfer& t) {
   int left = 0;
-  while (CURLMsg* msg = curl_multi_info_read(sessionOf(*t.reader), &left)) {
+  while (CURLMsg* msg = curlApi().multi_info_read(sessionOf(*t.reader), &left)) {
     if (msg->msg == CURLMSG_DONE) {
       t.transferDone = true;
       t.result = msg->data.result;
@@ -249,16 +247,16 @@ void releaseTransfer(UrlReader& r) {
   if (r.pipeWrite >= 0 && !r.writeEndClosed.load()) platform::closeHandle(r.pipeWrite);
   r.pipeWrite = -1;
   if (CURLM* multi = sessionOf(r)) {
-    if (CURL* easy = requestOf(r)) curl_multi_remove_handle(multi, easy);
+    if (CURL* easy = requestOf(r)) curlApi().multi_remove_handle(multi, easy);
   }
-  if (CURL* easy = requestOf(r)) curl_easy_cleanup(easy);
-  if (CURLM* multi = sessionOf(r)) curl_multi_cleanup(multi);
+  if (CURL* easy = requestOf(r)) curlApi().easy_cleanup(easy);
+  if (CURLM* multi = sessionOf(r)) curlApi().multi_cleanup(multi);
   r.request = nullptr;
   r.session = nullptr;
   if (t) {
     std::lock_guard<std::mutex> guard(r.transferLock);
     r.transfer = nullptr;
-    curl_slist_free_all(t->headers);
+    if (t->headers) curlApi().slist_free_all(t->headers);
     if (t->stopEvent >= 0) ::close(t->stopEvent);
     platform::closeHandle(t->saveFile);
     delete t;
@@ -292,7 +290,7 @@ std::string statusOf(const std::string& line) {
 std::string transferErrorText(const UrlTransfer& t) {
   if (!t.icyRefusal.empty()) return "The server answered " + statusOf(t.icyRefusal);
   long status = 0;
-  curl_easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
+  curlApi().easy_getinfo(requestOf(*t.reader), CURLINFO_RESPONSE_CODE, &status);
   if (status >= 400) {
     // The status line read last belongs to this answer (redirects before it
     // had their own); HTTP/2 has no reason phrase.
@@ -301,34 +299,34 @@ std::string transferErrorText(const UrlTransfer& t) {
     while (!answer.empty() && answer.back() == ' ') answer.pop_back();
     return "The server answered " + answer;
   }
-  return t.errorText[0] ? std::string(t.errorText) : std::string(curl_easy_strerror(t.result));
+  return t.errorText[0] ? std::string(t.errorText) : std::string(curlApi().easy_strerror(t.result));
 }
 
 bool setupRequest(UrlReader& r, UrlTransfer& t) {
-  CURL* easy = curl_easy_init();
-  CURLM* multi = curl_multi_init();
+  CURL* easy = curlApi().easy_init();
+  CURLM* multi = curlApi().multi_init();
   r.request = easy;
   r.session = multi;
   if (!easy || !multi) return false;
-  t.headers = curl_slist_append(nullptr, kUrlAcceptHeader);
+  t.headers = curlApi().slist_append(nullptr, kUrlAcceptHeader);
   if (!t.headers) return false;
-  bool ok = curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_URL, r.url.c_str()) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_USERAGENT, kUrlUserAgent) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_HTTPHEADER, t.headers) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_FAILONERROR, 1L) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
-            curl_easy_setopt(easy, CURLOPT_HEADERDATA, &t) == CURLE_OK;
-  return ok && curl_multi_add_handle(multi, easy) == CURLM_OK;
+  bool ok = curlApi().easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_URL, r.url.c_str()) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_USERAGENT, kUrlUserAgent) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_HTTPHEADER, t.headers) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_MAXREDIRS, kMaxRedirects) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_HTTP09_ALLOWED, 1L) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_FAILONERROR, 1L) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_NOSIGNAL, 1L) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, kConnectTimeoutMs) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, "http,https") == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_WRITEFUNCTION, onBody) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_WRITEDATA, &t) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
+            curlApi().easy_setopt(easy, CURLOPT_HEADERDATA, &t) == CURLE_OK;
+  return ok && curlApi().multi_add_handle(multi, easy) == CURLM_OK;
 }
 
 void downloadThread(UrlReader* reader) {
@@ -364,14 +362,14 @@ void downloadThread(UrlReader* reader) {
     if (r.queue.peek(&msg) && msg.message == platform::WM_QUIT) break;
     if (std::chrono::steady_clock::now() - t.lastProgress > stallLimit) break;  // a dead stream
     int running = 0;
-    if (curl_multi_perform(sessionOf(r), &running) != CURLM_OK) break;
+    if (curlApi().multi_perform(sessionOf(r), &running) != CURLM_OK) break;
     collectDone(t);
     if (t.writeFailed) break;
     if (t.transferDone) {
       finishBody(t);
       break;
     }
-    curl_multi_poll(sessionOf(r), &extra, 1, kPollMs, nullptr);
+    curlApi().multi_poll(sessionOf(r), &extra, 1, kPollMs, nullptr);
   }
 
   platform::closeHandle(r.pipeWrite);
@@ -389,7 +387,9 @@ int openUrl(UrlReader& reader, const std::string& url) {
   reader.done.store(0);
   reader.writeEndClosed.store(0);
   reader.url = url;
-  std::call_once(curlInitOnce, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  // Nothing of the transfer exists yet, so the failure frees nothing.
+  std::string curlError;
+  if (!loadCurlLibrary(curlError)) return failUrl(reader, curlError);
 
   // Complete before it is published: abortUrl may signal it from another
   // thread the moment it can see it.
@@ -413,8 +413,8 @@ int openUrl(UrlReader& reader, const std::string& url) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(reader.responseTimeoutMs);
   for (;;) {
     int running = 0;
-    CURLMcode mc = curl_multi_perform(sessionOf(reader), &running);
-    if (mc != CURLM_OK) return failUrl(reader, curl_multi_strerror(mc));
+    CURLMcode mc = curlApi().multi_perform(sessionOf(reader), &running);
+    if (mc != CURLM_OK) return failUrl(reader, curlApi().multi_strerror(mc));
     collectDone(t);
     if (t.transferDone || answered(t)) break;
     if (abandoned(reader)) {
@@ -428,8 +428,8 @@ int openUrl(UrlReader& reader, const std::string& url) {
                     reader.responseTimeoutMs / 1000.0);
       return failUrl(reader, text);
     }
-    curl_multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)),
-                    nullptr);
+    curlApi().multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)),
+                         nullptr);
   }
   // A transfer that broke off after the answer still plays what came.
   if (t.transferDone) {
@@ -472,7 +472,7 @@ void closeUrl(UrlReader& reader) {
   if (reader.thread.joinable()) {
     platform::postRetry(reader.queue, platform::WM_QUIT);
     if (reader.transfer) signalStop(*reader.transfer);
-    if (reader.session) curl_multi_wakeup(sessionOf(reader));
+    if (reader.session) curlApi().multi_wakeup(sessionOf(reader));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kUrlStopWaitMs);
     while (!reader.done.load() && std::chrono::steady_clock::now() < deadline) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -2,10 +2,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <deque>
 #include <mutex>
-#include <system_error>
 #include <thread>
 
 #include "output/output_system.h"
@@ -14,13 +12,12 @@ namespace kuv {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr auto kTick = std::chrono::milliseconds(2);
 
 struct VisQueue {
   std::mutex lock;
   std::deque<VisFrame> frames;  // guarded by lock
-  // Changed only under lock; atomic so the timer and the pusher can glance
-  // at it without taking the lock.
+  // Changed only under lock; atomic so the pusher and the display can
+  // glance at it without taking the lock.
   std::atomic<int32_t> count{0};
   // Written only by the decoder thread.
   std::atomic<uint64_t> byteCounter{0};
@@ -29,16 +26,11 @@ struct VisQueue {
 
 VisQueue queue;
 
-// The timer's thread object is only touched under timerControl, so start
-// and stop may come from any thread.
-std::mutex timerControl;
-std::thread timerThread;
-std::atomic<bool> timerRunning{false};
-std::atomic<bool> stopRequested{false};
-// An empty queue has nothing to release: the timer sleeps here instead of
-// waking every 2 ms, until a record arrives or it is stopped.
-std::mutex idleLock;
-std::condition_variable idleWake;
+// There is no timer: whoever looks at the queue (the display's peek) or
+// adds to it past its limit (the decoder's push) releases what the output
+// has played. Started means the output's clock may be asked; stopped, a push
+// over the limit drops the oldest at once.
+std::atomic<bool> started{false};
 
 std::atomic<uint32_t> stallWindowMs{200};
 // The position at which the output was last seen standing still for a whole
@@ -59,79 +51,17 @@ void dropOldest() {
   queue.count.fetch_sub(1, std::memory_order_relaxed);
 }
 
-// The head changes when the record after it falls due: no tick before
-// then has anything to do. Waking at that moment (2 to 10 ms ahead) saves
-// most of the 2 ms wake-ups while a track plays; a record is never more
-// than 10 ms late, less than half a display round.
-std::chrono::milliseconds untilNextRelease(uint32_t heard) {
-  constexpr uint32_t kMinMs = 2, kMaxMs = 10;
-  uint32_t due;
-  {
-    std::lock_guard<std::mutex> hold(queue.lock);
-    if (queue.frames.empty()) return std::chrono::milliseconds(kMinMs);
-    due = queue.frames.size() > 1 ? queue.frames[1].position : queue.frames[0].position;
-  }
-  const uint32_t ms = due > heard ? due - heard : 0;
-  return std::chrono::milliseconds(ms < kMinMs ? kMinMs : ms > kMaxMs ? kMaxMs : ms);
-}
-
-void timerLoop() {
-  Clock::time_point next = Clock::now() + kTick;
-  while (!stopRequested.load(std::memory_order_relaxed)) {
-    if (queue.count.load(std::memory_order_relaxed) == 0) {
-      std::unique_lock<std::mutex> idle(idleLock);
-      idleWake.wait_for(idle, std::chrono::milliseconds(100), [] {
-        return queue.count.load(std::memory_order_relaxed) > 0 || stopRequested.load(std::memory_order_relaxed);
-      });
-      next = Clock::now() + kTick;
-      continue;
-    }
-    std::this_thread::sleep_until(next);
-    if (stopRequested.load(std::memory_order_relaxed)) break;
-    // An empty queue has nothing to release; leave the output alone.
-    auto wait = kTick;
-    if (queue.count.load(std::memory_order_relaxed) > 0) {
-      const uint32_t heard = heardPosition();
-      releaseVisFrames(heard);
-      wait = untilNextRelease(heard);
-    }
-    next += wait;
-    // Behind schedule (a busy machine): skip the missed ticks instead of
-    // running them back to back.
-    const Clock::time_point now = Clock::now();
-    if (next <= now) next = now + kTick;
-  }
-}
-
 }  // namespace
 
 bool startVisQueue() {
-  std::lock_guard<std::mutex> hold(timerControl);
-  if (timerThread.joinable()) return true;
-  stopRequested.store(false, std::memory_order_relaxed);
-  try {
-    timerThread = std::thread(timerLoop);
-  } catch (const std::system_error&) {
-    return false;
-  }
-  timerRunning.store(true, std::memory_order_relaxed);
+  // Nothing to create any more: the queue is released by its readers.
+  started.store(true, std::memory_order_relaxed);
   return true;
 }
 
 void stopVisQueue() {
-  {
-    std::lock_guard<std::mutex> hold(timerControl);
-    if (timerThread.joinable()) {
-      {
-        std::lock_guard<std::mutex> idle(idleLock);
-        stopRequested.store(true, std::memory_order_relaxed);
-      }
-      idleWake.notify_all();
-      timerThread.join();
-    }
-    // A pusher waiting for the timer sees this and drops instead.
-    timerRunning.store(false, std::memory_order_relaxed);
-  }
+  // A pusher waiting for the output sees this and drops instead.
+  started.store(false, std::memory_order_relaxed);
   clearVisQueue();
 }
 
@@ -140,12 +70,15 @@ void pushVisFrame(const VisFrame& frame) {
   uint32_t watchedPosition = 0;
   Clock::time_point watchStart{};
   while (queue.count.load(std::memory_order_relaxed) > kVisQueueLimit) {
-    // Without the timer nothing would ever make room.
-    if (!timerRunning.load(std::memory_order_relaxed)) {
+    // Stopped, nothing may ask the output: only dropping makes room.
+    if (!started.load(std::memory_order_relaxed)) {
       dropOldest();
       continue;
     }
     const uint32_t position = heardPosition();
+    // A queue nobody reads does not grow: what has been heard goes first.
+    releaseVisFrames(position);
+    if (queue.count.load(std::memory_order_relaxed) <= kVisQueueLimit) break;
     if (stallKnown.load(std::memory_order_relaxed)) {
       if (position == stallPosition.load(std::memory_order_relaxed)) {
         dropOldest();
@@ -164,23 +97,20 @@ void pushVisFrame(const VisFrame& frame) {
       dropOldest();
       continue;
     }
+    // The output is playing towards the records: wait for it to reach them.
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  int32_t before;
-  {
-    std::lock_guard<std::mutex> hold(queue.lock);
-    queue.frames.push_back(frame);
-    queue.frames.back().link = 0;
-    before = queue.count.fetch_add(1, std::memory_order_relaxed);
-  }
-  if (before == 0) {
-    // Taking the timer's lock orders this with its look at the count.
-    { std::lock_guard<std::mutex> idle(idleLock); }
-    idleWake.notify_one();
-  }
+  std::lock_guard<std::mutex> hold(queue.lock);
+  queue.frames.push_back(frame);
+  queue.frames.back().link = 0;
+  queue.count.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool peekVisFrame(VisFrame* out) {
+  // An empty queue leaves the output alone; a started one is first brought
+  // up to what is heard now, so the head is the record on show.
+  if (queue.count.load(std::memory_order_relaxed) == 0) return false;
+  if (started.load(std::memory_order_relaxed)) releaseVisFrames(heardPosition());
   std::lock_guard<std::mutex> hold(queue.lock);
   if (queue.frames.empty()) return false;
   *out = queue.frames.front();

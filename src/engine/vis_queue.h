@@ -10,16 +10,20 @@ namespace kuv {
 
 constexpr int32_t kVisQueueLimit = 500;
 
-// Starts the 2 ms release timer. False when it cannot be started.
+// No thread releases the records: peek and push do, by the output's
+// position. Start lets them ask the output for it (always true: nothing can
+// fail); stop forbids that again and empties the queue.
 bool startVisQueue();
 void stopVisQueue();
 
-// Appends a copy of the record. With the queue over its limit it waits for
-// the release timer while the output's position advances; an output whose
-// position stands still (a wave file) makes it drop the oldest record.
+// Appends a copy of the record. With the queue over its limit it first
+// releases what the output has played, then waits while the output's
+// position advances; an output whose position stands still (a wave file),
+// or a stopped queue, makes it drop the oldest record.
 void pushVisFrame(const VisFrame& frame);
-// Copies the head record into out; leaves out untouched when empty.
-// Returns whether there was one.
+// Releases what the output has played (when started), then copies the head
+// record, the one on show now, into out; leaves out untouched when empty.
+// Returns whether there was one. An empty queue never asks the output.
 bool peekVisFrame(VisFrame* out);
 void clearVisQueue();
 int32_t visQueueCount();
@@ -38,8 +42,8 @@ bool visCountBlock(int32_t blockBytes, int32_t writeThreshold, int32_t stagingFi
 // unsigned integer divisions; 0 when the format gives a zero divisor.
 uint32_t visPositionMs(int32_t outRate, int32_t outChannels, int32_t outBits);
 
-// One release round, as the timer runs it (exposed for tests): frees every
-// record whose time has passed at the heard position positionMs.
+// One release round, as peek and push run it: frees every record whose
+// time has passed at the heard position positionMs.
 void releaseVisFrames(uint32_t positionMs);
 
 // How long the output's position must stand still before a push over the

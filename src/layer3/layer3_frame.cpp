@@ -280,8 +280,7 @@ int decodeLayer3Frame(FrameContext& ctx) {
       if (!pcmMakeRoom(pcm, ctx.blockBytes)) return kFrameSkipped;
       uint8_t* at = pcm.data + pcm.fill;
       if (outputs == 2) {
-        ctx.stereoDriver(state.synthesis, f.slots[0][t], 0, at);
-        ctx.stereoDriver(state.synthesis, f.slots[1][t], 1, at);
+        ctx.stereoPair(state.synthesis, f.slots[0][t], f.slots[1][t], at);
       } else {
         ctx.monoHandler(state.synthesis, f.slots[0][t], at);
       }

@@ -1,9 +1,10 @@
 // Huffman decoding and requantisation of one channel of one granule.
+#include <bit>
 #include <cstring>
 
 #include "decoder/bit_reader.h"
 #include "layer3/band_tables.h"
-#include "layer3/huffman_tables.h"
+#include "layer3/huffman_lookup.h"
 #include "layer3/layer3.h"
 #include "layer3/layer3_tables.h"
 
@@ -11,83 +12,17 @@ namespace kuv {
 
 namespace {
 
-// Reads the bits of the granule's Huffman data from a 64-bit cache,
-// counting them against its budget. The caller puts the bit reader at the
-// granule's end afterwards, so this reader never hands its position back.
-struct BudgetReader {
-  const uint8_t* data;
-  uint32_t nextByte;  // next byte to load into the cache
-  uint64_t cache = 0;
-  int32_t cached = 0;  // valid bits, from the top of the cache
-  int32_t remaining;
-
-  BudgetReader(BitReader& bits, int32_t budget) : data(bits.data), nextByte(bits.pos), remaining(budget) {
-    refill();
-    if (bits.bit) {
-      cache <<= bits.bit;
-      cached -= static_cast<int32_t>(bits.bit);
-    }
-  }
-  void refill() {
-    while (cached <= 56) {
-      // Past the store the stream reads as zeros, as the bit reader does.
-      const uint64_t byte = nextByte < static_cast<uint32_t>(kStoreBytes) ? data[nextByte] : 0;
-      ++nextByte;
-      cache |= byte << (56 - cached);
-      cached += 8;
-    }
-  }
-  uint32_t bit() {
-    --remaining;
-    if (cached <= 0) refill();
-    const uint32_t value = static_cast<uint32_t>(cache >> 63);
-    cache <<= 1;
-    --cached;
-    return value;
-  }
-  uint32_t field(uint32_t n) {
-    if (n == 0) return 0;
-    remaining -= static_cast<int32_t>(n);
-    if (cached < static_cast<int32_t>(n)) refill();
-    const uint32_t value = static_cast<uint32_t>(cache >> (64 - n));
-    cache <<= n;
-    cached -= static_cast<int32_t>(n);
-    return value;
-  }
-};
-
-// Walks a tree to its leaf. With a budget guard the walk stops when the bits
-// run out and yields the all-zero leaf.
-inline int32_t walk(const HuffmanTable& table, BudgetReader& in, bool guard) {
-  const int16_t* tree = table.tree;
-  if (!guard || in.remaining >= 32) {
-    // No codeword is longer than 19 bits: walk straight through the cache.
-    if (in.cached < 32) in.refill();
-    uint64_t bits = in.cache;
-    int32_t i = 0, used = 0;
-    while (tree[i] < 0) {
-      if (bits >> 63) i += -tree[i];
-      ++i;
-      bits <<= 1;
-      ++used;
-    }
-    in.cache = bits;
-    in.cached -= used;
-    in.remaining -= used;
-    return tree[i];
-  }
-  int32_t i = 0;
-  while (tree[i] < 0) {
-    if (in.remaining <= 0) return 0;
-    if (in.bit()) i += -tree[i];
-    ++i;
-  }
-  return tree[i];
-}
-
 inline int32_t clampGain(int32_t index) {
   if (index < 0) return 0;
   return index >= kGainTableSize ? kGainTableSize - 1 : index;
+}
+
+inline void noteNonZero(GranuleInfo& gi, const BandEntry& e) {
+  if (e.window == 3) {
+    if (e.band + 1 > gi.maxBandLong) gi.maxBandLong = e.band + 1;
+  } else if (e.band + 1 > gi.maxBand[e.window]) {
+    gi.maxBand[e.window] = e.band + 1;
+  }
 }
 
 // Follows the granule's band list as values are written.
@@ -99,10 +34,18 @@ struct BandCursor {
   int32_t step = 1;
   double gain = 0.0;
   bool exhausted = false;
+  // Whether the current entry got a non-zero value: noted once per entry
+  // rather than tested per value.
+  bool nonZero = false;
 
+  void noteEntry(GranuleInfo& gi) {
+    if (nonZero) noteNonZero(gi, list->entries[entry]);
+    nonZero = false;
+  }
   // Moves to the next entry when the current one is used up.
-  void advance(const ScaleFactors& sf, const GranuleInfo& gi) {
+  void advance(const ScaleFactors& sf, GranuleInfo& gi) {
     while (left == 0) {
+      noteEntry(gi);
       if (++entry >= list->count) {
         exhausted = true;
         return;
@@ -122,21 +65,52 @@ struct BandCursor {
       gain = layer3Tables.gain[clampGain(index)];
     }
   }
-  const BandEntry& current() const { return list->entries[entry]; }
 };
 
-inline void noteNonZero(GranuleInfo& gi, const BandEntry& e) {
-  if (e.window == 3) {
-    if (e.band + 1 > gi.maxBandLong) gi.maxBandLong = e.band + 1;
-  } else if (e.band + 1 > gi.maxBand[e.window]) {
-    gi.maxBand[e.window] = e.band + 1;
+// Lines of one channel.
+struct PlainSink {
+  double* lines;
+  void put(int32_t line, double value) { lines[line] = value; }
+  void rest(int32_t first, int32_t count, int32_t step) {
+    if (step == 1) {
+      std::memset(lines + first, 0, static_cast<size_t>(count) * sizeof(double));
+      return;
+    }
+    for (int32_t j = 0; j < count; ++j) lines[first + j * step] = 0.0;
   }
+};
+
+// Side values against mid lines already decoded. A zero side value leaves
+// both channels the mid value: m + 0 and m - 0 are m, as the mid lines are
+// never -0.
+struct MidSideSink {
+  double* mid;
+  double* side;
+  void put(int32_t line, double s) {
+    const double m = mid[line];
+    mid[line] = m + s;
+    side[line] = m - s;
+  }
+  void rest(int32_t first, int32_t count, int32_t step) {
+    if (step == 1) {
+      std::memcpy(side + first, mid + first, static_cast<size_t>(count) * sizeof(double));
+      return;
+    }
+    for (int32_t j = 0; j < count; ++j) side[first + j * step] = mid[first + j * step];
+  }
+};
+
+// A value with its sign put straight into the sign bit; a zero never has one.
+inline double signedValue(const double* pow43, uint32_t magnitude, uint32_t sign) {
+  return std::bit_cast<double>(std::bit_cast<uint64_t>(pow43[magnitude]) ^ (static_cast<uint64_t>(sign) << 63));
 }
 
-// Decodes the granule's values; `store` receives each value and its line.
-template <typename Store>
+// Decodes the granule's values into `sink`: put(line, value) for every line
+// a value reaches, rest(first, count, step) for the lines after the last
+// one, so every line is written once.
+template <typename Sink>
 int32_t decodeValues(const ScaleFactors& sf, GranuleInfo& gi, int32_t rate, int32_t part2Length, BitReader& bits,
-                     Store store) {
+                     Sink sink) {
   const int kind = gi.blockType != 2 ? kLongBands : (gi.mixedBlock ? kMixedBands : kShortBands);
   BandCursor cursor;
   cursor.list = &layer3Tables.bands[rate][kind];
@@ -150,49 +124,95 @@ int32_t decodeValues(const ScaleFactors& sf, GranuleInfo& gi, int32_t rate, int3
   const int32_t region0 = pairs < gi.region1Start ? pairs : gi.region1Start;
   const int32_t region1End = pairs < gi.region2Start ? pairs : gi.region2Start;
 
+  // One value at a time: for a band boundary inside a pair or quadruple,
+  // and for values past the last line.
   auto put = [&](double value) {
     cursor.advance(sf, gi);
     if (cursor.exhausted) return;
-    if (value != 0.0) noteNonZero(gi, cursor.current());
-    store(cursor.line, value * cursor.gain);
+    cursor.nonZero |= value != 0.0;
+    sink.put(cursor.line, value * cursor.gain);
     cursor.line += cursor.step;
     --cursor.left;
   };
 
-  for (int32_t pair = 0; pair < pairs; ++pair) {
-    const int region = pair < region0 ? 0 : (pair < region1End ? 1 : 2);
-    const HuffmanTable& table = kHuffmanTables[gi.tableSelect[region] & 31];
-    const int32_t leaf = walk(table, in, false);
-    int32_t xy[2] = {(leaf >> 4) & 15, leaf & 15};
-    for (int32_t v : xy) {
-      double value = 0.0;
-      if (v != 0) {
-        int32_t magnitude = v;
-        if (v == 15 && table.linbits) magnitude += static_cast<int32_t>(in.field(static_cast<uint32_t>(table.linbits)));
-        value = in.bit() ? -pow43[magnitude] : pow43[magnitude];
+  // One loop per region, its table fixed; inside it, runs of whole pairs
+  // within one band, its gain and step fixed. The band lists hold only
+  // lines 0..575, so a run's lines need no check.
+  const int32_t regionEnd[3] = {region0, region1End, pairs};
+  int32_t pair = 0;
+  bool overrun = false;
+  for (int region = 0; region < 3 && !overrun; ++region) {
+    const HuffmanLookupTable& table = huffmanLookup.tables[gi.tableSelect[region] & 31];
+    while (pair < regionEnd[region]) {
+      if (cursor.left == 0) cursor.advance(sf, gi);
+      uint32_t magnitude[2], sign[2];
+      if (cursor.left >= 2) {
+        int32_t run = cursor.left >> 1;
+        if (run > regionEnd[region] - pair) run = regionEnd[region] - pair;
+        const double gain = cursor.gain;
+        const int32_t step = cursor.step;
+        int32_t line = cursor.line;
+        uint32_t any = 0;
+        for (int32_t k = 0; k < run; ++k) {
+          decodePair(table, in, magnitude, sign);
+          any |= magnitude[0] | magnitude[1];
+          sink.put(line, signedValue(pow43, magnitude[0], sign[0]) * gain);
+          sink.put(line + step, signedValue(pow43, magnitude[1], sign[1]) * gain);
+          line += 2 * step;
+        }
+        cursor.line = line;
+        cursor.left -= 2 * run;
+        cursor.nonZero |= any != 0;
+        pair += run;
+      } else {
+        decodePair(table, in, magnitude, sign);
+        put(signedValue(pow43, magnitude[0], sign[0]));
+        put(signedValue(pow43, magnitude[1], sign[1]));
+        ++pair;
       }
-      put(value);
+      // An overrun spoils the granule whatever the lines hold, so it is
+      // looked at once per run.
+      if (in.remaining < 0) {
+        overrun = true;
+        break;
+      }
     }
-    if (in.remaining < 0) return 1;
   }
 
   // Quadruples, while the budget lasts and lines are left.
-  const HuffmanTable& quads = kCount1Tables[gi.count1Table & 1];
-  while (in.remaining > 0 && !cursor.exhausted) {
-    const int32_t leaf = walk(quads, in, true);
-    for (int q = 3; q >= 0; --q) {
-      double value = 0.0;
-      if ((leaf >> q) & 1) {
-        if (in.remaining <= 0) {
-          in.remaining = -1;
-          break;
-        }
-        value = in.bit() ? -1.0 : 1.0;
-      }
-      put(value);
+  const int32_t tableB = gi.count1Table & 1;
+  while (!overrun && in.remaining > 0 && !cursor.exhausted) {
+    int32_t values[4];
+    const int32_t count = decodeQuad(tableB, in, values);
+    if (count == 4 && cursor.left >= 4) {
+      const double gain = cursor.gain;
+      const int32_t step = cursor.step;
+      for (int i = 0; i < 4; ++i) sink.put(cursor.line + i * step, static_cast<double>(values[i]) * gain);
+      cursor.nonZero |= (values[0] | values[1] | values[2] | values[3]) != 0;
+      cursor.line += 4 * step;
+      cursor.left -= 4;
+    } else {
+      for (int i = 0; i < count; ++i) put(static_cast<double>(values[i]));
     }
     if (in.remaining < 0) break;
     cursor.advance(sf, gi);
+  }
+  if (kind == kMixedBands) {
+    // Where the long part ends below the first short band (8 kHz), lines
+    // lie in no band: no value reaches them.
+    const int32_t gapFirst = kLongBandBounds[rate][layer3Tables.mixedLongBands[rate]];
+    const int32_t gapEnd = 3 * kShortBandBounds[rate][layer3Tables.mixedFirstShort[rate]];
+    if (gapFirst >= 0 && gapEnd <= 576 && gapEnd > gapFirst) sink.rest(gapFirst, gapEnd - gapFirst, 1);
+  }
+  if (!cursor.exhausted) {
+    cursor.noteEntry(gi);
+    // The lines no value reached: the rest of this entry and the entries
+    // after it.
+    if (cursor.left > 0) sink.rest(cursor.line, cursor.left, cursor.step);
+    for (int32_t e = cursor.entry + 1; e < cursor.list->count; ++e) {
+      const BandEntry& entry = cursor.list->entries[e];
+      sink.rest(entry.first, entry.width, entry.step);
+    }
   }
   // What is left of the budget is stuffing, skipped by the caller.
   return in.remaining < 0 ? 1 : 0;
@@ -217,24 +237,14 @@ void setLimits(GranuleInfo& gi, int32_t rate) {
 
 int32_t decodeGranuleLines(double* lines, const ScaleFactors& sf, GranuleInfo& gi, int32_t rate, int32_t part2Length,
                            BitReader& bits) {
-  std::memset(lines, 0, 576 * sizeof(double));
-  const int32_t result = decodeValues(sf, gi, rate, part2Length, bits, [lines](int32_t line, double value) {
-    if (line >= 0 && line < 576) lines[line] = value;
-  });
+  const int32_t result = decodeValues(sf, gi, rate, part2Length, bits, PlainSink{lines});
   setLimits(gi, rate);
   return result;
 }
 
 int32_t decodeGranuleLinesMS(double* mid, double* side, const ScaleFactors& sf, GranuleInfo& gi, int32_t rate,
                              int32_t part2Length, BitReader& bits) {
-  // Where the side signal is zero, both channels are the mid signal.
-  std::memcpy(side, mid, 576 * sizeof(double));
-  const int32_t result = decodeValues(sf, gi, rate, part2Length, bits, [mid, side](int32_t line, double s) {
-    if (line < 0 || line >= 576 || s == 0.0) return;
-    const double m = mid[line];
-    mid[line] = m + s;
-    side[line] = m - s;
-  });
+  const int32_t result = decodeValues(sf, gi, rate, part2Length, bits, MidSideSink{mid, side});
   setLimits(gi, rate);
   return result;
 }

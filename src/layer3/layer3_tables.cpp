@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "layer3/band_tables.h"
+#include "layer3/huffman_lookup.h"
 #include "layer3/layer3.h"
 
 namespace kuv {
@@ -124,12 +125,24 @@ void buildImdct() {
   for (int i = 6; i < 12; ++i) w[3][i] = std::sin(M_PI / 12 * (i - 6 + 0.5));
   for (int i = 12; i < 18; ++i) w[3][i] = 1.0;
   for (int i = 18; i < 36; ++i) w[3][i] = std::sin(M_PI / 36 * (i + 0.5));
-  for (int i = 0; i < 36; ++i)
-    for (int k = 0; k < 18; ++k) layer3Tables.longCos[i][k] = std::cos(M_PI / 72 * (2 * i + 1 + 18) * (2 * k + 1));
-  for (int k = 0; k < 18; ++k)
-    for (int j = 0; j < 18; ++j) layer3Tables.longCosByInput[k][j] = layer3Tables.longCos[j < 9 ? j : j + 9][k];
-  for (int i = 0; i < 12; ++i)
-    for (int k = 0; k < 6; ++k) layer3Tables.shortCos[i][k] = std::cos(M_PI / 24 * (2 * i + 1 + 6) * (2 * k + 1));
+  Layer3Tables& t = layer3Tables;
+  for (int n = 0; n < 9; ++n) {
+    t.longPreCos[n] = std::cos(M_PI * (4 * n + 1) / 72);
+    t.longPreSin[n] = std::sin(M_PI * (4 * n + 1) / 72);
+    t.longPostCos[n] = std::cos(M_PI * n / 18);
+    t.longPostSin[n] = std::sin(M_PI * n / 18);
+  }
+  for (int k = 0; k < 5; ++k) {
+    t.dft9Cos[k] = std::cos(2 * M_PI * k / 9);
+    t.dft9Sin[k] = std::sin(2 * M_PI * k / 9);
+  }
+  for (int n = 0; n < 3; ++n) {
+    t.shortPreCos[n] = std::cos(M_PI * (4 * n + 1) / 24);
+    t.shortPreSin[n] = std::sin(M_PI * (4 * n + 1) / 24);
+    t.shortPostCos[n] = std::cos(M_PI * n / 6);
+    t.shortPostSin[n] = std::sin(M_PI * n / 6);
+  }
+  t.dft3Sin = std::sqrt(3.0) / 2;
 }
 
 }  // namespace
@@ -156,6 +169,7 @@ void initLayer3Tables() {
     layer3Tables.ca[i] = c / std::sqrt(1.0 + c * c);
   }
   buildImdct();
+  buildHuffmanLookup();
 }
 
 void setupEqualiser(const int32_t bands[15]) {

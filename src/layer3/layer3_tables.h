@@ -51,13 +51,19 @@ struct Layer3Tables {
   // Alias reduction.
   double cs[8];
   double ca[8];
-  // IMDCT windows by block type and the transform cosines.
+  // IMDCT windows by block type.
   double window[4][36];
-  double longCos[36][18];
-  // The 18 independent rows of longCos (outputs 0..8 and 18..26),
-  // transposed: longCosByInput[k][j].
-  double longCosByInput[18][18];
-  double shortCos[12][6];
+  // Twiddles of the fast IMDCT (layer3_hybrid.cpp), as cosine and sine of
+  // the angle. The 18-point cosine transform: before its 9-point DFT
+  // pi (4n + 1) / 72, after it pi p / 18; the DFT's own: 2 pi k / 9
+  // (k = 0..4). The 6-point one: pi (4n + 1) / 24 and pi p / 6. The 3-point
+  // DFTs: sin(2 pi / 3).
+  double longPreCos[9], longPreSin[9];
+  double longPostCos[9], longPostSin[9];
+  double dft9Cos[5], dft9Sin[5];
+  double shortPreCos[3], shortPreSin[3];
+  double shortPostCos[3], shortPostSin[3];
+  double dft3Sin;
 };
 
 extern Layer3Tables layer3Tables;

@@ -14,12 +14,19 @@ using Guard = Locked<DeviceShared>::Guard;
 using std::chrono::milliseconds;
 
 constexpr unsigned kBoxStyle = platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND;
-// About 150 ms in four periods: short enough that pause and flush act at
-// once, long enough to ride out a busy decoder.
+// About 150 ms in four periods, all of which ALSA may hold (at most
+// 250 ms: the gain is applied on the way to ALSA, so what it holds is how
+// late a volume change is heard). Pause and flush act at once whatever it
+// holds (snd_pcm_pause, snd_pcm_drop). A 500 ms ring would let the feeder
+// sleep longer, but ALSA's file PCM over null then writes its file several
+// times faster than it is fed. The feeder tops ALSA up when the oldest
+// buffer is heard out or half the fill has played, whichever comes first,
+// instead of every 20 ms.
 constexpr unsigned kBufferTimeUs = 150000;
 constexpr unsigned kPeriodsPerBuffer = 4;
+constexpr unsigned kFillLimitMs = 250;
 constexpr int64_t kMinSleepMs = 2;
-constexpr int64_t kMaxSleepMs = 20;
+constexpr int64_t kMaxSleepMs = 250;
 constexpr auto kIdleWait = milliseconds(100);
 // A device that takes no frame for this long while we have data is gone;
 // failing it ends every wait on it.
@@ -50,6 +57,7 @@ void notice(DeviceCommon* common, int32_t callbackMode, int32_t length) {
 void giveBackLocked(DeviceCommon* common, Guard& guard, const RingReturns& returns) {
   for (int32_t i = 0; i < returns.count; ++i) notice(common, guard->callbackMode, returns.length[i]);
   if (returns.count > 0) common->changed.notify_all();
+  tellRoomLocked(common, guard);
 }
 
 void returnAllLocked(DeviceCommon* common, Guard& guard) {
@@ -145,13 +153,17 @@ void feedLocked(Feeder* feeder, DeviceCommon* common, Guard& guard) {
 
   int err = 0;
   snd_pcm_sframes_t wrote = 0;
+  snd_pcm_sframes_t room = 0;  // frames ALSA may still be given
   snd_pcm_sframes_t delay = 0;
   bool delayKnown = false;
+  const auto held = static_cast<snd_pcm_sframes_t>(feeder->bufferFrames - feeder->fillLimitFrames);
   guard.unlocked([&] {
     if (chunk.frames > 0) {
-      const snd_pcm_sframes_t room = snd_pcm_avail_update(pcm);
-      if (room < 0) {
-        err = static_cast<int>(room);
+      const snd_pcm_sframes_t avail = snd_pcm_avail_update(pcm);
+      room = avail - held;
+      if (avail < 0) {
+        err = static_cast<int>(avail);
+        room = 0;
       } else if (room > 0) {
         const auto count = std::min(static_cast<snd_pcm_uframes_t>(room), static_cast<snd_pcm_uframes_t>(chunk.frames));
         // The gain of this moment, so what ALSA gets next already has it.
@@ -166,6 +178,7 @@ void feedLocked(Feeder* feeder, DeviceCommon* common, Guard& guard) {
           err = static_cast<int>(wrote);
           wrote = 0;
         }
+        room -= wrote;
       }
     }
     if (err == -EAGAIN || err == -EINTR) err = 0;
@@ -216,9 +229,12 @@ void feedLocked(Feeder* feeder, DeviceCommon* common, Guard& guard) {
     guard.waitFor(common->wake, kIdleWait);
     return;
   }
-  // Sleep until about half a period has room, or the next buffer's end is heard.
-  uint64_t waitFrames = feeder->periodFrames / 2;
-  if (!moreToSend && ring.sentCount > 0) waitFrames = ringFramesToFrontEnd(ring);
+  // Sleep until the oldest sent buffer is heard out (it goes back, so the
+  // position follows the speaker), or until half the fill has played.
+  uint64_t waitFrames = kMaxSleepMs * static_cast<uint64_t>(feeder->rate) / 1000;
+  if (ring.sentCount > 0) waitFrames = std::min(waitFrames, ringFramesToFrontEnd(ring));
+  const auto topUp = static_cast<snd_pcm_sframes_t>(feeder->fillLimitFrames / 2);
+  if (moreToSend) waitFrames = std::min<uint64_t>(waitFrames, room < topUp ? static_cast<uint64_t>(topUp - room) : 0);
   const int64_t ms = std::clamp(static_cast<int64_t>(waitFrames * 1000 / feeder->rate), kMinSleepMs, kMaxSleepMs);
   guard.waitFor(common->wake, milliseconds(ms));
 }
@@ -300,6 +316,8 @@ int configurePcm(Feeder* feeder, const PcmFormat& format) {
   feeder->canPause = snd_pcm_hw_params_can_pause(hw) != 0;
   err = snd_pcm_get_params(pcm, &feeder->bufferFrames, &feeder->periodFrames);
   if (err < 0) return err;
+  feeder->fillLimitFrames = std::clamp<snd_pcm_uframes_t>(format.rate * kFillLimitMs / 1000, 1,
+                                                          std::max<snd_pcm_uframes_t>(feeder->bufferFrames, 1));
   snd_pcm_sw_params_t* sw = nullptr;
   snd_pcm_sw_params_alloca(&sw);
   err = snd_pcm_sw_params_current(pcm, sw);

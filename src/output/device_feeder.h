@@ -44,9 +44,11 @@ struct Feeder {
   bool canPause = false;
   snd_pcm_uframes_t bufferFrames = 0;
   snd_pcm_uframes_t periodFrames = 0;
+  // The most ALSA is given to hold, at most bufferFrames.
+  snd_pcm_uframes_t fillLimitFrames = 0;
   // Samples at the current gain on their way to ALSA, one period at a time,
-  // so a volume change is heard once ALSA's short ring has played, not the
-  // ten queued buffers.
+  // so a volume change is heard once what ALSA holds (at most
+  // fillLimitFrames) has played, not the ten queued buffers.
   std::unique_ptr<unsigned char[]> scratch;
   int32_t scratchFrames = 0;
 

@@ -26,7 +26,7 @@ struct DeviceShared {
   // feeder without the lock; only a free one is written.
   std::unique_ptr<unsigned char[]> data[kSoundBufferCount];
   int32_t callbackMode = 0;     // WinMMCallback of the open device
-  int32_t alsaBufferBytes = 0;  // the open PCM's own ring
+  int32_t alsaBufferBytes = 0;  // the most the open PCM is given to hold
 
   bool running = false;  // a device is open
   bool threadAlive = false;
@@ -40,6 +40,12 @@ struct DeviceShared {
   uint64_t dropDone = 0;
   uint64_t syncAsked = 0;
   uint64_t syncDone = 0;
+  // Ends the writer's wait for free buffers (a command came for it); kept
+  // until a wait takes it, so a wake just before the wait is not lost.
+  bool wakeWaiter = false;
+  // Free buffers the waiting writer needs; 0 while none waits. Returns wake
+  // it only once there are enough, not at every buffer.
+  int32_t roomWanted = 0;
 };
 
 struct DeviceCounters {
@@ -59,10 +65,20 @@ struct DeviceCommon {
   Locked<DeviceShared> shared;
   std::condition_variable wake;     // to the feeder
   std::condition_variable changed;  // to callers: served requests, returned buffers, an idle writer
+  std::condition_variable room;     // to the writer waiting for roomWanted buffers, a wake or a failure
   DeviceCounters counters;
   // WinMMCallback 1: returned buffers reach the counters through the
   // callback thread that reads this queue.
   platform::MessageQueue noticeQueue;
 };
+
+// Wakes the writer waiting for free buffers once it has them or the device
+// failed; called with the lock held wherever buffers come back.
+template <typename Guard>
+void tellRoomLocked(DeviceCommon* common, Guard& guard) {
+  const int32_t wanted = guard->roomWanted;
+  if (wanted > 0 && (common->counters.freeCount.load() >= wanted || common->counters.failed.load() != 0))
+    common->room.notify_all();
+}
 
 }  // namespace kuv

@@ -1,7 +1,9 @@
 #include "output/output_system.h"
 
+#include <chrono>
 #include <mutex>
 #include <shared_mutex>
+#include <thread>
 
 #include "output/sound_device.h"
 #include "output/wave_file.h"
@@ -63,6 +65,18 @@ int32_t outputFlush() { return callShared(&OutputSystem::flush); }
 int32_t outputBufferCount() { return callShared(&OutputSystem::getBufferCount); }
 int32_t outputFreeBufferCount() { return callShared(&OutputSystem::getFreeBufferCount); }
 int32_t outputIsOpen() { return callShared(&OutputSystem::isOpen); }
+
+bool outputWaitsForBuffers() { return outputSystem.getFreeBufferCount == soundDeviceGetFreeBufferCount; }
+
+int32_t waitForFreeBuffers(int32_t atLeast, int32_t timeoutMs) {
+  if (outputWaitsForBuffers()) return soundDeviceWaitForFreeBuffers(atLeast, timeoutMs);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return 1;
+}
+
+// The sound device keeps the wake until its next wait, whichever output is
+// selected now: harmless, it only ends one wait early.
+void wakeFreeBufferWait() { soundDeviceWakeWaiter(); }
 
 int32_t selectOutputSystem(int32_t kind) {
   bool fellBack = false;

@@ -30,6 +30,18 @@ int32_t outputBufferCount();
 int32_t outputFreeBufferCount();
 int32_t outputIsOpen();
 
+// The decoder's pacing (decoder thread). Whether the selected output can
+// block a writer until its buffers come back: the sound device can; the wave
+// file and plug-ins cannot, and are paced by short naps.
+bool outputWaitsForBuffers();
+// With the sound device: waits until atLeast buffers are free, the device is
+// not open, wakeFreeBufferWait was called, or timeoutMs passed (then 0).
+// Elsewhere: naps 1 ms. Returns 1 unless it timed out.
+int32_t waitForFreeBuffers(int32_t atLeast, int32_t timeoutMs);
+// Any thread: ends the decoder's wait at once (a command for it was posted),
+// or its next wait should none be in progress.
+void wakeFreeBufferWait();
+
 // The built-in systems' records.
 const OutputSystem& soundDeviceOutputSystem();
 const OutputSystem& waveFileOutputSystem();

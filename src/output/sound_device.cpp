@@ -82,7 +82,10 @@ void noticeThreadMain() {
     counters.bytesPlayed.fetch_add(static_cast<uint64_t>(message.lParam));
     counters.freeCount.fetch_add(1);
     counters.noticesDone.fetch_add(1);
-    { auto pairing = common.shared.lock(); }  // a waiter tests under the lock, then sleeps
+    {
+      auto pairing = common.shared.lock();  // a waiter tests under the lock, then sleeps
+      tellRoomLocked(&common, pairing);
+    }
     common.changed.notify_all();
   }
   common.noticeQueue.close();
@@ -213,7 +216,7 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
 
   auto guard = common.shared.lock();
   guard->callbackMode = callbackMode;
-  guard->alsaBufferBytes = static_cast<int32_t>(dev.feeder.bufferFrames * static_cast<uint32_t>(blockAlign));
+  guard->alsaBufferBytes = static_cast<int32_t>(dev.feeder.fillLimitFrames * static_cast<uint32_t>(blockAlign));
   ringReset(&guard->ring, blockAlign);
   guard->primed = true;  // held until the fourth write
   guard->paused = false;
@@ -222,6 +225,9 @@ int32_t soundDeviceOpen(int32_t sampleRate, int32_t channels, int32_t eightBit) 
   guard->primeCount = 0;
   guard->dropDone = guard->dropAsked;
   guard->syncDone = guard->syncAsked;
+  // A wake for a command posted before the open: the decoder takes that
+  // command before it next waits.
+  guard->wakeWaiter = false;
   counters.failed.store(0);
   counters.freeCount.store(kSoundBufferCount);
   counters.busy.store(0);
@@ -264,6 +270,9 @@ int32_t soundDeviceWrite(int32_t length, const void* data) {
   common.changed.notify_all();  // flush waits for an idle writer
   if (counters.failed.load() != 0 || !guard->running || guard->closing) return -1;
 
+  // A feeder with more to send sleeps until ALSA has room for it: only one
+  // that ran out, or is held for priming, needs the news.
+  const bool feederWaits = !ringMoreToSend(guard->ring) || guard->primed;
   // Queued as written: the feeder applies the gain on the way out.
   const int32_t index = ringPush(&guard->ring, taken);
   std::memcpy(guard->data[index].get(), data, static_cast<size_t>(taken));
@@ -272,7 +281,7 @@ int32_t soundDeviceWrite(int32_t length, const void* data) {
     ++guard->primeCount;
   else if (guard->primed)
     guard->primed = false;  // the fourth write since open or flush starts the sound
-  common.wake.notify_all();
+  if (feederWaits) common.wake.notify_all();
   return taken;
 }
 
@@ -348,6 +357,41 @@ int32_t soundDeviceSetVolume(int32_t volume) {
 }
 
 int32_t soundDeviceGetBufferCount() { return kSoundBufferCount; }
+
+int32_t soundDeviceWaitForFreeBuffers(int32_t atLeast, int32_t timeoutMs) {
+  DeviceCommon& common = dev.common;
+  const DeviceCounters& counters = common.counters;
+  const auto end = std::chrono::steady_clock::now() + milliseconds(std::max<int32_t>(timeoutMs, 0));
+  auto guard = common.shared.lock();
+  // Returns (once there are enough), failures and wakes notify `room` under
+  // the lock, so none falls between the test and the sleep.
+  int32_t result = 0;
+  for (;;) {
+    if (guard->wakeWaiter) {
+      guard->wakeWaiter = false;
+      result = 1;
+      break;
+    }
+    if (counters.freeCount.load() >= atLeast || !guard->running || guard->closing || counters.failed.load() != 0) {
+      result = 1;
+      break;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (now >= end) break;
+    guard->roomWanted = std::max<int32_t>(atLeast, 1);
+    guard.waitFor(common.room, end - now);
+  }
+  guard->roomWanted = 0;
+  return result;
+}
+
+void soundDeviceWakeWaiter() {
+  {
+    auto guard = dev.common.shared.lock();
+    guard->wakeWaiter = true;
+  }
+  dev.common.room.notify_all();
+}
 
 int32_t soundDeviceGetFreeBufferCount() { return dev.common.counters.freeCount.load(); }
 

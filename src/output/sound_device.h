@@ -31,6 +31,14 @@ int32_t soundDeviceSetVolume(int32_t volume);
 int32_t soundDeviceGetBufferCount();
 int32_t soundDeviceGetFreeBufferCount();
 
+// For a writer that fills the ring ahead and then sleeps: blocks until at
+// least atLeast buffers are free, the device is not open (closing, failed),
+// soundDeviceWakeWaiter was called since the last wait ended, or timeoutMs
+// passed. Returns 0 after the timeout with fewer buffers free, else 1.
+int32_t soundDeviceWaitForFreeBuffers(int32_t atLeast, int32_t timeoutMs);
+// Ends the wait in progress, or the next one, at once; any thread.
+void soundDeviceWakeWaiter();
+
 // Device n's description (the Audio page lists 0, 1, ... until the first
 // failure, then -1 as "Wave Mapper"). Returns 1 and the text, or 0 and
 // "Bad Device".
@@ -50,7 +58,8 @@ std::string openFailureText(const std::string& reason, int32_t deviceNumber, con
 // through a PCM they build themselves; mode carries the snd_pcm_open flags.
 using SoundDevicePcmOpener = int (*)(snd_pcm_t** pcm, const char* name, int mode);
 void setSoundDevicePcmOpener(SoundDevicePcmOpener opener);
-// Bytes the open PCM's own ring buffer holds; 0 when no device is open.
+// Bytes the open PCM is given to hold at most (its own ring may be larger);
+// 0 when no device is open.
 int32_t soundDeviceAlsaBufferBytes();
 // Unity gain again, as before the first setVolume.
 void resetSoundDeviceVolume();

@@ -30,7 +30,9 @@ void queueRelease(void* context) {
 
 }  // namespace
 
-NotificationSink queueSink(NotificationQueue& q) { return NotificationSink{queueSend, queuePost, queueRelease, &q}; }
+NotificationSink queueSink(NotificationQueue& q) {
+  return NotificationSink{queueSend, queuePost, queueRelease, &q, true};
+}
 
 bool isSentNotification(uint32_t message, intptr_t lParam) {
   return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED ||
@@ -43,6 +45,8 @@ bool isEngineNotification(uint32_t message) {
 }
 
 void messageHandled(NotificationQueue& q, const platform::ThreadMessage& message) {
+  // The loop has read the counter: the engine may post the next one.
+  if (message.message == ENGINE_PROGRESS) progressTaken();
   if (!isSentNotification(message.message, message.lParam)) return;
   std::lock_guard<std::mutex> guard(q.lock);
   ++q.done;

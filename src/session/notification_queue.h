@@ -29,7 +29,8 @@ bool isSentNotification(uint32_t message, intptr_t lParam);
 bool isEngineNotification(uint32_t message);
 
 // The loop has handled a message taken from the queue: a sent notification
-// lets the engine go on.
+// lets the engine go on, a progress report lets it post the next. Every
+// message taken goes through here, late reports included.
 void messageHandled(NotificationQueue& q, const platform::ThreadMessage& message);
 
 }  // namespace kuv

@@ -1,9 +1,12 @@
 #include "ui/led_display.h"
 
+#include <pthread.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,7 +15,6 @@
 #include <thread>
 
 #include "config/settings.h"
-#include "platform/message_queue.h"
 #include "platform/paths.h"
 #include "playlist/file_info.h"
 
@@ -346,6 +348,9 @@ void initDisplayState(DisplayState& state, uint32_t seed) {
   state.trackLengthMs = 0;
   state.entry = PlaylistEntry{};
   state.x = state.y = state.width = state.height = 0;
+  std::memset(state.shown.pixels, 0, sizeof state.shown.pixels);
+  state.shownValid = false;
+  state.changed = false;
 }
 
 void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
@@ -358,6 +363,7 @@ void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
 }
 
 DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources) {
+  state.changed = false;
   if (sources.windowMinimised && sources.windowMinimised()) return DisplayRound::Minimised;
   DisplayRound round = DisplayRound::Drawn;
   const int32_t playback = sources.playbackState ? sources.playbackState() : 2;
@@ -412,8 +418,30 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
     }
     ledOverlay(state.frame, in);
   }
+  // A still picture costs no hand-over and no repaint.
+  if (state.shownValid && std::memcmp(state.shown.pixels, state.frame.pixels, sizeof state.frame.pixels) == 0)
+    return round;
+  state.shown = state.frame;
+  state.shownValid = true;
+  state.changed = true;
   if (sources.present) sources.present(state.frame);
   return round;
+}
+
+DisplayWait displayWait(const DisplayWakeInputs& in) {
+  if (in.minimised) return DisplayWait::Asleep;
+  if (in.visPlugin) return DisplayWait::PluginRound;
+  // Plasma drifts, stars fly and snow falls whatever plays.
+  if (in.ledVisual == 1 || in.ledVisual == 4 || in.ledVisual == 5) return DisplayWait::NextRound;
+  if (in.playbackState == 0 && (in.ledVisual == 2 || in.ledVisual == 3 || in.overlay)) return DisplayWait::NextRound;
+  // Paused or stopped (or playing a bare background): spectrum bars still
+  // sink to rest, so go on while the picture changes.
+  return in.changed ? DisplayWait::NextRound : DisplayWait::Still;
+}
+
+bool displayWantsVisualisation(bool running, bool minimised, bool visPlugin, int32_t ledVisual) {
+  if (!running || minimised) return false;
+  return visPlugin || ledVisual == 1 || ledVisual == 2 || ledVisual == 3;
 }
 
 // --- The thread ---------------------------------------------------------------------
@@ -424,7 +452,12 @@ struct DisplayThread {
   std::mutex control;  // start and stop
   std::thread thread;
   std::atomic<bool> running{false};
-  platform::MessageQueue queue;
+  // What wakes the thread; guarded by wakeLock.
+  std::mutex wakeLock;
+  std::condition_variable woken;
+  bool quit = false, newTrack = false, poked = false;
+  std::atomic<int> waiting{static_cast<int>(DisplayWait::NextRound)};
+  std::atomic<uint64_t> rounds{0};
   // Written before the thread starts, then the thread's own until joined.
   DisplaySources sources;
   DisplayState state;
@@ -432,20 +465,66 @@ struct DisplayThread {
 
 DisplayThread display;
 
-void displayLoop() {
-  DisplayState& state = display.state;
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    platform::ThreadMessage message;
-    if (display.queue.peek(&message)) {
-      if (message.message == platform::WM_QUIT) break;
-      if (message.message == LED_NEW_TRACK) takeNewTrack(state, display.sources);
+using Clock = std::chrono::steady_clock;
+
+// Waits as `wait` says; false when asked to quit. Takes a new-track signal.
+bool waitForRound(DisplayWait wait, Clock::time_point& nextRound) {
+  std::unique_lock<std::mutex> hold(display.wakeLock);
+  display.waiting.store(static_cast<int>(wait));
+  auto wakeOrQuit = [] { return display.quit || display.newTrack || display.poked; };
+  switch (wait) {
+    case DisplayWait::NextRound:
+    case DisplayWait::PluginRound: {
+      // Steady rounds: a wake does not hurry the next one.
+      const Clock::time_point now = Clock::now();
+      if (nextRound < now) nextRound = now;
+      nextRound += std::chrono::milliseconds(wait == DisplayWait::NextRound ? kDisplayRoundMs : kDisplayPluginRoundMs);
+      display.woken.wait_until(hold, nextRound, [] { return display.quit; });
+      break;
     }
-    // A running plug-in gets the processor for a while longer.
-    if (renderDisplayRound(state, display.sources) == DisplayRound::VisPlugin)
-      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    case DisplayWait::Still:
+      // The time limit only guards against a change nobody announced.
+      display.woken.wait_for(hold, std::chrono::milliseconds(kDisplayStillMs), wakeOrQuit);
+      nextRound = Clock::now();
+      break;
+    case DisplayWait::Asleep:
+      display.woken.wait(hold, wakeOrQuit);
+      nextRound = Clock::now();
+      break;
   }
-  display.queue.close();
+  if (display.quit) return false;
+  display.poked = false;
+  if (display.newTrack) {
+    display.newTrack = false;
+    hold.unlock();
+    takeNewTrack(display.state, display.sources);
+  }
+  return true;
+}
+
+void displayLoop() {
+  pthread_setname_np(pthread_self(), "kuv-display");
+  DisplayState& state = display.state;
+  const DisplaySources& sources = display.sources;
+  DisplayWait wait = DisplayWait::NextRound;
+  Clock::time_point nextRound = Clock::now();
+  int wanted = -1;  // not told yet
+  while (waitForRound(wait, nextRound)) {
+    const DisplayRound round = renderDisplayRound(state, sources);
+    display.rounds.fetch_add(1, std::memory_order_relaxed);
+    DisplayWakeInputs in{};
+    in.minimised = round == DisplayRound::Minimised;
+    in.visPlugin = round == DisplayRound::VisPlugin;
+    in.playbackState = sources.playbackState ? sources.playbackState() : 2;
+    in.ledVisual = sharedSetting(settings.LEDVisual);
+    in.overlay = sharedSetting(settings.LEDOverlay) != 0;
+    in.changed = state.changed;
+    wait = displayWait(in);
+    const int want = displayWantsVisualisation(true, in.minimised, in.visPlugin, in.ledVisual) ? 1 : 0;
+    if (want != wanted && sources.visualisationWanted) sources.visualisationWanted(want != 0);
+    wanted = want;
+  }
+  if (wanted != 0 && sources.visualisationWanted) sources.visualisationWanted(false);
 }
 
 }  // namespace
@@ -461,35 +540,58 @@ bool startDisplay(const DisplaySources& sources, int x, int y, int width, int he
   display.state.width = width;
   display.state.height = height;
   display.sources = sources;
-  // Open before the thread runs so a new-track signal right after the start
-  // is kept instead of retried.
-  display.queue.open();
+  {
+    std::lock_guard<std::mutex> wake(display.wakeLock);
+    display.quit = display.newTrack = display.poked = false;
+  }
+  display.rounds.store(0);
+  display.waiting.store(static_cast<int>(DisplayWait::NextRound));
+  // Running before the thread does, so a new-track signal right after the
+  // start is kept.
+  display.running.store(true);
   try {
     display.thread = std::thread(displayLoop);
   } catch (const std::system_error&) {
-    display.queue.close();
+    display.running.store(false);
     return false;
   }
-  display.running.store(true);
   return true;
 }
 
 void signalNewTrack() {
-  // A queue never opened would have postRetry wait for ever.
   if (!display.running.load()) return;
-  platform::postRetry(display.queue, LED_NEW_TRACK);
+  {
+    std::lock_guard<std::mutex> hold(display.wakeLock);
+    display.newTrack = true;
+  }
+  display.woken.notify_one();
+}
+
+void wakeDisplay() {
+  if (!display.running.load()) return;
+  {
+    std::lock_guard<std::mutex> hold(display.wakeLock);
+    display.poked = true;
+  }
+  display.woken.notify_one();
 }
 
 void stopDisplay() {
   std::lock_guard<std::mutex> hold(display.control);
   if (!display.thread.joinable()) return;
   display.running.store(false);
-  // The thread looks at its queue every 20 ms (70 while a plug-in runs), so
-  // the join is short; false here only means it has ended already.
-  platform::postRetry(display.queue, platform::WM_QUIT);
+  {
+    std::lock_guard<std::mutex> wake(display.wakeLock);
+    display.quit = true;
+  }
+  display.woken.notify_one();
   display.thread.join();
 }
 
 bool displayRunning() { return display.running.load(); }
+
+DisplayWait displayCurrentWait() { return static_cast<DisplayWait>(display.waiting.load()); }
+
+uint64_t displayRounds() { return display.rounds.load(std::memory_order_relaxed); }
 
 }  // namespace kuv

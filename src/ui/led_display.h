@@ -1,5 +1,6 @@
 // The LED display in the main window's sunken panel: a 146 x 52 field of
-// green intensities drawn by its own thread about 50 times a second. The
+// green intensities drawn by its own thread about 50 times a second while
+// the picture moves, and not at all while it cannot change. The
 // drawing is plain functions over a frame record so it can be tested without
 // a window; the window only turns intensities into pixels and paints them.
 #pragma once
@@ -153,7 +154,10 @@ struct DisplaySources {
   std::function<bool()> visPluginRunning;
   std::function<bool()> windowMinimised;
   std::function<bool(VisFrame&)> newestVisFrame;  // false when none: the old copy stays
-  std::function<void(const LedFrame&)> present;   // hands the finished frame over
+  std::function<void(const LedFrame&)> present;   // hands the finished frame over, only when it changed
+  // Told (from the display thread) whenever it changes whether anything
+  // shows the signal, so the engine need not make records nobody reads.
+  std::function<void(bool)> visualisationWanted;
 };
 
 // Everything one display keeps between rounds; allocated once.
@@ -169,6 +173,9 @@ struct DisplayState {
   uint32_t trackLengthMs;
   PlaylistEntry entry;  // reused for each new track
   int32_t x, y, width, height;
+  LedFrame shown;   // the frame last presented
+  bool shownValid;  // false until the first present
+  bool changed;     // the last round presented a new picture
 };
 
 // Zeroed picture, stars placed from `seed`, title "0123456789ABCDE".
@@ -182,18 +189,48 @@ enum class DisplayRound { Minimised, VisPlugin, Drawn };
 // The drawing part of one round: nothing when minimised; the background
 // while a vis plug-in runs; else the visualisation LEDVisual names, drawn
 // from silence while Stopped. Then the overlay when LEDOverlay is set, and
-// the frame is presented.
+// the frame is presented when it differs from the one presented last
+// (state.changed tells which).
 DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources);
 
-// Posted to the display thread when a new track starts.
-constexpr uint32_t LED_NEW_TRACK = 0x8300;
+// How the thread waits after a round.
+enum class DisplayWait {
+  NextRound,    // the picture moves: the next round in kDisplayRoundMs
+  PluginRound,  // a vis plug-in has the signal: every kDisplayPluginRoundMs
+  Still,        // nothing can change but by a wake; kDisplayStillMs at most
+  Asleep,       // minimised or hidden: only a wake ends it
+};
+constexpr int kDisplayRoundMs = 20, kDisplayPluginRoundMs = 70, kDisplayStillMs = 1000;
+struct DisplayWakeInputs {
+  bool minimised;  // or hidden
+  bool visPlugin;
+  int32_t playbackState;  // 0 Playing, 1 Paused, 2 Stopped
+  int32_t ledVisual;
+  bool overlay;
+  bool changed;  // the round just drawn presented a new picture
+};
+// Stars, noise and plasma move by themselves, even when stopped; while
+// playing, the signal's pictures and the overlay's time and rates move;
+// otherwise a picture settles (bars that sink, a trace gone flat) and then
+// stays as it is until a wake.
+DisplayWait displayWait(const DisplayWakeInputs& in);
+// Whether the display wants visualisation records: it runs, is seen, and
+// shows the signal (plasma, oscilloscope, spectrum) or a plug-in does.
+bool displayWantsVisualisation(bool running, bool minimised, bool visPlugin, int32_t ledVisual);
 
 // Records the panel's rectangle and starts the thread; false when it could
 // not be started or is running already.
 bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height);
 void signalNewTrack();
+// Something the picture depends on changed (playback state, settings, the
+// window shown or minimised): a waiting thread draws a round now.
+void wakeDisplay();
 // Asks the thread to end and waits for it.
 void stopDisplay();
 bool displayRunning();
+// How the thread waits now, or waited last when it is drawing (for tests).
+DisplayWait displayCurrentWait();
+// Rounds drawn since the start (for tests and measurements).
+uint64_t displayRounds();
 
 }  // namespace kuv

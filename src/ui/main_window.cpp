@@ -101,7 +101,6 @@ MainWindow::MainWindow()
   // The display's frame is shown straight from its buffer: one copy per
   // round (from the display thread into it), no allocation.
   frameImage_ = QImage(reinterpret_cast<uchar*>(frameRgb_), kLedWidth, kLedHeight, kLedWidth * 4, QImage::Format_RGB32);
-  std::memset(framePixels_, kLedBackground, sizeof framePixels_);
   for (uint32_t& pixel : frameRgb_) pixel = qRgb(0, kLedBackground, 0);
   dialTimer_.setInterval(kDialVolumeTimerMs);
   connect(&dialTimer_, &QTimer::timeout, this, [] { dialTimerTick(); });
@@ -187,6 +186,17 @@ bool MainWindow::startPlayback() {
   sources.windowMinimised = [this] { return minimised_.load(); };
   sources.newestVisFrame = [](VisFrame& frame) { return peekVisFrame(&frame); };
   sources.present = [this](const LedFrame& frame) { presentFrame(frame); };
+  // The engine makes visualisation records only while the display shows them.
+  sources.visualisationWanted = [](bool wanted) { setVisualisationWanted(wanted); };
+  // A scaled window would need the panel scaled too: Qt paints it there.
+  if (QGuiApplication::platformName() == "xcb" && devicePixelRatioF() == 1.0 && qgetenv("KUV_X11_SHM") != "0") {
+    std::string why;
+    shmPanel_ = openShmPanel(qgetenv("DISPLAY").constData(), static_cast<uint32_t>(winId()), kLedLeft, kLedTop,
+                             kLedWidth, kLedHeight, &why);
+    // An expose shows Qt's copy, which the puts leave behind: repaint it.
+    if (shmPanel_ && windowHandle()) windowHandle()->installEventFilter(this);
+  }
+  windowSeenChanged();
   if (!startDisplay(sources, kLedLeft, kLedTop, kLedWidth, kLedHeight)) return false;
   displayStarted_ = true;
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -321,13 +331,14 @@ void MainWindow::paintDial(QPainter& p) {
 void MainWindow::presentFrame(const LedFrame& frame) {
   {
     std::lock_guard<std::mutex> guard(frameLock_);
-    // A still picture (stopped, or no visualisation) costs no repaint.
-    if (std::memcmp(framePixels_, frame.pixels, sizeof framePixels_) == 0) return;
-    std::memcpy(framePixels_, frame.pixels, sizeof framePixels_);
-    // Intensity i is the colour (0, i, 0).
+    // Intensity i is the colour (0, i, 0). The display hands over changed
+    // frames only.
     for (int y = 0; y < kLedHeight; ++y)
       for (int x = 0; x < kLedWidth; ++x)
-        frameRgb_[y * kLedWidth + x] = 0xFF000000u | (static_cast<uint32_t>(framePixels_[y * kLedStride + x]) << 8);
+        frameRgb_[y * kLedWidth + x] = 0xFF000000u | (static_cast<uint32_t>(frame.pixels[y * kLedStride + x]) << 8);
+    // Straight into the window; when the server still reads both segments
+    // (or the panel failed) Qt paints this frame instead.
+    if (shmUsable_.load() && putShmPanel(shmPanel_, frameRgb_)) return;
   }
   // One repaint queued at a time: a busy UI thread skips frames instead of
   // piling them up.
@@ -438,6 +449,7 @@ void MainWindow::applyAlwaysOnTop(bool onTop) {
 
 void MainWindow::applyShape(bool winShade) {
   setMask(winShade ? shadeShape_ : normalShape_);
+  windowSeenChanged();
   update();
 }
 
@@ -456,6 +468,7 @@ void MainWindow::run(int32_t command) {
 // The display thread reads the playback state without the UI thread's help.
 void MainWindow::afterEvent() {
   sharedState_.store(player_.session.state.playbackState);
+  wakeDisplayOnChange();
   // An open menu follows a change that arrives meanwhile (a hand-over).
   if (menu_ && menu_->isVisible()) markMenu(menu_, openWindows());
   readNewEntries();
@@ -494,6 +507,11 @@ void MainWindow::openPreferences() {
     return;
   }
   preferences_ = new PreferencesSheet(*this, this);
+  // Apply changes the LED settings with the sheet still open; queued, so
+  // the wake comes after the sheet has stored them.
+  for (QDialogButtonBox* box : preferences_->findChildren<QDialogButtonBox*>())
+    connect(
+        box, &QDialogButtonBox::clicked, this, [this] { wakeDisplayOnChange(); }, Qt::QueuedConnection);
   preferences_->show();
 }
 
@@ -507,6 +525,7 @@ void MainWindow::preferencesClosed() {
   saveSettings();
   if (player_.session.engineStarted) settingsChanged();
   readNewEntries();
+  wakeDisplayOnChange();
 }
 
 // The associations for the program as it runs now, with the type icons
@@ -565,8 +584,39 @@ void MainWindow::dialProgress(int32_t frame, int32_t totalFrames) {
 }
 
 void MainWindow::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::WindowStateChange) minimised_.store(isMinimized());
+  if (event->type() == QEvent::WindowStateChange) windowSeenChanged();
   QWidget::changeEvent(event);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  windowSeenChanged();
+}
+
+void MainWindow::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  windowSeenChanged();
+}
+
+// Minimised or hidden, the display sleeps until this wakes it again.
+void MainWindow::windowSeenChanged() {
+  const bool unseen = isMinimized() || !isVisible();
+  minimised_.store(unseen);
+  shmUsable_.store(shmPanel_ != nullptr && !unseen && !settings.WinShade);
+  if (displayStarted_) kuv::wakeDisplay();
+}
+
+void MainWindow::wakeDisplayOnChange() {
+  const int32_t now[4] = {player_.session.state.playbackState, settings.LEDVisual, settings.LEDOverlay,
+                          settings.TimeMode};
+  if (std::memcmp(now, displayWokenFor_, sizeof now) == 0) return;
+  std::memcpy(displayWokenFor_, now, sizeof now);
+  if (displayStarted_) kuv::wakeDisplay();
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Expose && watched == windowHandle() && !settings.WinShade) update(toQRect(kLedPanel));
+  return QWidget::eventFilter(watched, event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
@@ -579,6 +629,9 @@ void MainWindow::shutDown() {
   if (shutDown_) return;
   shutDown_ = true;
   if (displayStarted_) stopDisplay();
+  shmUsable_.store(false);
+  closeShmPanel(shmPanel_);
+  shmPanel_ = nullptr;
   dialTimer_.stop();
   if (dialStarted_) stopDial();
   closeEngine(player_.session, SessionEnd::kStopNow);

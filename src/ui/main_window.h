@@ -23,6 +23,7 @@
 #include "ui/playlist_editor.h"
 #include "ui/preferences_sheet.h"
 #include "ui/skin_buttons.h"
+#include "ui/x11_shm_panel.h"
 
 class QMenu;
 class QAction;
@@ -82,6 +83,9 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void dropEvent(QDropEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void buildMenu();
@@ -91,6 +95,10 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void shutDown();
   void run(int32_t command);
   void presentFrame(const LedFrame& frame);
+  // The window was shown, hidden, minimised or restored, or shaded.
+  void windowSeenChanged();
+  // Wakes the display when something its picture depends on changed.
+  void wakeDisplayOnChange();
   void paintDial(QPainter& p);
   void readNewEntries();
   OpenWindows openWindows() const { return OpenWindows{!editor_.isNull(), !preferences_.isNull()}; }
@@ -111,12 +119,18 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   // What the display and dial threads read of the window.
   std::atomic<int32_t> sharedState_{2};
   std::atomic<bool> minimised_{false};
-  // The newest display frame, written by the display thread, shown by paint.
+  // The newest display frame in the screen's format, written by the
+  // display thread, so a repaint is a plain copy; guarded by frameLock_.
   std::mutex frameLock_;
-  uint8_t framePixels_[kLedStride * kLedHeight] = {};
-  // The same frame in the screen's format, converted off the UI thread so a
-  // repaint is a plain copy.
   uint32_t frameRgb_[kLedWidth * kLedHeight] = {};
+  // On X11 the display thread puts the frame into the window itself; Qt
+  // paints it only on an expose or a whole repaint. Made before the display
+  // starts, closed after it ends.
+  ShmPanel* shmPanel_ = nullptr;
+  std::atomic<bool> shmUsable_{false};
+  // What the display was last woken for: playback state, LEDVisual,
+  // LEDOverlay, TimeMode.
+  int32_t displayWokenFor_[4] = {-1, -1, -1, -1};
   QImage frameImage_;
   std::atomic<bool> frameQueued_{false};
   // The lit part of the dial as its worker last computed it.

@@ -4,14 +4,19 @@
 
 #include <string>
 
+#include "decoder/synthesis_path_scope.h"
 #include "support/test_support.h"
 
 namespace kuv {
 namespace {
 
-class Layer12Conformance : public ::testing::Test {
+// Every case runs on the SSE2 and on the AVX2 synthesis path.
+class Layer12Conformance : public ::testing::TestWithParam<SynthesisPath> {
  protected:
-  void SetUp() override { folder_ = test::makeTempFolder(); }
+  void SetUp() override {
+    folder_ = test::makeTempFolder();
+    if (!path_.enter(GetParam())) GTEST_SKIP() << test::missingPathReason(GetParam());
+  }
   void TearDown() override { test::removeTree(folder_); }
 
   std::vector<int16_t> decode(const std::string& input, const std::string& extra = "") {
@@ -21,9 +26,10 @@ class Layer12Conformance : public ::testing::Test {
     return samples;
   }
   std::string folder_;
+  test::SynthesisPathScope path_;
 };
 
-TEST_F(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
+TEST_P(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
   KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l1-fl1.bit")), "compliance streams");
   const struct {
     const char* name;
@@ -48,7 +54,7 @@ TEST_F(Layer12Conformance, ComplianceStreamsMatchTheirReferences) {
   }
 }
 
-TEST_F(Layer12Conformance, EncodedLayerTwoFilesMatchFfmpeg) {
+TEST_P(Layer12Conformance, EncodedLayerTwoFilesMatchFfmpeg) {
   std::string found;
   KUV_REQUIRE_REFERENCE(test::runCommand("command -v ffmpeg", &found) == 0 && !found.empty(), "ffmpeg");
   const struct {
@@ -71,7 +77,7 @@ TEST_F(Layer12Conformance, EncodedLayerTwoFilesMatchFfmpeg) {
   }
 }
 
-TEST_F(Layer12Conformance, OutputOptionsShapeTheWaveFile) {
+TEST_P(Layer12Conformance, OutputOptionsShapeTheWaveFile) {
   const std::string input = test::fixturePath("l2_44_joint.mp2");
   const std::vector<int16_t> full = decode(input);
   const std::vector<int16_t> half = decode(input, "--downsample 1");
@@ -96,6 +102,9 @@ TEST_F(Layer12Conformance, OutputOptionsShapeTheWaveFile) {
     ASSERT_EQ(static_cast<uint8_t>(eight[46 + i]), static_cast<uint8_t>((full[i] >> 9) + 128)) << i;
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, Layer12Conformance, testing::Values(SynthesisPath::kSse2, SynthesisPath::kAvx2),
+                         test::synthesisPathParamName);
 
 }  // namespace
 }  // namespace kuv

@@ -11,6 +11,7 @@
 #include <sstream>
 #include <vector>
 
+#include "decoder/synthesis_path_scope.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -172,6 +173,9 @@ TEST(Synthesis, EveryRoutineWritesExactlyItsBlock) {
           synthesisRoutines.stereo[downSample + 3 * eightBit](state, block.data(), 0, stereo.data());
           synthesisRoutines.stereo[downSample + 3 * eightBit](state, block.data(), 1, stereo.data());
           for (size_t i = bytes; i < stereo.size(); ++i) ASSERT_EQ(stereo[i], 0xA5);
+          std::vector<uint8_t> pair(bytes + 64, 0xA5);
+          synthesisRoutines.pair[downSample + 3 * eightBit](state, block.data(), block.data(), pair.data());
+          for (size_t i = bytes; i < pair.size(); ++i) ASSERT_EQ(pair[i], 0xA5);
         }
       }
     }
@@ -196,6 +200,268 @@ TEST(Synthesis, AStereoPairInterleavesLeftAndRight) {
   }
   EXPECT_EQ(leftEnergy, 0);
   EXPECT_GT(rightEnergy, 1000);
+}
+
+TEST(SynthesisDct, MatchesItsDefinition) {
+  buildSynthesisWindow(32768.0);
+  std::mt19937 random(11);
+  std::vector<std::vector<double>> inputs;
+  for (int k = 0; k < 32; ++k) {
+    inputs.emplace_back(32, 0.0);
+    inputs.back()[k] = 1.0;  // each basis vector alone
+  }
+  inputs.emplace_back(32, 1.0);
+  inputs.emplace_back(32, 0.0);
+  for (int k = 0; k < 32; ++k) inputs.back()[k] = (k & 1) ? -1.0 : 1.0;
+  for (double scale : {1e-6, 0.5, 1000.0}) {
+    for (int n = 0; n < 8; ++n) inputs.push_back(randomBlock(random, 32, scale));
+  }
+  for (size_t c = 0; c < inputs.size(); ++c) {
+    const std::vector<double>& x = inputs[c];
+    double got[32];
+    synthesisDct32(x.data(), got);
+    double magnitude = 0;
+    for (double v : x) magnitude += std::fabs(v);
+    for (int m = 0; m < 32; ++m) {
+      double expected = 0;
+      for (int k = 0; k < 32; ++k) expected += x[k] * std::cos(M_PI * (2 * k + 1) * m / 64.0);
+      ASSERT_NEAR(got[m], expected, 1e-13 * magnitude) << "input " << c << " output " << m;
+    }
+  }
+}
+
+// Each window product: the forced path against the standard's filter.
+class SynthesisPaths : public testing::TestWithParam<SynthesisPath> {
+ protected:
+  void SetUp() override {
+    if (!scope_.enter(GetParam())) GTEST_SKIP() << test::missingPathReason(GetParam());
+    window_ = referenceWindow();
+    buildSynthesisWindow(32768.0);
+    buildEightBitTable();
+  }
+  test::SynthesisPathScope scope_;
+  std::vector<double> window_;
+};
+
+// One of the twenty-four routines, and where its channels' samples lie.
+struct RoutineCase {
+  bool stereoDriver;  // two channels in, by the stereo driver or the pair routine
+  int eightBit;
+  int monoOut;  // one output channel (mono routines only)
+  int downSample;
+  bool pair = false;  // both channels in one call
+};
+
+const char* routineName(const RoutineCase& rc) {
+  if (rc.pair) return "pair";
+  if (rc.stereoDriver) return "stereo";
+  return rc.monoOut ? "single" : "duplicated";
+}
+
+std::vector<RoutineCase> allRoutines() {
+  std::vector<RoutineCase> cases;
+  for (int eightBit = 0; eightBit < 2; ++eightBit) {
+    for (int downSample = 0; downSample < 3; ++downSample) {
+      cases.push_back({true, eightBit, 0, downSample});
+      cases.push_back({false, eightBit, 0, downSample});
+      cases.push_back({false, eightBit, 1, downSample});
+      cases.push_back({true, eightBit, 0, downSample, true});
+    }
+  }
+  return cases;
+}
+
+// Runs `blocks` pairs of blocks through a routine and through the standard's
+// filter; returns the largest difference in 16-bit steps (8-bit samples are
+// compared with those of the reference and its neighbours).
+int worstDifference(const RoutineCase& rc, const std::vector<double>& window, double scale, int blocks, int seed,
+                    int32_t* clips, int32_t* expectedClips, int32_t* doubtfulClips) {
+  std::mt19937 random(seed);
+  ReferenceFilter reference[2];
+  reference[0].window = reference[1].window = window;
+  SynthesisState state;
+  const int step = 1 << rc.downSample;
+  const int perChannel = 32 / step;
+  const int channels = rc.stereoDriver ? 2 : 1;
+  const int outChannels = rc.monoOut ? 1 : 2;
+  const int width = rc.eightBit ? 1 : 2;
+  int worst = 0;
+  for (int n = 0; n < blocks; ++n) {
+    std::vector<double> in[2] = {randomBlock(random, 32, scale), randomBlock(random, 32, scale)};
+    std::vector<uint8_t> out(perChannel * outChannels * width + 16, 0xA5);
+    if (rc.pair) {
+      *clips += synthesisRoutines.pair[rc.downSample + 3 * rc.eightBit](state, in[0].data(), in[1].data(), out.data());
+    } else if (rc.stereoDriver) {
+      for (int c = 0; c < 2; ++c) {
+        *clips += synthesisRoutines.stereo[rc.downSample + 3 * rc.eightBit](state, in[c].data(), c, out.data());
+      }
+    } else {
+      *clips +=
+          synthesisRoutines.mono[3 * (rc.eightBit + 2 * rc.monoOut) + rc.downSample](state, in[0].data(), out.data());
+    }
+    for (size_t i = perChannel * outChannels * width; i < out.size(); ++i) EXPECT_EQ(out[i], 0xA5) << "past the block";
+    double expected[2][32];
+    for (int c = 0; c < channels; ++c) reference[c].block(in[c].data(), expected[c]);
+    for (int c = 0; c < outChannels; ++c) {
+      const int source = rc.stereoDriver ? c : 0;
+      for (int i = 0; i < perChannel; ++i) {
+        const double e = expected[source][i * step];
+        const double rounded = std::nearbyint(e);
+        const int target = static_cast<int>(std::max(-32768.0, std::min(32767.0, rounded)));
+        if (c != source) {
+          // The same sample again: counted once.
+        } else if (std::fabs(std::fabs(e - rounded) - 0.5) < 1e-6 && std::fabs(rounded) >= 32767.0) {
+          ++*doubtfulClips;  // so near a rounding tie at the limits that either way is right
+        } else if (rounded > 32767.0 || rounded < -32768.0) {
+          ++*expectedClips;
+        }
+        const int at = (outChannels * i + c) * width;
+        int difference;
+        if (rc.eightBit) {
+          difference = 1 << 9;
+          for (int v = std::max(-32768, target - 1); v <= std::min(32767, target + 1); ++v) {
+            if (out[at] == static_cast<uint8_t>((v >> 9) + 128)) difference = std::abs(v - target);
+          }
+        } else {
+          int16_t got;
+          std::memcpy(&got, &out[at], 2);
+          difference = std::abs(got - target);
+        }
+        worst = std::max(worst, difference);
+      }
+    }
+    if (!rc.stereoDriver && !rc.monoOut) {
+      // The one channel is written to both.
+      for (int i = 0; i < perChannel; ++i) {
+        EXPECT_EQ(std::memcmp(&out[2 * i * width], &out[(2 * i + 1) * width], width), 0) << "sample " << i;
+      }
+    }
+  }
+  return worst;
+}
+
+TEST_P(SynthesisPaths, EveryRoutineFollowsTheStandardsFilter) {
+  KUV_REQUIRE_REFERENCE(!window_.empty(), "reference window");
+  for (const RoutineCase& rc : allRoutines()) {
+    SCOPED_TRACE(testing::Message() << routineName(rc) << " 8bit " << rc.eightBit << " ds " << rc.downSample);
+    int32_t clips = 0, expectedClips = 0, doubtful = 0;
+    EXPECT_LE(worstDifference(rc, window_, 0.05, 60, 17 + rc.downSample, &clips, &expectedClips, &doubtful), 1);
+    EXPECT_EQ(expectedClips + doubtful, 0);  // within range: nothing to clip
+    EXPECT_EQ(clips, 0);
+  }
+}
+
+TEST_P(SynthesisPaths, OverdrivenInputSaturatesAndCountsItsClips) {
+  KUV_REQUIRE_REFERENCE(!window_.empty(), "reference window");
+  for (const RoutineCase& rc : allRoutines()) {
+    if (rc.eightBit) continue;  // the clip count does not depend on the sample width
+    SCOPED_TRACE(testing::Message() << routineName(rc) << " ds " << rc.downSample);
+    int32_t clips = 0, expectedClips = 0, doubtful = 0;
+    EXPECT_LE(worstDifference(rc, window_, 6.0, 40, 23, &clips, &expectedClips, &doubtful), 1);
+    EXPECT_GT(expectedClips, 40);  // the input does overdrive the filter
+    EXPECT_GE(clips, expectedClips);
+    EXPECT_LE(clips, expectedClips + doubtful);
+  }
+}
+
+// The pair routine is the stereo driver for channel 0 then 1, to the bit:
+// the same samples, clip counts and filter memory, in and out of range.
+TEST_P(SynthesisPaths, APairIsTheStereoDriverTwiceToTheBit) {
+  struct Case {
+    int eightBit;
+    int downSample;
+    double scale;
+  };
+  const Case cases[] = {{0, 0, 0.05}, {0, 1, 0.05}, {0, 2, 0.05}, {1, 0, 0.05},
+                        {1, 1, 0.05}, {1, 2, 0.05}, {0, 0, 6.0},  {0, 2, 6.0}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "8bit " << c.eightBit << " ds " << c.downSample << " scale " << c.scale);
+    std::mt19937 random(41 + c.downSample);
+    SynthesisState byDriver, byPair;
+    const int32_t bytes = blockBytesFor(c.eightBit, 0, c.downSample);
+    int32_t driverClips = 0, pairClips = 0;
+    for (int n = 0; n < 50; ++n) {
+      const std::vector<double> left = randomBlock(random, 32, c.scale);
+      const std::vector<double> right = randomBlock(random, 32, c.scale);
+      std::vector<uint8_t> expected(bytes, 0), got(bytes, 0);
+      driverClips += synthesisRoutines.stereo[c.downSample + 3 * c.eightBit](byDriver, left.data(), 0, expected.data());
+      driverClips +=
+          synthesisRoutines.stereo[c.downSample + 3 * c.eightBit](byDriver, right.data(), 1, expected.data());
+      pairClips += synthesisRoutines.pair[c.downSample + 3 * c.eightBit](byPair, left.data(), right.data(), got.data());
+      ASSERT_EQ(got, expected) << "block " << n;
+    }
+    EXPECT_EQ(pairClips, driverClips);
+    if (c.scale > 1.0) {
+      EXPECT_GT(pairClips, 0);  // the overdriven rows do clip
+    }
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(, SynthesisPaths,
+                         testing::Values(SynthesisPath::kScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2),
+                         test::synthesisPathParamName);
+
+TEST(SynthesisPathChoice, ForcingTakesOnlyWhatTheMachineHas) {
+  test::SynthesisPathScope scope;
+  const SynthesisPath before = synthesisPath();
+  for (SynthesisPath path : {SynthesisPath::kScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2}) {
+    SCOPED_TRACE(synthesisPathName(path));
+    const bool available = synthesisPathAvailable(path);
+    if (path == SynthesisPath::kScalar) {
+      EXPECT_TRUE(available);
+    }
+#if defined(__x86_64__)
+    if (path == SynthesisPath::kSse2) {
+      EXPECT_TRUE(available);
+    }
+#endif
+    const SynthesisPath current = synthesisPath();
+    EXPECT_EQ(forceSynthesisPath(path), available);
+    EXPECT_EQ(synthesisPath(), available ? path : current);
+  }
+  EXPECT_TRUE(forceSynthesisPath(before));
+}
+
+TEST(SynthesisPathChoice, KuvSimdPicksThePathOfAChildDecoder) {
+  const std::string folder = test::makeTempFolder();
+  const std::string input = test::fixturePath("cbr.mp3");
+  const struct {
+    const char* value;
+    const char* message;  // expected on the console, or nullptr for none
+  } cases[] = {{"scalar", nullptr}, {"sse2", nullptr}, {"avx2", nullptr}, {"neon", "not one of scalar, sse2, avx2"}};
+  std::vector<std::vector<int16_t>> decoded;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.value);
+    const bool avx2 = std::string(c.value) == "avx2";
+    if (avx2 && !synthesisPathAvailable(SynthesisPath::kAvx2)) continue;  // its message is checked below
+    setenv("KUV_SIMD", c.value, 1);
+    std::string printed;
+    decoded.push_back(test::decodeToWave(folder, input, "", &printed));
+    unsetenv("KUV_SIMD");
+    EXPECT_GT(decoded.back().size(), 100000u) << printed;
+    if (c.message) {
+      EXPECT_NE(printed.find(c.message), std::string::npos) << printed;
+    } else {
+      EXPECT_EQ(printed.find("KUV_SIMD"), std::string::npos) << printed;
+    }
+  }
+  if (!synthesisPathAvailable(SynthesisPath::kAvx2)) {
+    setenv("KUV_SIMD", "avx2", 1);
+    std::string printed;
+    test::decodeToWave(folder, input, "", &printed);
+    unsetenv("KUV_SIMD");
+    EXPECT_NE(printed.find("lacks it"), std::string::npos) << printed;
+  }
+  // Scalar and SSE2 make the same sums in the same order; FMA may round
+  // one sample in many the other way.
+  ASSERT_GE(decoded.size(), 2u);
+  EXPECT_EQ(decoded[0], decoded[1]);
+  for (const auto& other : decoded) {
+    ASSERT_EQ(other.size(), decoded[0].size());
+    const test::Comparison c = test::compareSamples(other, decoded[0]);
+    EXPECT_LE(c.maxDifference, 1);
+  }
+  test::removeTree(folder);
 }
 
 }  // namespace

@@ -3,12 +3,14 @@
 // way a person would, through xdotool; `kuv --query` reads what it does.
 #include <gtest/gtest.h>
 
+#include <dirent.h>
 #include <signal.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
@@ -1064,6 +1066,135 @@ TEST_F(KuvCommandLineTest, QueriesWithoutAPlayer) {
   const RunResult state = kuv::e2e::run({KUV_BIN, "--query", "state"}, env_);
   EXPECT_EQ(state.status, 1) << describe(state);
   EXPECT_TRUE(state.out.empty()) << describe(state);
+}
+
+// --- The LED panel's own drawing --------------------------------------------------
+
+// Shared memory segments the size of the LED panel (146 x 52 pixels of 4
+// bytes, page-rounded) that the process has mapped: the panel's MIT-SHM path.
+int ledSegmentsOf(pid_t pid) {
+  const std::string maps = kuv::test::readFile("/proc/" + std::to_string(pid) + "/maps");
+  int found = 0;
+  size_t at = 0;
+  while ((at = maps.find("/SYSV", at)) != std::string::npos) {
+    const size_t line = maps.rfind('\n', at);
+    const size_t start = line == std::string::npos ? 0 : line + 1;
+    unsigned long long from = 0, to = 0;
+    if (std::sscanf(maps.c_str() + start, "%llx-%llx", &from, &to) == 2 && to - from == 32768) ++found;
+    ++at;
+  }
+  return found;
+}
+
+// Voluntary and involuntary context switches of the display thread so far,
+// -1 when there is none.
+long long displaySwitchesOf(pid_t pid) {
+  const std::string task = "/proc/" + std::to_string(pid) + "/task/";
+  DIR* dir = opendir(task.c_str());
+  if (!dir) return -1;
+  std::string status;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    if (trim(kuv::test::readFile(task + entry->d_name + "/comm")) == "kuv-display")
+      status = kuv::test::readFile(task + entry->d_name + "/status");
+  }
+  closedir(dir);
+  long long total = 0;
+  int fields = 0;
+  for (const char* key : {"\nvoluntary_ctxt_switches:", "\nnonvoluntary_ctxt_switches:"}) {
+    const size_t at = status.find(key);
+    if (at == std::string::npos) continue;
+    total += std::atoll(status.c_str() + at + std::strlen(key));
+    ++fields;
+  }
+  return fields == 2 ? total : -1;
+}
+
+// The panel as it is on the screen, once its title line shows lettering.
+std::vector<Rgb> panelPixels(const std::function<bool(Screenshot&)>& take, const Geometry& g, bool* shown) {
+  Screenshot shot;
+  const PanelView panel(shot, g);
+  *shown = waitFor([&] { return take(shot) && panel.letteringOnLine(1) > 0; }, 10s, 200ms);
+  std::vector<Rgb> pixels;
+  for (int y = 0; y < kPanelHeight; ++y)
+    for (int x = 0; x < kPanelWidth; ++x) pixels.push_back(panel.at(x, y));
+  return pixels;
+}
+
+// On X11 the panel is put into the window through shared memory; with that
+// path switched off Qt paints it. Both show the same pixels.
+TEST_F(KuvPanelTest, TheSharedMemoryPanelShowsWhatQtWouldPaint) {
+  setSetting("LEDVisual", "2");  // stopped: the flat trace, still
+  setSetting("LEDOverlay", "1");
+  auto take = [this](Screenshot& shot) {
+    std::string error;
+    return shot.take(env_, session_.folder(), &error);
+  };
+  std::vector<Rgb> seen[2];
+  for (int run = 0; run < 2; ++run) {
+    const bool shm = run == 0;
+    if (!shm) env_["KUV_X11_SHM"] = "0";
+    const std::string window = startWindow({});
+    ASSERT_FALSE(window.empty());
+    const pid_t pid = session_.process().pid();
+    if (shm)
+      EXPECT_TRUE(waitFor([&] { return ledSegmentsOf(pid) == 2; }, 10s))
+          << "the panel's two shared segments are not mapped: " << ledSegmentsOf(pid);
+    else
+      EXPECT_EQ(ledSegmentsOf(pid), 0);
+    bool shown = false;
+    seen[run] = panelPixels(take, geometryOf(window), &shown);
+    EXPECT_TRUE(shown) << (shm ? "shared memory" : "Qt") << ": no title on the panel within 10 s";
+    ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+    ASSERT_TRUE(exitsWithZero());
+  }
+  ASSERT_EQ(seen[0].size(), seen[1].size());
+  int differ = 0;
+  std::string first;
+  for (size_t i = 0; i < seen[0].size(); ++i) {
+    const Rgb a = seen[0][i], b = seen[1][i];
+    if (a.r == b.r && a.g == b.g && a.b == b.b) continue;
+    if (differ++ == 0)
+      first = "(" + std::to_string(i % kPanelWidth) + "," + std::to_string(i / kPanelWidth) + ") " + describe(a) +
+              " against " + describe(b);
+  }
+  EXPECT_EQ(differ, 0) << "pixels differ between the two paths, first at " << first;
+}
+
+// Minimised, the display thread sleeps: stars, which move even when
+// stopped, keep it busy until then, and it draws again once restored.
+TEST_F(KuvManagedWindowTest, MinimisedTheDisplayStopsDrawing) {
+  ASSERT_TRUE(kuv::platform::writeProfileString("kuv", "LEDVisual", "4", session_.iniPath()));
+  const std::string window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  const pid_t pid = session_.process().pid();
+  long long last = -1;
+  // Drawing: the count moves between polls 0.5 s apart.
+  auto moving = [&] {
+    const long long now = displaySwitchesOf(pid);
+    const bool moved = last >= 0 && now > last + 5;
+    last = now;
+    return moved;
+  };
+  // Asleep: the count stands for a whole 1.5 s, longer than the still
+  // picture's longest wait.
+  auto standing = [&] {
+    const long long now = displaySwitchesOf(pid);
+    const bool still = now >= 0 && now == last;
+    last = now;
+    return still;
+  };
+  ASSERT_TRUE(waitFor(moving, 10s, 500ms)) << "the stars do not move: display switches " << last;
+  ASSERT_TRUE(pointer_->xdotool({"windowminimize", "--sync", window}));
+  ASSERT_TRUE(waitFor([&] { return pointer_->windowsNamed(kTitlePattern).empty(); }, 10s))
+      << "the window did not minimise";
+  last = -1;
+  EXPECT_TRUE(waitFor(standing, 20s, 1500ms)) << "minimised, the display thread still wakes: switches " << last;
+  ASSERT_TRUE(pointer_->xdotool({"windowactivate", "--sync", window}));
+  last = -1;
+  EXPECT_TRUE(waitFor(moving, 10s, 500ms)) << "restored, the stars do not move again";
+  ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
 }
 
 }  // namespace

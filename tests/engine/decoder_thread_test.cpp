@@ -19,6 +19,7 @@
 #include "output/sound_device.h"
 #include "platform/dialogs.h"
 #include "support/http_test_server.h"
+#include "support/task_switches.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -656,6 +657,226 @@ TEST_F(EngineTest, AFifoInputAnswersStopAndQuit) {
   const Clock::time_point quit = Clock::now();
   shutdownEngine();
   EXPECT_LT(Clock::now() - quit, std::chrono::milliseconds(3000));
+}
+
+}  // namespace
+}  // namespace kuv
+
+#include <dirent.h>
+
+#include <fstream>
+#include <set>
+
+#include "engine/vis_queue.h"
+
+namespace kuv {
+namespace {
+
+using namespace std::chrono_literals;
+
+using test::taskIds;
+using test::voluntarySwitches;
+
+// The sound device on a clock PCM playing at a quarter of real time, with
+// the engine started afresh so its thread can be told from the others.
+class PacedEngineTest : public EngineTest {
+ protected:
+  void startPaced() {
+    test::ClockPcmOptions options;
+    options.speed = 0.25;
+    test::setClockPcmOptions(options);
+    setSoundDevicePcmOpener(test::openClockPcm);
+    shutdownEngine();
+    settings.AudioOutputSystem = kSoundDeviceOutput;
+    const std::set<int> before = taskIds();
+    ASSERT_GT(startEngine(sink_.sink()), 0);
+    for (int id : taskIds()) {
+      if (before.count(id) == 0) decoderTid_ = id;
+    }
+    ASSERT_GT(decoderTid_, 0);
+  }
+  void TearDown() override {
+    shutdownEngine();
+    setSoundDevicePcmOpener(nullptr);
+    EngineTest::TearDown();
+  }
+  int decoderTid_ = -1;
+};
+
+TEST_F(PacedEngineTest, TheDecoderSleepsUntilHalfTheBuffersCameBack) {
+  ASSERT_NO_FATAL_FAILURE(startPaced());
+  play(longFile(20));
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
+  ASSERT_TRUE(test::waitUntil([] { return outputPosition() >= 300; }, 30s));
+  const long before = voluntarySwitches(decoderTid_);
+  const int32_t from = outputPosition();
+  // Half a second of sound: five 16384-byte buffers come back. Napping per
+  // frame once half full, the decoder slept some 25 times in that; filling
+  // in bursts, about once.
+  ASSERT_TRUE(test::waitUntil([from] { return outputPosition() >= from + 500; }, 30s));
+  const long slept = voluntarySwitches(decoderTid_) - before;
+  ASSERT_GE(before, 0);
+  EXPECT_LE(slept, 8) << "the decoder woke " << slept << " times";
+}
+
+// A command posted while the decoder sleeps on a full output acts at once:
+// at a quarter of real time the next half of the buffers takes seconds.
+struct CommandCase {
+  const char* name;
+  std::function<void()> command;
+  uint32_t answer;  // the notification that shows it was taken
+  intptr_t least;   // with at least this lParam
+};
+
+TEST_F(PacedEngineTest, CommandsEndTheWaitForFreeBuffers) {
+  const CommandCase cases[] = {
+      {"seek", [] { seekFrame(5000); }, ENGINE_PROGRESS, 5000},
+      {"stop",
+       [] {
+         stop();
+         play("/nonexistent/after-the-stop.mp2");
+       },
+       ENGINE_OPEN_FAILED, 0},
+      {"paused seek",
+       [] {
+         outputPause();
+         seekFrame(7000);
+       },
+       ENGINE_PROGRESS, 7000},
+  };
+  ASSERT_NO_FATAL_FAILURE(startPaced());
+  for (const CommandCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    outputResume();
+    play(longFile(20));
+    ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED, &c - cases + 1));
+    // Every buffer is queued: the decoder sleeps until half come back.
+    ASSERT_TRUE(test::waitUntil([] { return outputFreeBufferCount() == 0; }, 30s));
+    const Clock::time_point asked = Clock::now();
+    c.command();
+    std::unique_lock<std::mutex> guard(sink_.lock);
+    const bool answered = sink_.changed.wait_for(guard, 800ms, [&] {
+      for (const Note& n : sink_.notes) {
+        if (n.message == c.answer && n.lParam >= c.least && (c.answer != ENGINE_OPEN_FAILED || n.ticket != 0))
+          return true;
+      }
+      return false;
+    });
+    guard.unlock();
+    EXPECT_TRUE(answered) << "no answer after "
+                          << std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - asked).count()
+                          << " ms";
+    stop();
+  }
+  outputResume();
+}
+
+// A sink that acknowledges progress and takes it the way the row says.
+struct AckSink : RecordingSink {
+  bool takeAtOnce = false;
+  static void postAndTake(void* self, uint32_t message, uintptr_t ticket, intptr_t lParam) {
+    auto* me = static_cast<AckSink*>(self);
+    me->add({message, lParam, false, ticket});
+    if (me->takeAtOnce && message == ENGINE_PROGRESS) progressTaken();
+  }
+};
+
+struct ProgressCase {
+  const char* name;
+  bool acknowledges;
+  bool takeAtOnce;
+  bool everySecondFrame;  // else: one post for the whole track
+};
+
+TEST_F(EngineTest, ProgressIsNotPostedAgainWhileUnread) {
+  const ProgressCase cases[] = {
+      {"never taken", true, false, false},
+      {"taken at once", true, true, true},
+      {"receiver without acknowledgement", false, false, true},
+  };
+  const std::string file = longFile(4);
+  for (const ProgressCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    shutdownEngine();
+    AckSink sink;
+    sink.takeAtOnce = c.takeAtOnce;
+    NotificationSink hooks{RecordingSink::send, AckSink::postAndTake, nullptr, &sink, c.acknowledges};
+    ASSERT_GT(startEngine(hooks), 0);
+    play(file);
+    ASSERT_TRUE(sink.waitFor(ENGINE_TRACK_ENDED));
+    std::vector<intptr_t> posted;
+    for (const Note& n : sink.all()) {
+      if (n.message == ENGINE_PROGRESS && !n.sent) posted.push_back(n.lParam);
+    }
+    if (c.everySecondFrame) {
+      ASSERT_GE(posted.size(), 900u);
+      for (size_t i = 0; i < posted.size(); ++i) EXPECT_EQ(posted[i], static_cast<intptr_t>(2 * (i + 1)));
+    } else {
+      EXPECT_EQ(posted, std::vector<intptr_t>{2});
+    }
+    shutdownEngine();
+  }
+  ASSERT_GT(startEngine(sink_.sink()), 0);  // for TearDown
+}
+
+// Records are made only while wanted; switched on mid-track they carry the
+// positions of their frames, not of the time since the switch.
+TEST_F(EngineTest, VisualisationRecordsOnlyWhileWanted) {
+  const std::string one = test::readFile(test::fixturePath("cbr_notag.mp3"));
+  const std::string path = folder_ + "/long.mp3";
+  ASSERT_TRUE(test::writeFile(path, one + one + one));
+  struct VisCase {
+    const char* name;
+    bool wantedAtStart;
+    intptr_t switchOnAtFrame;  // 0: never switched
+  };
+  const VisCase cases[] = {
+      {"never wanted", false, 0},
+      {"wanted throughout", true, 0},
+      {"wanted from mid-track", false, 400},
+  };
+  uint32_t throughout = 0;
+  for (const VisCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    setVisualisationWanted(c.wantedAtStart);
+    clearVisQueue();
+    intptr_t lastProgress = 0;
+    sink_.onNote = [&c, &lastProgress](const Note& n) {
+      if (n.message == ENGINE_PROGRESS) lastProgress = n.lParam;
+      if (c.switchOnAtFrame > 0 && n.message == ENGINE_PROGRESS && n.lParam >= c.switchOnAtFrame)
+        setVisualisationWanted(true);
+    };
+    const size_t endedBefore = [&] {
+      size_t count = 0;
+      for (const Note& n : sink_.all()) count += n.message == ENGINE_TRACK_ENDED;
+      return count;
+    }();
+    play(path);
+    ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, endedBefore + 1));
+    sink_.onNote = nullptr;
+    const bool wanted = c.wantedAtStart || c.switchOnAtFrame > 0;
+    if (!wanted) {
+      EXPECT_EQ(visQueueCount(), 0);
+      continue;
+    }
+    ASSERT_GT(visQueueCount(), 0);
+    // The queue keeps the newest records: the last one, of the track's last
+    // frames, has the same time whenever the records were switched on.
+    VisFrame record{};
+    uint32_t last = 0;
+    for (int32_t left = visQueueCount(); left > 0 && peekVisFrame(&record); --left) {
+      last = record.position;
+      releaseVisFrames(record.position + 1);
+    }
+    if (c.wantedAtStart) {
+      throughout = last;
+    } else {
+      EXPECT_GT(lastProgress, c.switchOnAtFrame);
+      // Records fall due every 2048 bytes (11.6 ms), counted from the switch.
+      EXPECT_NEAR(static_cast<double>(last), static_cast<double>(throughout), 12.0);
+    }
+  }
+  setVisualisationWanted(false);
 }
 
 }  // namespace

@@ -205,23 +205,76 @@ TEST_F(VisQueueTest, StartAndStopAreIdempotentAndStopFreesTheRecords) {
   stopVisQueue();
 }
 
-// --- The timer ---------------------------------------------------------------
+// --- Release by the readers, no timer ----------------------------------------
 
-TEST_F(VisQueueTest, TheTimerReleasesByTheOutputsClock) {
+TEST_F(VisQueueTest, PeekShowsTheRecordHeardNowAndFreesThePassedOnes) {
   for (uint32_t p = 10; p <= 100; p += 10) pushVisFrame(makeFrame(p));
   ASSERT_TRUE(startVisQueue());
-  // Nothing has been heard yet: the timer asks, and keeps everything.
-  ASSERT_TRUE(waitFor([] { return gPositionCalls.load() >= 5; }));
-  EXPECT_EQ(visQueueCount(), 10);
-  gHeard.store(55);
-  ASSERT_TRUE(waitFor([] { return visQueueCount() == 6; }));  // 50 is on show
-  EXPECT_EQ(headPosition(), 50u);
+  // Heard position, then the record on show and how many are left.
+  const struct {
+    int32_t heard;
+    uint32_t shown;
+    int32_t left;
+  } steps[] = {
+      {0, 10, 10}, {9, 10, 10}, {10, 10, 10}, {19, 10, 10},  {20, 20, 9},
+      {55, 50, 6}, {55, 50, 6}, {99, 90, 2},  {100, 100, 1}, {100, 100, 1},
+  };
+  for (const auto& step : steps) {
+    gHeard.store(step.heard);
+    VisFrame f;
+    ASSERT_TRUE(peekVisFrame(&f)) << "heard " << step.heard;
+    EXPECT_EQ(f.position, step.shown) << "heard " << step.heard;
+    EXPECT_TRUE(payloadMatchesPosition(f));
+    EXPECT_EQ(visQueueCount(), step.left) << "heard " << step.heard;
+  }
+  // Past the last record: nothing left, and the caller keeps its old copy.
   gHeard.store(1000);
-  ASSERT_TRUE(waitFor([] { return visQueueCount() == 0; }));
-  // With the queue empty the output is not asked any more.
+  VisFrame kept = makeFrame(4242);
+  EXPECT_FALSE(peekVisFrame(&kept));
+  EXPECT_EQ(kept.position, 4242u);
+  EXPECT_EQ(visQueueCount(), 0);
+  // An empty queue does not ask the output.
   const int32_t calls = gPositionCalls.load();
-  std::this_thread::sleep_for(milliseconds(50));
+  for (int i = 0; i < 10; ++i) EXPECT_FALSE(peekVisFrame(&kept));
   EXPECT_EQ(gPositionCalls.load(), calls);
+}
+
+TEST_F(VisQueueTest, AStoppedQueueNeitherAsksTheOutputNorReleasesOnPeek) {
+  gHeard.store(30);
+  for (uint32_t p = 10; p <= 30; p += 10) pushVisFrame(makeFrame(p));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(headPosition(), 10u);
+  EXPECT_EQ(visQueueCount(), 3);
+  EXPECT_EQ(gPositionCalls.load(), 0);
+  ASSERT_TRUE(startVisQueue());
+  EXPECT_EQ(headPosition(), 30u);
+  EXPECT_EQ(visQueueCount(), 1);
+}
+
+TEST_F(VisQueueTest, APushOverTheLimitReleasesWhatWasHeardFirst) {
+  // Nobody peeks: the records from 1 to limit + 1 fill the queue, then the
+  // output plays on to `heard` and one more record comes.
+  const struct {
+    int32_t heard;
+    int32_t left;   // after the push
+    uint32_t head;  // the record on show then
+  } cases[] = {
+      {2, kVisQueueLimit + 1, 2},  // one passed: released, room for the new one
+      {300, kVisQueueLimit + 2 - 299, 300},
+      {kVisQueueLimit + 1, 2, kVisQueueLimit + 1},
+      {100000, 1, 100000},  // everything heard: only the new record stays
+  };
+  for (const auto& c : cases) {
+    clearVisQueue();
+    ASSERT_TRUE(startVisQueue());
+    gHeard.store(0);
+    for (uint32_t p = 1; p <= kVisQueueLimit + 1; ++p) pushVisFrame(makeFrame(p));
+    ASSERT_EQ(visQueueCount(), kVisQueueLimit + 1);
+    gHeard.store(c.heard);
+    const uint32_t next = c.heard >= 100000 ? 100000u : kVisQueueLimit + 2;
+    pushVisFrame(makeFrame(next));
+    EXPECT_EQ(visQueueCount(), c.left) << "heard " << c.heard;
+    EXPECT_EQ(headPosition(), c.head) << "heard " << c.heard;
+  }
 }
 
 TEST_F(VisQueueTest, AMissingGetPositionCountsAsZeroAndIsNeverCalled) {
@@ -229,7 +282,7 @@ TEST_F(VisQueueTest, AMissingGetPositionCountsAsZeroAndIsNeverCalled) {
   setVisStallWindowMs(20);
   for (uint32_t p = 1; p <= 3; ++p) pushVisFrame(makeFrame(p));
   ASSERT_TRUE(startVisQueue());
-  std::this_thread::sleep_for(milliseconds(30));
+  EXPECT_EQ(headPosition(), 1u);
   EXPECT_EQ(visQueueCount(), 3);
   // Over the limit a missing clock is a still clock: the push drops.
   for (uint32_t p = 4; p <= 600; ++p) pushVisFrame(makeFrame(p));
@@ -239,7 +292,7 @@ TEST_F(VisQueueTest, AMissingGetPositionCountsAsZeroAndIsNeverCalled) {
 
 // --- Pushing over the limit -----------------------------------------------------
 
-TEST_F(VisQueueTest, WithoutATimerPushesOverTheLimitDropTheOldest) {
+TEST_F(VisQueueTest, AStoppedQueuePushedOverTheLimitDropsTheOldest) {
   const Clock::time_point start = Clock::now();
   for (uint32_t p = 0; p < 2000; ++p) pushVisFrame(makeFrame(p));
   EXPECT_LT(Clock::now() - start, seconds(30));
@@ -252,7 +305,7 @@ std::atomic<bool> gPusherDone{false};
 std::atomic<int32_t> gPushed{0};
 
 TEST_F(VisQueueTest, AStillOutputCostsOneWindowNotOnePerRecord) {
-  // Heard position stays 0, as with the wave file; the timer runs.
+  // Heard position stays 0, as with the wave file; the queue is started.
   ASSERT_TRUE(startVisQueue());
   gPusherDone.store(false);
   std::thread pusher([] {
@@ -266,7 +319,7 @@ TEST_F(VisQueueTest, AStillOutputCostsOneWindowNotOnePerRecord) {
   EXPECT_EQ(headPosition(), 2000u - (kVisQueueLimit + 1));
 }
 
-TEST_F(VisQueueTest, AMovingClockMakesThePushWaitForTheTimer) {
+TEST_F(VisQueueTest, AMovingClockMakesThePushWaitForTheOutput) {
   // A wide window: only a real stall may drop here, never a slow machine.
   setVisStallWindowMs(5000);
   ASSERT_TRUE(startVisQueue());

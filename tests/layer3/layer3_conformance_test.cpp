@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "decoder/synthesis_path_scope.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "support/decode_support.h"
@@ -13,18 +14,23 @@
 namespace kuv {
 namespace {
 
-class Layer3Conformance : public ::testing::Test {
+// Every case runs on the SSE2 and on the AVX2 synthesis path.
+class Layer3Conformance : public ::testing::TestWithParam<SynthesisPath> {
  protected:
-  void SetUp() override { folder_ = test::makeTempFolder(); }
+  void SetUp() override {
+    folder_ = test::makeTempFolder();
+    if (!path_.enter(GetParam())) GTEST_SKIP() << test::missingPathReason(GetParam());
+  }
   void TearDown() override { test::removeTree(folder_); }
   std::vector<int16_t> decodeWithTool(const std::string& input, const std::string& extra,
                                       std::string* output = nullptr) {
     return test::decodeToWave(folder_, input, extra, output);
   }
   std::string folder_;
+  test::SynthesisPathScope path_;
 };
 
-TEST_F(Layer3Conformance, ComplianceStreamsMatchTheirReferences) {
+TEST_P(Layer3Conformance, ComplianceStreamsMatchTheirReferences) {
   KUV_REQUIRE_REFERENCE(test::fileExists(test::conformancePath("l3-compl.bit")), "compliance streams");
   const struct {
     const char* name;
@@ -60,7 +66,7 @@ TEST_F(Layer3Conformance, ComplianceStreamsMatchTheirReferences) {
   }
 }
 
-TEST_F(Layer3Conformance, ModeChangingStreamMatchesFrameByFrame) {
+TEST_P(Layer3Conformance, ModeChangingStreamMatchesFrameByFrame) {
   const std::string bit = test::conformancePath("l3-he_mode.bit");
   KUV_REQUIRE_REFERENCE(test::fileExists(bit), "compliance streams");
   // Channel count of every frame.
@@ -98,7 +104,7 @@ TEST_F(Layer3Conformance, ModeChangingStreamMatchesFrameByFrame) {
   std::printf("[ conformance ] %-20s PSNR %6.1f dB, largest difference %d\n", "l3-he_mode", c.psnr, c.maxDifference);
 }
 
-TEST_F(Layer3Conformance, EncodedFilesMatchFfmpeg) {
+TEST_P(Layer3Conformance, EncodedFilesMatchFfmpeg) {
   std::string found;
   KUV_REQUIRE_REFERENCE(test::runCommand("command -v ffmpeg", &found) == 0 && !found.empty(), "ffmpeg");
   const struct {
@@ -129,13 +135,16 @@ TEST_F(Layer3Conformance, EncodedFilesMatchFfmpeg) {
   }
 }
 
-TEST_F(Layer3Conformance, AnyTestFileBecomesAWaveFile) {
+TEST_P(Layer3Conformance, AnyTestFileBecomesAWaveFile) {
   for (const char* name : {"vbr.mp3", "mpeg25.mp3", "l3_transients.mp3"}) {
     SCOPED_TRACE(name);
     const std::vector<int16_t> ours = decodeWithTool(test::fixturePath(name), "");
     EXPECT_GT(ours.size(), 100000u);
   }
 }
+
+INSTANTIATE_TEST_SUITE_P(, Layer3Conformance, testing::Values(SynthesisPath::kSse2, SynthesisPath::kAvx2),
+                         test::synthesisPathParamName);
 
 }  // namespace
 }  // namespace kuv

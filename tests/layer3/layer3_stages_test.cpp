@@ -127,6 +127,61 @@ TEST(Layer3Huffman, AnEmptyGranuleDecodesToZeros) {
   EXPECT_EQ(gi.maxSubband, layer3Tables.longLimit[0][0]);
 }
 
+// Lines are written as the values reach them and the rest afterwards, not
+// cleared first: every line must come out written, wherever the values stop
+// (inside a band, inside a short window, on a band edge), and the M/S side
+// channel past the last value must equal the mid one.
+TEST(Layer3Huffman, EveryLineIsWrittenWhereverTheValuesStop) {
+  initLayer3Tables();
+  auto store = std::make_unique<FrameStore>();
+  clearFrameStore(*store);
+  std::mt19937 random(9);
+  for (int i = 0; i < kStoreBytes; ++i) store->bytes[i] = static_cast<uint8_t>(random());
+  struct Case {
+    int blockType, mixed, rate, bigValues, budget;
+  };
+  const Case cases[] = {
+      {0, 0, 0, 0, 0},    {0, 0, 0, 3, 30}, {0, 0, 1, 17, 200}, {0, 0, 4, 100, 900},  {2, 0, 0, 5, 60},
+      {2, 0, 3, 40, 400}, {2, 1, 0, 9, 90}, {2, 1, 8, 60, 700}, {0, 0, 0, 288, 6000},
+  };
+  for (const Case& c : cases) {
+    for (int ms = 0; ms < 2; ++ms) {
+      BitReader bits;
+      pointBitReader(bits, *store, slotStart(0));
+      ScaleFactors sf{};
+      GranuleInfo gi = longGranule();
+      gi.blockType = c.blockType;
+      gi.windowSwitching = c.blockType == 2;
+      gi.mixedBlock = c.mixed;
+      gi.bigValues = c.bigValues;
+      gi.gainBase = 200;
+      gi.windowGain[0] = gi.windowGain[1] = gi.windowGain[2] = 200;
+      gi.tableSelect[0] = gi.tableSelect[1] = gi.tableSelect[2] = 7;
+      gi.part23Length = c.budget;
+      std::vector<double> mid(576), side(576, -0.5);
+      for (int i = 0; i < 576; ++i) mid[i] = 1.0 + i;
+      const std::vector<double> before = mid;
+      if (ms) {
+        decodeGranuleLinesMS(mid.data(), side.data(), sf, gi, c.rate, 0, bits);
+      } else {
+        decodeGranuleLines(side.data(), sf, gi, c.rate, 0, bits);
+      }
+      int changed = 0;
+      for (int i = 0; i < 576; ++i) {
+        ASSERT_NE(side[i], -0.5) << "line " << i << " left unwritten, case " << c.bigValues << "/" << c.budget;
+        if (ms) {
+          // Mid and side are the mid value moved by one amount either way.
+          ASSERT_DOUBLE_EQ(mid[i] + side[i], 2 * before[i]) << "line " << i;
+          changed += mid[i] != before[i];
+        }
+      }
+      if (ms && c.budget > 0) {
+        EXPECT_GT(changed, 0) << "the values reach the lines";
+      }
+    }
+  }
+}
+
 TEST(Layer3Huffman, DataRunningPastItsLengthIsReported) {
   initLayer3Tables();
   auto store = std::make_unique<FrameStore>();

@@ -1,6 +1,7 @@
 #include "output/sound_device.h"
 
 #include <alsa/asoundlib.h>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -9,8 +10,10 @@
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -20,6 +23,7 @@
 #include "output/clock_pcm.h"
 #include "output/paced_reader.h"
 #include "support/byte_patterns.h"
+#include "support/task_switches.h"
 #include "support/test_support.h"
 
 namespace {
@@ -48,6 +52,9 @@ bool eventually(const std::function<bool()>& ready, std::chrono::milliseconds li
 bool allReturned() {
   return eventually([] { return kuv::soundDeviceGetFreeBufferCount() == kuv::kSoundBufferCount; });
 }
+
+using kuv::test::taskIds;
+using kuv::test::voluntarySwitches;
 
 std::optional<std::string> environment(const char* name) {
   const char* value = std::getenv(name);
@@ -491,6 +498,105 @@ TEST_F(SoundDeviceTest, FlushReleasesAWriterWaitingForABuffer) {
   ASSERT_EQ(kuv::soundDeviceResume(), 1);
   ASSERT_EQ(kuv::soundDeviceClose(0), 1);
   EXPECT_EQ(heard(), 0u);
+}
+
+// --- Waiting for free buffers -----------------------------------------------------
+
+// The decoder sleeps on a full ring until half of it is free again; each of
+// these ends the sleep at once, and a pause alone does not.
+TEST_F(SoundDeviceTest, AWaitForFreeBuffersEndsOnlyForItsCauses) {
+  struct WaitCase {
+    const char* name;
+    bool playing;                 // else paused: nothing comes back by itself
+    std::function<void()> cause;  // from another thread, while the wait runs
+    int32_t timeoutMs;
+    int32_t result;
+    int32_t freeAtLeast;
+  };
+  const WaitCase cases[] = {
+      {"half the buffers heard", true, [] {}, 30000, 1, 5},
+      {"a wake for a command", false, [] { kuv::soundDeviceWakeWaiter(); }, 30000, 1, 0},
+      {"a flush", false, [] { kuv::soundDeviceFlush(); }, 30000, 1, 10},
+      {"nothing while paused", false, [] {}, 300, 0, 0},
+  };
+  useClock();
+  for (const WaitCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+    if (!c.playing) {
+      ASSERT_EQ(kuv::soundDevicePause(), 1);
+    }
+    ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(10 * kBuffer, 40)));
+    if (!c.playing) {
+      ASSERT_EQ(kuv::soundDeviceGetFreeBufferCount(), 0);
+    }
+    std::atomic<int32_t> result{-1};
+    std::thread waiter([&] { result.store(kuv::soundDeviceWaitForFreeBuffers(5, c.timeoutMs)); });
+    c.cause();
+    waiter.join();
+    EXPECT_EQ(result.load(), c.result);
+    EXPECT_GE(kuv::soundDeviceGetFreeBufferCount(), c.freeAtLeast);
+    if (c.freeAtLeast == 0) {
+      EXPECT_LT(kuv::soundDeviceGetFreeBufferCount(), 5);
+    }
+    ASSERT_EQ(kuv::soundDeviceResume(), 1);
+    ASSERT_EQ(kuv::soundDeviceClose(1), 1);
+  }
+}
+
+TEST_F(SoundDeviceTest, AWaitEndsWhenTheDeviceFails) {
+  kuv::test::ClockPcmOptions options;
+  options.failAfterFrames = 3 * static_cast<long>(kBuffer) / 4;
+  useClock(options);
+  ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+  ASSERT_NO_FATAL_FAILURE(writeAll(noiseBytes(10 * kBuffer, 41)));
+  // Only the first three buffers ever reach the card: then it is gone.
+  EXPECT_EQ(kuv::soundDeviceWaitForFreeBuffers(kuv::kSoundBufferCount + 1, 30000), 1);
+  EXPECT_EQ(kuv::soundDeviceWrite(4, "abcd"), -1);
+  kuv::soundDeviceClose(1);
+}
+
+// ALSA is given at most a quarter second however large its own ring, so a
+// volume change is heard soon; the feeder tops it up when a buffer is heard
+// out or half of that has played, rather than every 20 ms.
+TEST_F(SoundDeviceTest, TheFeederKeepsAlsaAQuarterSecondAndWakesRarely) {
+  useClock();
+  ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+  const int32_t limit = kuv::soundDeviceAlsaBufferBytes();
+  EXPECT_GT(limit, 0);
+  EXPECT_LE(limit, static_cast<int32_t>(kCdBytesPerSecond / 4));
+  // The feeder is the one thread the open started (callback mode 0).
+  ASSERT_EQ(kuv::soundDeviceClose(1), 1);
+  const std::set<int> without = taskIds();
+  ASSERT_EQ(kuv::soundDeviceOpen(44100, 2, 0), 1);
+  int feeder = -1;
+  for (int id : taskIds()) {
+    if (without.count(id) == 0) feeder = id;
+  }
+  ASSERT_GT(feeder, 0);
+  const std::string data = noiseBytes(10 * kBuffer, 42);
+  std::atomic<bool> wroteAll{false};
+  std::thread writer([&] {
+    writeAll(data);
+    wroteAll.store(true);
+  });
+  ASSERT_TRUE(eventually([] { return heard() >= kCdBytesPerSecond / 4; }));
+  const long before = voluntarySwitches(feeder);
+  size_t most = 0;
+  ASSERT_TRUE(eventually([&] {
+    const ClockPcmCounts counts = kuv::test::clockPcmCounts();
+    most = std::max(most, counts.receivedBytes - counts.playedBytes);
+    return counts.playedBytes >= kCdBytesPerSecond * 5 / 4;
+  }));
+  const long woke = voluntarySwitches(feeder) - before;
+  writer.join();
+  ASSERT_TRUE(wroteAll.load());
+  EXPECT_LE(most, static_cast<size_t>(limit));
+  // A second of sound: ten 32768-byte buffers heard, a wake for each, and
+  // a few top-ups; 20 ms naps made fifty.
+  EXPECT_LE(woke, 30) << "the feeder woke " << woke << " times in a second of sound";
+  ASSERT_EQ(kuv::soundDeviceClose(0), 1);
+  EXPECT_EQ(kuv::test::clockPcmPlayed(), data);
 }
 
 // --- Close ---------------------------------------------------------------------------

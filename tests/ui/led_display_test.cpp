@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config/settings.h"
 #include "ui/led_display.h"
@@ -609,6 +610,67 @@ TEST_F(LedRoundTest, StoppedShowsTheIdlePictureNotTheLastSnapshot) {
   EXPECT_TRUE(flatTrace());
 }
 
+// A round that changes nothing hands nothing over; the wait rule then
+// says which pictures sleep and which keep moving.
+TEST_F(LedRoundTest, UnchangedRoundsPresentNothingAndSettleIntoAStillWait) {
+  haveVis_ = true;
+  for (int i = 0; i < 576; ++i) vis_.spectrumLeft[i] = vis_.spectrumRight[i] = 90;
+  const struct {
+    int32_t visual;
+    int32_t playback;
+    int32_t overlay;
+    bool settles;  // within 60 rounds
+  } table[] = {
+      {0, 2, 1, true},  {0, 1, 1, true},  {2, 2, 1, true},  {2, 1, 0, true},  {3, 2, 0, true},
+      {3, 1, 1, true},  {0, 0, 0, true},  {1, 2, 0, false}, {4, 2, 1, false}, {5, 2, 0, false},
+      {4, 1, 0, false}, {2, 0, 0, false}, {3, 0, 1, false}, {0, 0, 1, false},
+  };
+  for (const auto& row : table) {
+    settings.LEDVisual = row.visual;
+    settings.LEDOverlay = row.overlay;
+    initDisplayState(state_, 1);
+    playback_ = 0;
+    for (int i = 0; i < 3; ++i) renderDisplayRound(state_, src_);  // bars up while playing
+    playback_ = row.playback;
+    DisplayWait wait = DisplayWait::NextRound;
+    int rounds = 0;
+    for (; rounds < 60 && wait == DisplayWait::NextRound; ++rounds) {
+      const int before = presents_;
+      renderDisplayRound(state_, src_);
+      EXPECT_EQ(presents_ - before, state_.changed ? 1 : 0);
+      wait = displayWait({false, false, playback_, row.visual, row.overlay != 0, state_.changed});
+    }
+    EXPECT_EQ(wait == DisplayWait::Still, row.settles)
+        << "LEDVisual " << row.visual << " playback " << row.playback << " overlay " << row.overlay;
+    if (row.settles) {
+      const int before = presents_;
+      renderDisplayRound(state_, src_);
+      EXPECT_EQ(presents_, before) << "a settled picture was handed over again";
+    }
+  }
+}
+
+TEST(LedDisplayWait, MinimisedSleepsPluginSlowsAndRecordsOnlyWhenShown) {
+  for (int32_t visual = 0; visual <= 5; ++visual)
+    for (int32_t playback = 0; playback <= 2; ++playback) {
+      EXPECT_EQ(displayWait({true, false, playback, visual, true, true}), DisplayWait::Asleep);
+      EXPECT_EQ(displayWait({false, true, playback, visual, true, false}), DisplayWait::PluginRound);
+    }
+  const struct {
+    bool running, minimised, plugin;
+    int32_t visual;
+    bool wanted;
+  } table[] = {
+      {true, false, false, 0, false},  {true, false, false, 1, true},  {true, false, false, 2, true},
+      {true, false, false, 3, true},   {true, false, false, 4, false}, {true, false, false, 5, false},
+      {true, false, true, 0, true},    {true, true, false, 3, false},  {true, true, true, 2, false},
+      {false, false, false, 2, false},
+  };
+  for (const auto& row : table)
+    EXPECT_EQ(displayWantsVisualisation(row.running, row.minimised, row.plugin, row.visual), row.wanted)
+        << row.running << row.minimised << row.plugin << " " << row.visual;
+}
+
 // The real thread; `present` and `windowMinimised` run on it.
 struct PresentLog {
   std::mutex lock;
@@ -671,13 +733,53 @@ TEST_F(LedThreadTest, NewTrackTitleIsPresentedStopEndsItAndItStartsAgain) {
   EXPECT_TRUE(waitFor(log, [&] { return sameFrame(log.last, first); }));
 }
 
-TEST_F(LedThreadTest, MinimisedWindowGetsNoFrames) {
+// Minimised, the thread draws one round, finds the window gone and sleeps
+// until a wake: each wake is one more look and no frame.
+TEST_F(LedThreadTest, MinimisedWindowSleepsUntilWokenAndGetsNoFrames) {
   PresentLog log;
   ASSERT_TRUE(startDisplay(threadSources(log, true), kLedLeft, kLedTop, kLedWidth, kLedHeight));
-  EXPECT_TRUE(waitFor(log, [&] { return log.minimisedAsked >= 5; }));
+  for (int wake = 1; wake <= 3; ++wake) {
+    ASSERT_TRUE(waitFor(log, [&] { return log.minimisedAsked >= wake && displayCurrentWait() == DisplayWait::Asleep; }))
+        << "wake " << wake;
+    EXPECT_EQ(log.minimisedAsked, wake);
+    wakeDisplay();
+  }
   stopDisplay();
   std::lock_guard<std::mutex> hold(log.lock);
+  EXPECT_LE(log.minimisedAsked, 4);
   EXPECT_EQ(log.presents, 0);
+}
+
+// Stopped with a still picture the thread waits for a wake; a setting that
+// animates takes effect on the wake, and the engine is told when records
+// are wanted.
+TEST_F(LedThreadTest, AStillPictureWaitsAndAWakeStartsTheAnimation) {
+  PresentLog log;
+  std::vector<bool> told;
+  DisplaySources sources = threadSources(log, false);
+  sources.visualisationWanted = [&log, &told](bool wanted) {
+    std::lock_guard<std::mutex> hold(log.lock);
+    told.push_back(wanted);
+  };
+  ASSERT_TRUE(startDisplay(sources, kLedLeft, kLedTop, kLedWidth, kLedHeight));
+  ASSERT_TRUE(waitFor(log, [&] { return log.presents >= 1 && displayCurrentWait() == DisplayWait::Still; }));
+  EXPECT_EQ(told, std::vector<bool>{false});
+  const int still = log.presents;
+  {
+    std::lock_guard<std::mutex> hold(log.lock);
+    settings.LEDVisual = 4;  // stars fly even when stopped
+  }
+  wakeDisplay();
+  EXPECT_TRUE(
+      waitFor(log, [&] { return log.presents >= still + 5 && displayCurrentWait() == DisplayWait::NextRound; }));
+  {
+    std::lock_guard<std::mutex> hold(log.lock);
+    settings.LEDVisual = 3;  // the spectrum shows the signal
+  }
+  EXPECT_TRUE(waitFor(log, [&] { return told.size() == 2; }));
+  stopDisplay();
+  std::lock_guard<std::mutex> hold(log.lock);
+  EXPECT_EQ(told, (std::vector<bool>{false, true, false}));
 }
 
 }  // namespace
