@@ -78,6 +78,18 @@ span_figures() {
              printf "%.3f %.1f %d\n", 100 * cpu / ns, wake / (ns / 1e9), changed }' "$1" "$2"
 }
 
+# With BENCH_THREADS=1: each thread's CPU % and wake-ups a second over the
+# whole measurement, by name, to stderr.
+#   threads_figures BEFORE AFTER NS
+threads_figures() {
+  local tid cpu wake
+  awk -v ns="$3" 'NR == FNR { run[$1] = $2; sw[$1] = $3; next }
+       ($1 in run) { printf "%s %.3f %.1f\n", $1, 100 * ($2 - run[$1]) / ns, ($3 - sw[$1]) / (ns / 1e9) }' "$1" "$2" |
+    while read -r tid cpu wake; do
+      printf '  %-16s %6s %%  %6s/s\n' "$(cat "/proc/$pid/task/$tid/comm" 2>/dev/null || echo "$tid")" "$cpu" "$wake" >&2
+    done
+}
+
 # Measures the running program ($pid) and Xvfb over `count` spans. Sets cpu,
 # wake, server (medians), changed (spans with a thread at one end only),
 # and spans_cpu (each span's CPU %).
@@ -88,7 +100,9 @@ measure_spans() {
   changed=0
   snapshot "$pid" > "$tmp/p0"
   snapshot "$xvfb_pid" > "$tmp/x0"
+  cp "$tmp/p0" "$tmp/pstart"
   t0=$(now_ns)
+  local tstart=$t0
   for k in $(seq "$count"); do
     sleep "$span"
     snapshot "$pid" > "$tmp/p1"
@@ -102,6 +116,7 @@ measure_spans() {
     mv "$tmp/x1" "$tmp/x0"
     t0=$t1
   done
+  [ "${BENCH_THREADS:-0}" = 1 ] && threads_figures "$tmp/pstart" "$tmp/p0" $(($(now_ns) - tstart))
   cpu=$(printf '%s\n' "${cpus[@]}" | bench_median)
   wake=$(printf '%s\n' "${wakes[@]}" | bench_median)
   server=$(printf '%s\n' "${servers[@]}" | bench_median)

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -253,6 +254,7 @@ int msUntil(Clock::time_point when) {
 // its own place. Requests still run one at a time, each answered before
 // its connection's next one is read.
 void InstanceServer::run() {
+  pthread_setname_np(pthread_self(), "kuv-instance");
   std::vector<Connection> connections;
   connections.reserve(kMaxInstanceConnections + 1);
   std::vector<pollfd> fds;

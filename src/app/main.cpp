@@ -2,7 +2,6 @@
 // second start hands its names to the running one and ends.
 #include <QApplication>
 #include <QIcon>
-#include <QImageReader>
 #include <QPixmap>
 #include <QSocketNotifier>
 #include <QSplashScreen>
@@ -123,15 +122,6 @@ kuv::DisplayEnvironment displayEnvironment() {
   return {value("DISPLAY"), value("WAYLAND_DISPLAY"), value("XDG_RUNTIME_DIR"), value("QT_QPA_PLATFORM")};
 }
 
-// The skin's own PNGs, read by Qt's built-in reader alone: left to detect
-// the format, Qt loads every image format plug-in to ask whether it reads
-// PNG, three libraries more at start-up for nothing.
-QPixmap skinPng(const char* path) {
-  QImageReader reader(QString::fromLatin1(path), "png");
-  reader.setAutoDetectImageFormat(false);
-  return QPixmap::fromImage(reader.read());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -201,7 +191,7 @@ int main(int argc, char** argv) {
 
   QApplication app(argc, argv);
   QApplication::setApplicationName("kuv");
-  QApplication::setWindowIcon(QIcon(skinPng(":/skin/icon-256.png")));
+  QApplication::setWindowIcon(QIcon(QPixmap::fromImage(kuv::skinPng(":/skin/icon-256.png"))));
   QApplication::setQuitOnLastWindowClosed(false);
 
   std::unique_ptr<QSocketNotifier> endNotifier;
@@ -225,7 +215,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<QSplashScreen> splash;
   if (primary && kuv::settings.ShowSplashScreen) {
-    splash = std::make_unique<QSplashScreen>(skinPng(":/skin/splash.png"));
+    splash = std::make_unique<QSplashScreen>(QPixmap::fromImage(kuv::skinPng(":/skin/splash.png")));
     splash->show();
     QTimer::singleShot(3000, splash.get(), &QSplashScreen::close);
   }

@@ -1,5 +1,6 @@
 #include "engine/decoder_thread.h"
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -64,6 +65,7 @@ struct Engine {
 Engine engine;
 // Outlives engine starts: the display may ask before the engine runs.
 std::atomic<bool> visWanted{false};
+std::atomic<void (*)()> infoWatcher{nullptr};
 int32_t nextEngineId = 1;
 
 void sendNotification(uint32_t message, intptr_t lParam) {
@@ -290,6 +292,7 @@ Step takeCommand(Player& p, Track& t) {
   }
   if (message.message == ENGINE_SEEK) {
     seek(p, message);
+    if (void (*watcher)() = infoWatcher.load(); watcher != nullptr) watcher();
     return Step::kNextFrame;  // the seek has read ahead; go on with the next frame
   }
   discard(message);
@@ -306,11 +309,13 @@ bool followFormat(Player& p, Track& t) {
   // Published before the track-started notification: its receiver
   // takes its copy of the playback info while handling it.
   engine.layer.store(ctx.layer);
-  engine.bitRate.store(bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex));
+  const int32_t bitRate = bitRateKbps(ctx.lsf, ctx.layer, ctx.bitRateIndex);
+  const bool bitRateChanged = engine.bitRate.exchange(bitRate) != bitRate;
+  const bool ratesChanged = (engine.sampleRate.exchange(rate) != rate) || bitRateChanged;
   engine.playing.store(1);
-  engine.sampleRate.store(rate);
   engine.stereo.store(t.outChannels != 1 ? 1 : 0);
   engine.channels.store(ctx.channels);
+  if (void (*watcher)() = infoWatcher.load(); ratesChanged && watcher != nullptr) watcher();
   if (t.justStarted) {
     ctx.outRate = rate;
     ctx.outChannels = t.outChannels;
@@ -475,6 +480,7 @@ bool runTrack(Player& p) {
 }
 
 void decoderThread() {
+  pthread_setname_np(pthread_self(), "kuv-decoder");
   auto player = std::make_unique<Player>();
   Player& p = *player;
   p.priority = sharedSetting(settings.DecoderPriority);
@@ -690,6 +696,8 @@ void progressTaken() { engine.progressPending.store(0); }
 
 void setVisualisationWanted(bool wanted) { visWanted.store(wanted); }
 bool visualisationWanted() { return visWanted.load(); }
+
+void setPlaybackInfoWatcher(void (*watcher)()) { infoWatcher.store(watcher); }
 
 PlaybackInfo getPlaybackInfo() {
   PlaybackInfo info;

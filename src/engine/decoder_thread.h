@@ -62,6 +62,12 @@ void progressTaken();
 void setVisualisationWanted(bool wanted);
 bool visualisationWanted();
 
+// Called on the decoder thread when a frame changes the published bit rate
+// or sample rate (a VBR stream: at most once a frame) and after a seek, so a
+// display of the rates and the time need not poll for them; it must return
+// at once. nullptr: none.
+void setPlaybackInfoWatcher(void (*watcher)());
+
 struct PlaybackInfo {
   int32_t playing;     // 1 from a track's first frame until its loop ends
   int32_t sampleRate;  // output rate: the stream's rate >> DownSample

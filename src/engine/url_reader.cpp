@@ -330,6 +330,7 @@ bool setupRequest(UrlReader& r, UrlTransfer& t) {
 }
 
 void downloadThread(UrlReader* reader) {
+  pthread_setname_np(pthread_self(), "kuv-download");
   // A write into the pipe after the decoder has let go of it must come back
   // as EPIPE, not end the process: the signal is this thread's, and it is
   // blocked here whatever the program does with SIGPIPE.

@@ -1,5 +1,6 @@
 #include "output/device_feeder.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <cerrno>
 #include <new>
@@ -240,6 +241,7 @@ void feedLocked(Feeder* feeder, DeviceCommon* common, Guard& guard) {
 }
 
 void feederMain(Feeder* feeder, DeviceCommon* common) {
+  pthread_setname_np(pthread_self(), "kuv-feeder");
   snd_pcm_t* const pcm = feeder->pcm.get();
   DeviceCounters& counters = common->counters;
   auto guard = common->shared.lock();

@@ -5,6 +5,7 @@
 // volume, and the callback thread that delivers returns in WinMMCallback 1.
 #include "output/sound_device.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -74,6 +75,7 @@ namespace {
 // WinMMCallback 1: notices reach the counters through this thread, as
 // waveOut's CALLBACK_THREAD delivers them.
 void noticeThreadMain() {
+  pthread_setname_np(pthread_self(), "kuv-notice");
   DeviceCommon& common = dev.common;
   DeviceCounters& counters = common.counters;
   platform::ThreadMessage message;

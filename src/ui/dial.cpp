@@ -1,5 +1,6 @@
 #include "ui/dial.h"
 
+#include <pthread.h>
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -74,6 +75,7 @@ void paint() {
 // Redraws queued while the last one was painted say the same thing: drain
 // them and paint once. Redraws queued before WM_QUIT are still delivered.
 void dialWorkerLoop() {
+  pthread_setname_np(pthread_self(), "kuv-dial");
   platform::ThreadMessage msg;
   while (worker.queue.get(&msg)) {
     if (msg.message != DIAL_REDRAW) continue;

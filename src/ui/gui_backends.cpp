@@ -3,6 +3,8 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QImage>
+#include <QImageReader>
 #include <QMessageBox>
 #include <QPointer>
 #include <QThread>
@@ -97,6 +99,9 @@ void sinkPost(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam
           std::lock_guard<std::mutex> guard(uiLock);
           if (uiReleased) return;
         }
+        // Taken before it is handled: a position read while handling it is
+        // no later than the next one the engine may then post.
+        if (message == ENGINE_PROGRESS) progressTaken();
         (*receive)(message, wParam, lParam);
       },
       Qt::QueuedConnection);
@@ -189,7 +194,13 @@ void removeGuiBackends() {
 NotificationSink makeUiNotificationSink(NotificationReceiver* receive) {
   static SinkContext context;
   context.receive = receive;
-  return NotificationSink{sinkSend, sinkPost, sinkRelease, &context};
+  return NotificationSink{sinkSend, sinkPost, sinkRelease, &context, true};
+}
+
+QImage skinPng(const char* path) {
+  QImageReader reader(QString::fromLatin1(path), "png");
+  reader.setAutoDetectImageFormat(false);
+  return reader.read();
 }
 
 }  // namespace kuv

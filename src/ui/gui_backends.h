@@ -7,6 +7,7 @@
 
 #include "engine/decoder_thread.h"
 
+class QImage;
 class QWidget;
 
 namespace kuv {
@@ -27,5 +28,11 @@ void removeGuiBackends();
 // sent ones wait until it has run, posted ones do not.
 using NotificationReceiver = std::function<void(uint32_t message, uintptr_t wParam, intptr_t lParam)>;
 NotificationSink makeUiNotificationSink(NotificationReceiver* receive);
+
+// One of the skin's own PNGs (":/skin/..."), read by Qt's built-in reader
+// alone: left to detect the format, Qt loads every image format plug-in to
+// ask whether it reads PNG, libraries more at start-up for nothing. A null
+// image when it cannot be read.
+QImage skinPng(const char* path);
 
 }  // namespace kuv

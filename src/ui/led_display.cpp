@@ -433,10 +433,18 @@ DisplayWait displayWait(const DisplayWakeInputs& in) {
   if (in.visPlugin) return DisplayWait::PluginRound;
   // Plasma drifts, stars fly and snow falls whatever plays.
   if (in.ledVisual == 1 || in.ledVisual == 4 || in.ledVisual == 5) return DisplayWait::NextRound;
-  if (in.playbackState == 0 && (in.ledVisual == 2 || in.ledVisual == 3 || in.overlay)) return DisplayWait::NextRound;
+  if (in.playbackState == 0 && (in.ledVisual == 2 || in.ledVisual == 3)) return DisplayWait::NextRound;
+  if (in.playbackState == 0 && in.overlay) return DisplayWait::TextChange;
   // Paused or stopped (or playing a bare background): spectrum bars still
   // sink to rest, so go on while the picture changes.
   return in.changed ? DisplayWait::NextRound : DisplayWait::Still;
+}
+
+uint32_t ledMsUntilTimeTextChanges(uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode) {
+  if (timeMode != 1) return 1000 - positionMs % 1000;
+  // Under a second left (or past an estimated length) it shows zero for good.
+  if (positionMs >= trackLengthMs || trackLengthMs - positionMs < 1000) return kDisplayStillMs;
+  return (trackLengthMs - positionMs) % 1000 + 1;
 }
 
 bool displayWantsVisualisation(bool running, bool minimised, bool visPlugin, int32_t ledVisual) {
@@ -468,7 +476,8 @@ DisplayThread display;
 using Clock = std::chrono::steady_clock;
 
 // Waits as `wait` says; false when asked to quit. Takes a new-track signal.
-bool waitForRound(DisplayWait wait, Clock::time_point& nextRound) {
+// textChangeMs: for TextChange, when the time text changes.
+bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textChangeMs) {
   std::unique_lock<std::mutex> hold(display.wakeLock);
   display.waiting.store(static_cast<int>(wait));
   auto wakeOrQuit = [] { return display.quit || display.newTrack || display.poked; };
@@ -480,6 +489,17 @@ bool waitForRound(DisplayWait wait, Clock::time_point& nextRound) {
       if (nextRound < now) nextRound = now;
       nextRound += std::chrono::milliseconds(wait == DisplayWait::NextRound ? kDisplayRoundMs : kDisplayPluginRoundMs);
       display.woken.wait_until(hold, nextRound, [] { return display.quit; });
+      break;
+    }
+    case DisplayWait::TextChange: {
+      // nextRound is still the last round's time: new rates announced by a
+      // wake are drawn at the round rate at most.
+      const Clock::time_point earliest = nextRound + std::chrono::milliseconds(kDisplayRoundMs);
+      const Clock::time_point due = std::max(earliest, Clock::now() + std::chrono::milliseconds(textChangeMs));
+      display.woken.wait_until(hold, due, wakeOrQuit);
+      if (!display.quit && Clock::now() < earliest)
+        display.woken.wait_until(hold, earliest, [] { return display.quit; });
+      nextRound = Clock::now();
       break;
     }
     case DisplayWait::Still:
@@ -509,7 +529,8 @@ void displayLoop() {
   DisplayWait wait = DisplayWait::NextRound;
   Clock::time_point nextRound = Clock::now();
   int wanted = -1;  // not told yet
-  while (waitForRound(wait, nextRound)) {
+  uint32_t textChangeMs = kDisplayStillMs;
+  while (waitForRound(wait, nextRound, textChangeMs)) {
     const DisplayRound round = renderDisplayRound(state, sources);
     display.rounds.fetch_add(1, std::memory_order_relaxed);
     DisplayWakeInputs in{};
@@ -520,6 +541,11 @@ void displayLoop() {
     in.overlay = sharedSetting(settings.LEDOverlay) != 0;
     in.changed = state.changed;
     wait = displayWait(in);
+    if (wait == DisplayWait::TextChange) {
+      textChangeMs = ledMsUntilTimeTextChanges(sources.positionMs ? sources.positionMs() : 0, state.trackLengthMs,
+                                               sharedSetting(settings.TimeMode));
+      nextRound = Clock::now();
+    }
     const int want = displayWantsVisualisation(true, in.minimised, in.visPlugin, in.ledVisual) ? 1 : 0;
     if (want != wanted && sources.visualisationWanted) sources.visualisationWanted(want != 0);
     wanted = want;

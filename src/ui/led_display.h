@@ -197,6 +197,8 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
 enum class DisplayWait {
   NextRound,    // the picture moves: the next round in kDisplayRoundMs
   PluginRound,  // a vis plug-in has the signal: every kDisplayPluginRoundMs
+  TextChange,   // only the overlay moves while playing: until its time text
+                // changes or a wake (new rates), kDisplayRoundMs at least
   Still,        // nothing can change but by a wake; kDisplayStillMs at most
   Asleep,       // minimised or hidden: only a wake ends it
 };
@@ -209,8 +211,12 @@ struct DisplayWakeInputs {
   bool overlay;
   bool changed;  // the round just drawn presented a new picture
 };
+// How long the overlay's time text stays as it is from positionMs on, at
+// most (a remaining time under a second stays at zero: kDisplayStillMs).
+uint32_t ledMsUntilTimeTextChanges(uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode);
 // Stars, noise and plasma move by themselves, even when stopped; while
-// playing, the signal's pictures and the overlay's time and rates move;
+// playing, the signal's pictures move, and the overlay's time and rates
+// change now and then;
 // otherwise a picture settles (bars that sink, a trace gone flat) and then
 // stays as it is until a wake.
 DisplayWait displayWait(const DisplayWakeInputs& in);

@@ -131,23 +131,28 @@ bool MainWindow::createSkin(std::string* error) {
     *error = "Could Not Create Visualisation Timer...";
     return false;
   }
-  if (!background_.load(":/skin/background.png") || !shadeBackground_.load(":/skin/winshade.png")) {
+  // A null pixmap is what a failed load gives.
+  const auto load = [](QPixmap& pixmap, const char* path) {
+    pixmap = QPixmap::fromImage(skinPng(path));
+    return !pixmap.isNull();
+  };
+  if (!load(background_, ":/skin/background.png") || !load(shadeBackground_, ":/skin/winshade.png")) {
     *error = "Error Loading Background";
     return false;
   }
-  if (!windowButtons_.load(":/skin/window_buttons.png")) {
+  if (!load(windowButtons_, ":/skin/window_buttons.png")) {
     *error = "Error Loading window buttons";
     return false;
   }
-  if (!transport_.load(":/skin/transport.png")) {
+  if (!load(transport_, ":/skin/transport.png")) {
     *error = "Error Loading Buttons";
     return false;
   }
   buildMenu();
   addShortcuts();
   if (settings.AlwaysOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
-  normalShape_ = regionFromMask(QImage(":/skin/mask_normal.png"));
-  shadeShape_ = regionFromMask(QImage(":/skin/mask_winshade.png"));
+  normalShape_ = regionFromMask(skinPng(":/skin/mask_normal.png"));
+  shadeShape_ = regionFromMask(skinPng(":/skin/mask_winshade.png"));
   setMask(settings.WinShade ? shadeShape_ : normalShape_);
   // A saved place off every screen (a monitor unplugged since) is brought
   // back onto the nearest one.
@@ -199,6 +204,9 @@ bool MainWindow::startPlayback() {
   windowSeenChanged();
   if (!startDisplay(sources, kLedLeft, kLedTop, kLedWidth, kLedHeight)) return false;
   displayStarted_ = true;
+  // New rates and seeks show at once although the overlay waits for its
+  // time text to change.
+  setPlaybackInfoWatcher(&kuv::wakeDisplay);
   std::this_thread::sleep_for(std::chrono::milliseconds(10));
   kuv::signalNewTrack();
 
@@ -628,6 +636,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::shutDown() {
   if (shutDown_) return;
   shutDown_ = true;
+  setPlaybackInfoWatcher(nullptr);
   if (displayStarted_) stopDisplay();
   shmUsable_.store(false);
   closeShmPanel(shmPanel_);

@@ -40,7 +40,6 @@ struct RecordingSink {
   std::mutex lock;
   std::condition_variable changed;
   std::vector<Note> notes;
-  std::function<void(const Note&)> onNote;
 
   static void send(void* self, uint32_t message, uintptr_t ticket, intptr_t lParam) {
     static_cast<RecordingSink*>(self)->add({message, lParam, true, ticket});
@@ -48,20 +47,39 @@ struct RecordingSink {
   static void post(void* self, uint32_t message, uintptr_t ticket, intptr_t lParam) {
     static_cast<RecordingSink*>(self)->add({message, lParam, false, ticket});
   }
+  // Returns once no earlier reaction still runs on another thread: a
+  // reaction must never outlive the test's locals it captured.
+  void setOnNote(std::function<void(const Note&)> react) {
+    std::unique_lock<std::mutex> guard(lock);
+    if (reactingOn != std::this_thread::get_id()) changed.wait(guard, [&] { return reacting == 0; });
+    onNote = std::move(react);
+  }
   void add(const Note& note) {
     std::function<void(const Note&)> react;
     {
       std::lock_guard<std::mutex> guard(lock);
       notes.push_back(note);
       react = onNote;
+      if (react) {
+        ++reacting;
+        reactingOn = std::this_thread::get_id();
+      }
     }
     changed.notify_all();
-    if (react) react(note);
+    if (!react) return;
+    react(note);
+    {
+      std::lock_guard<std::mutex> guard(lock);
+      if (--reacting == 0) reactingOn = std::thread::id();
+    }
+    changed.notify_all();
   }
-  // Waits (up to 20 s) until a notification of this kind has arrived `count` times.
+  // Waits until a notification of this kind has arrived `count` times; up
+  // to 60 s, as a 20 s file decodes slowly under ThreadSanitizer on two
+  // loaded cores.
   bool waitFor(uint32_t message, size_t count = 1) {
     std::unique_lock<std::mutex> guard(lock);
-    return changed.wait_for(guard, std::chrono::seconds(20), [&] {
+    return changed.wait_for(guard, std::chrono::seconds(60), [&] {
       size_t seen = 0;
       for (const Note& n : notes) seen += n.message == message;
       return seen >= count;
@@ -72,6 +90,11 @@ struct RecordingSink {
     return notes;
   }
   NotificationSink sink() { return NotificationSink{send, post, nullptr, this}; }
+
+ private:
+  std::function<void(const Note&)> onNote;
+  int reacting = 0;
+  std::thread::id reactingOn;
 };
 
 class EngineTest : public ::testing::Test {
@@ -153,20 +176,14 @@ TEST_F(EngineTest, ATrackReportsStartProgressAndEnd) {
 TEST_F(EngineTest, TheStartedTrackIsDescribedWhileItsNotificationIsHandled) {
   // The window takes its copy of the playback info inside the handler.
   std::vector<PlaybackInfo> seen;
-  {
-    std::lock_guard<std::mutex> guard(sink_.lock);
-    sink_.onNote = [&seen](const Note& note) {
-      if (note.message == ENGINE_TRACK_STARTED) seen.push_back(getPlaybackInfo());
-    };
-  }
+  sink_.setOnNote([&seen](const Note& note) {
+    if (note.message == ENGINE_TRACK_STARTED) seen.push_back(getPlaybackInfo());
+  });
   play(test::fixturePath("l2_44_joint.mp2"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
   play(test::fixturePath("mpeg2.mp3"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, 2));
-  {
-    std::lock_guard<std::mutex> guard(sink_.lock);
-    sink_.onNote = nullptr;
-  }
+  sink_.setOnNote(nullptr);
   ASSERT_EQ(seen.size(), 2u);
   EXPECT_EQ(seen[0].sampleRate, 44100);
   EXPECT_EQ(seen[0].layer, 2);
@@ -237,14 +254,14 @@ TEST_F(EngineTest, PlayWithoutAnyNameFailsToOpen) {
 }
 
 TEST_F(EngineTest, StopEndsTheTrackWithoutTrackEnded) {
-  sink_.onNote = [](const Note& n) {
+  sink_.setOnNote([](const Note& n) {
     if (n.message == ENGINE_TRACK_STARTED) stop();
-  };
+  });
   play(longFile(20));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_STARTED));
   // The engine is idle again once it takes the next command.
   std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  sink_.onNote = nullptr;
+  sink_.setOnNote(nullptr);
   play(test::fixturePath("l2_44_joint.mp2"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
   size_t started = 0, ended = 0;
@@ -258,9 +275,9 @@ TEST_F(EngineTest, StopEndsTheTrackWithoutTrackEnded) {
 
 TEST_F(EngineTest, SeeksMoveTheFrameCounter) {
   std::atomic<int> seeks{0};
-  sink_.onNote = [&seeks](const Note& n) {
+  sink_.setOnNote([&seeks](const Note& n) {
     if (n.message == ENGINE_TRACK_STARTED && seeks++ == 0) seekFrame(5000);
-  };
+  });
   play(longFile(20));  // 9200 frames
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
   bool jumped = false;
@@ -276,9 +293,9 @@ TEST_F(EngineTest, SeeksMoveTheFrameCounter) {
   EXPECT_LT(progress, 9200u / 2) << "the frames skipped are not counted";
 
   // By time: 60 s into the file is frame 60000 / 26.122 = 2296.
-  sink_.onNote = [](const Note& n) {
+  sink_.setOnNote([](const Note& n) {
     if (n.message == ENGINE_TRACK_STARTED) seekMilliseconds(60000);
-  };
+  });
   play(longFile(20));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, 2));
   bool landed = false;
@@ -323,9 +340,9 @@ TEST_F(EngineTest, AUrlHasNoLengthAndIgnoresSeeks) {
   test::HttpRoute route;
   route.body = test::readFile(test::fixturePath("l2_44_joint.mp2"));
   server.route("/radio.mp2", route);
-  sink_.onNote = [](const Note& n) {
+  sink_.setOnNote([](const Note& n) {
     if (n.message == ENGINE_TRACK_STARTED) seekFrame(100);
-  };
+  });
   play(server.url("/radio.mp2"));
   ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED));
   size_t progress = 0;
@@ -485,12 +502,12 @@ TEST_F(EngineTest, ANewFormatReopensTheDeviceAfterTheLastTrackPlayedOut) {
     RecordingSink sink;
     const std::string second = test::fixturePath(c.second);
     const int32_t channels = c.secondChannels;
-    sink.onNote = [&sink, second, channels](const Note& n) {
+    sink.setOnNote([&sink, second, channels](const Note& n) {
       if (n.message != ENGINE_TRACK_ENDED) return;
-      sink.onNote = nullptr;
+      sink.setOnNote(nullptr);
       setSharedSetting(settings.Channels, channels);
       play(second);
-    };
+    });
     ASSERT_GT(startEngine(sink.sink()), 0);
     play(test::fixturePath("l2_44_joint.mp2"));
     ASSERT_TRUE(sink.waitFor(ENGINE_TRACK_ENDED, 2));
@@ -841,11 +858,11 @@ TEST_F(EngineTest, VisualisationRecordsOnlyWhileWanted) {
     setVisualisationWanted(c.wantedAtStart);
     clearVisQueue();
     intptr_t lastProgress = 0;
-    sink_.onNote = [&c, &lastProgress](const Note& n) {
+    sink_.setOnNote([&c, &lastProgress](const Note& n) {
       if (n.message == ENGINE_PROGRESS) lastProgress = n.lParam;
       if (c.switchOnAtFrame > 0 && n.message == ENGINE_PROGRESS && n.lParam >= c.switchOnAtFrame)
         setVisualisationWanted(true);
-    };
+    });
     const size_t endedBefore = [&] {
       size_t count = 0;
       for (const Note& n : sink_.all()) count += n.message == ENGINE_TRACK_ENDED;
@@ -853,7 +870,7 @@ TEST_F(EngineTest, VisualisationRecordsOnlyWhileWanted) {
     }();
     play(path);
     ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, endedBefore + 1));
-    sink_.onNote = nullptr;
+    sink_.setOnNote(nullptr);
     const bool wanted = c.wantedAtStart || c.switchOnAtFrame > 0;
     if (!wanted) {
       EXPECT_EQ(visQueueCount(), 0);

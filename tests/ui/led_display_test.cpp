@@ -619,11 +619,13 @@ TEST_F(LedRoundTest, UnchangedRoundsPresentNothingAndSettleIntoAStillWait) {
     int32_t visual;
     int32_t playback;
     int32_t overlay;
-    bool settles;  // within 60 rounds
+    DisplayWait endsIn;  // within 60 rounds; NextRound: never settles
   } table[] = {
-      {0, 2, 1, true},  {0, 1, 1, true},  {2, 2, 1, true},  {2, 1, 0, true},  {3, 2, 0, true},
-      {3, 1, 1, true},  {0, 0, 0, true},  {1, 2, 0, false}, {4, 2, 1, false}, {5, 2, 0, false},
-      {4, 1, 0, false}, {2, 0, 0, false}, {3, 0, 1, false}, {0, 0, 1, false},
+      {0, 2, 1, DisplayWait::Still},     {0, 1, 1, DisplayWait::Still},      {2, 2, 1, DisplayWait::Still},
+      {2, 1, 0, DisplayWait::Still},     {3, 2, 0, DisplayWait::Still},      {3, 1, 1, DisplayWait::Still},
+      {0, 0, 0, DisplayWait::Still},     {1, 2, 0, DisplayWait::NextRound},  {4, 2, 1, DisplayWait::NextRound},
+      {5, 2, 0, DisplayWait::NextRound}, {4, 1, 0, DisplayWait::NextRound},  {2, 0, 0, DisplayWait::NextRound},
+      {3, 0, 1, DisplayWait::NextRound}, {0, 0, 1, DisplayWait::TextChange},
   };
   for (const auto& row : table) {
     settings.LEDVisual = row.visual;
@@ -640,12 +642,41 @@ TEST_F(LedRoundTest, UnchangedRoundsPresentNothingAndSettleIntoAStillWait) {
       EXPECT_EQ(presents_ - before, state_.changed ? 1 : 0);
       wait = displayWait({false, false, playback_, row.visual, row.overlay != 0, state_.changed});
     }
-    EXPECT_EQ(wait == DisplayWait::Still, row.settles)
-        << "LEDVisual " << row.visual << " playback " << row.playback << " overlay " << row.overlay;
-    if (row.settles) {
+    EXPECT_EQ(wait, row.endsIn) << "LEDVisual " << row.visual << " playback " << row.playback << " overlay "
+                                << row.overlay;
+    if (row.endsIn != DisplayWait::NextRound) {
       const int before = presents_;
       renderDisplayRound(state_, src_);
       EXPECT_EQ(presents_, before) << "a settled picture was handed over again";
+    }
+  }
+}
+
+// Playing with only the overlay moving, the display sleeps until the time
+// text changes: never past a change, and not before one.
+TEST(LedDisplayWait, TheOverlayWakesWhenItsTimeTextChanges) {
+  const struct {
+    uint32_t positionMs, lengthMs;
+    int32_t timeMode;
+    uint32_t ms;
+  } table[] = {
+      {0, 0, 0, 1000},         {1500, 0, 0, 500},        {999, 5000, 0, 1},        {3600999, 0, 0, 1},
+      {0, 10000, 1, 1},        {300, 10000, 1, 701},     {9999, 10000, 1, 1000},   {10000, 10000, 1, 1000},
+      {12000, 10000, 1, 1000}, {1, 4294967295u, 1, 295}, {0, 4294967295u, 1, 296}, {9001, 10000, 1, 1000},
+  };
+  for (const auto& row : table) {
+    const uint32_t ms = ledMsUntilTimeTextChanges(row.positionMs, row.lengthMs, row.timeMode);
+    EXPECT_EQ(ms, row.ms) << row.positionMs << " of " << row.lengthMs << " mode " << row.timeMode;
+    if (row.timeMode == 1 && (row.positionMs >= row.lengthMs || row.lengthMs - row.positionMs < 1000))
+      continue;  // stays at zero
+    char now[kLedTimeTextBytes], before[kLedTimeTextBytes], after[kLedTimeTextBytes];
+    ledTimeText(now, row.positionMs, row.lengthMs, row.timeMode);
+    ledTimeText(before, row.positionMs + ms - 1, row.lengthMs, row.timeMode);
+    ledTimeText(after, row.positionMs + ms, row.lengthMs, row.timeMode);
+    EXPECT_STREQ(before, now) << row.positionMs;
+    // From 100 hours on the cut text changes less often: a wake comes early.
+    if (std::max(row.positionMs, row.lengthMs) < 360000000u) {
+      EXPECT_STRNE(after, now) << row.positionMs;
     }
   }
 }
