@@ -13,9 +13,11 @@ namespace kuv {
 
 namespace {
 
-// Requantisation is one multiplication by multiplier[row][scale index]: the
-// scale factor, the level normalisation and the step size folded together.
-double multiplier[27][64];
+// Requantisation is one multiplication by multiplierByScale[scale index][row]:
+// the scale factor, the level normalisation and the step size folded
+// together. Indexed by scale first, so the values of all rows for one
+// sub-band's scale factor lie together.
+alignas(64) double multiplierByScale[64][32];
 
 // Rows of the three samples a grouped code packs, first sample first.
 struct Triple {
@@ -35,6 +37,100 @@ void buildGrouping(Triple* table, int levels, const uint8_t* levelRows) {
 
 // Sub-band samples of one block, by channel.
 using Block = double[2][32];
+
+// One transmitted code of a Layer II granule: which sub-band and channels it
+// feeds, how it is read, and its channels' multiplier rows for each part.
+struct SampleCode {
+  uint8_t subband;
+  uint8_t bits;
+  uint8_t first;  // first and last channel the samples go to
+  uint8_t last;
+  int32_t offset;        // ungrouped codes: added to the code
+  const Triple* groups;  // grouped codes: the rows of each code, else null
+  uint32_t groupCount;
+  const double* scales[3][2];  // multiplierByScale row set by part and channel
+  double factors[3][2];        // ungrouped codes: scales[part][channel][bits]
+};
+
+// The frame's sample codes read with one load per code: the bit position in
+// the store, and zeros past its end, as getBits gives them.
+struct LocalBits {
+  const uint8_t* data;
+  uint32_t position;  // in bits
+};
+
+inline uint64_t loadBigEndian64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return __builtin_bswap64(v);
+}
+
+// Three ungrouped samples of n bits (up to 16) from one 64-bit load: the
+// bit offset within the first byte (at most 7) and 48 bits fit. The store's
+// guard bytes cover the load at its last byte and are zero, like the reads
+// past the end.
+inline void readThree(LocalBits& r, uint32_t n, uint32_t v[3]) {
+  const uint32_t byte = r.position >> 3;
+  if (byte < static_cast<uint32_t>(kStoreBytes)) {
+    const uint64_t window = loadBigEndian64(r.data + byte) << (r.position & 7);
+    v[0] = static_cast<uint32_t>(window >> (64 - n));
+    v[1] = static_cast<uint32_t>((window << n) >> (64 - n));
+    v[2] = static_cast<uint32_t>((window << (2 * n)) >> (64 - n));
+  } else {
+    v[0] = v[1] = v[2] = 0;
+  }
+  r.position += 3 * n;
+}
+
+inline uint32_t readOne(LocalBits& r, uint32_t n) {
+  const uint32_t byte = r.position >> 3;
+  uint32_t value = 0;
+  if (byte < static_cast<uint32_t>(kStoreBytes)) {
+    value = static_cast<uint32_t>((loadBigEndian64(r.data + byte) << (r.position & 7)) >> (64 - n));
+  }
+  r.position += n;
+  return value;
+}
+
+void storeBits(BitReader& bits, const LocalBits& r) {
+  bits.pos = r.position >> 3;
+  bits.bit = r.position & 7;
+}
+
+// Requantises one granule's codes into its three blocks. Shared: the codes
+// of sub-bands both channels take (from the bound up), each with its own
+// scale factors; otherwise each code has one channel.
+template <bool Shared>
+inline void requantiseCodes(const SampleCode* codes, int32_t count, LocalBits& reader, int part, Block* blocks) {
+  for (int k = 0; k < count; ++k) {
+    const SampleCode& code = codes[k];
+    const int sb = code.subband;
+    const int c = code.first;
+    if (code.groups == nullptr) {
+      uint32_t v[3];
+      readThree(reader, code.bits, v);
+      double values[3];
+      for (int i = 0; i < 3; ++i) values[i] = static_cast<double>(static_cast<int32_t>(v[i]) + code.offset);
+      const double m = code.factors[part][c];
+      for (int i = 0; i < 3; ++i) blocks[i][c][sb] = values[i] * m;
+      if constexpr (Shared) {
+        const double other = code.factors[part][1];
+        for (int i = 0; i < 3; ++i) blocks[i][1][sb] = values[i] * other;
+      }
+    } else {
+      const uint32_t v = readOne(reader, code.bits);
+      // A code past the last group comes from a damaged frame: silence.
+      static constexpr Triple kSilent = {{0, 0, 0}};
+      const Triple& rows = v < code.groupCount ? code.groups[v] : kSilent;
+      const double* column = code.scales[part][c];
+      for (int i = 0; i < 3; ++i) blocks[i][c][sb] = column[rows.rows[i]];
+      if constexpr (Shared) {
+        const double* other = code.scales[part][1];
+        for (int i = 0; i < 3; ++i) blocks[i][1][sb] = other[rows.rows[i]];
+      }
+    }
+  }
+}
 
 // Channel to output when one is asked for: Layers I and II never mix, so
 // both the mono position and the mix give the left channel.
@@ -75,8 +171,8 @@ void buildLayerTables() {
   for (int i = 0; i < 4; ++i) base[17 + i] = fifths[i];
   for (int i = 0; i < 6; ++i) base[21 + i] = ninths[i];
   for (int row = 0; row < 27; ++row) {
-    for (int i = 0; i < 63; ++i) multiplier[row][i] = base[row] * std::pow(2.0, (3 - i) / 3.0);
-    multiplier[row][63] = 0.0;
+    for (int i = 0; i < 63; ++i) multiplierByScale[i][row] = base[row] * std::pow(2.0, (3 - i) / 3.0);
+    multiplierByScale[63][row] = 0.0;
   }
   static const uint8_t kLevels3[3] = {1, 0, 2};
   static const uint8_t kLevels5[5] = {17, 18, 0, 19, 20};
@@ -88,7 +184,7 @@ void buildLayerTables() {
 
 double layerMultiplier(int32_t row, int32_t scaleIndex) {
   if (row < 0 || row > 26 || scaleIndex < 0 || scaleIndex > 63) return 0.0;
-  return multiplier[row][scaleIndex];
+  return multiplierByScale[scaleIndex][row];
 }
 
 bool layer2GroupRows(int32_t levels, uint32_t code, int32_t rows[3]) {
@@ -128,9 +224,9 @@ int decodeLayerI(FrameContext& ctx) {
         if (n == 0) continue;
         const double value = static_cast<double>(static_cast<int32_t>(getBits(bits, n + 1)) - (1 << n) + 1);
         if (sb < bound) {
-          block[ch][sb] = value * multiplier[n + 1][scale[ch][sb]];
+          block[ch][sb] = value * multiplierByScale[scale[ch][sb]][n + 1];
         } else {
-          for (int c = 0; c < channels; ++c) block[c][sb] = value * multiplier[n + 1][scale[c][sb]];
+          for (int c = 0; c < channels; ++c) block[c][sb] = value * multiplierByScale[scale[c][sb]][n + 1];
         }
       }
     }
@@ -192,41 +288,50 @@ int decodeLayerII(FrameContext& ctx) {
     }
   }
 
-  for (int granule = 0; granule < 12; ++granule) {
-    const int part = granule / 4;
-    Block blocks[3] = {};
-    for (int sb = 0; sb < limit; ++sb) {
-      const int readers = sb < bound ? channels : 1;
-      for (int ch = 0; ch < readers; ++ch) {
-        const Layer2Entry entry = table.entries[sb][alloc[ch][sb]];
-        if (entry.bits == 0) continue;
-        // Rows of the three samples and their integer factors.
-        int32_t rows[3];
-        double values[3] = {1.0, 1.0, 1.0};
-        if (entry.d < 0) {
-          for (int i = 0; i < 3; ++i) {
-            rows[i] = entry.bits;
-            values[i] =
-                static_cast<double>(static_cast<int32_t>(getBits(bits, static_cast<uint32_t>(entry.bits))) + entry.d);
-          }
-        } else {
-          const uint32_t code = getBits(bits, static_cast<uint32_t>(entry.bits));
-          // A code past the last group comes from a damaged frame: silence.
-          if (!layer2GroupRows(entry.d, code, rows)) rows[0] = rows[1] = rows[2] = 0;
-        }
-        const int first = sb < bound ? ch : 0;
-        const int last = sb < bound ? ch : channels - 1;
-        for (int c = first; c <= last; ++c) {
-          const uint8_t index = scale[c][part][sb];
-          for (int i = 0; i < 3; ++i) blocks[i][c][sb] = values[i] * multiplier[rows[i]][index];
+  // The codes each granule carries, in stream order; the set is the same for
+  // all twelve granules of the frame, so it is worked out once.
+  SampleCode codes[64];
+  int32_t codeCount = 0;
+  int32_t sharedFrom = 0;  // the codes before it have one channel each
+  for (int sb = 0; sb < limit; ++sb) {
+    const int readers = sb < bound ? channels : 1;
+    for (int ch = 0; ch < readers; ++ch) {
+      const Layer2Entry entry = table.entries[sb][alloc[ch][sb]];
+      if (entry.bits == 0) continue;
+      SampleCode& code = codes[codeCount++];
+      code.subband = static_cast<uint8_t>(sb);
+      code.bits = static_cast<uint8_t>(entry.bits);
+      code.first = static_cast<uint8_t>(sb < bound ? ch : 0);
+      code.last = static_cast<uint8_t>(sb < bound ? ch : channels - 1);
+      code.offset = entry.d < 0 ? entry.d : 0;
+      code.groups = entry.d == 3 ? grouped3 : entry.d == 5 ? grouped5 : entry.d == 9 ? grouped9 : nullptr;
+      code.groupCount = static_cast<uint32_t>(entry.d > 0 ? entry.d * entry.d * entry.d : 0);
+      for (int p = 0; p < 3; ++p) {
+        for (int c = code.first; c <= code.last; ++c) {
+          code.scales[p][c] = &multiplierByScale[scale[c][p][sb]][0];
+          code.factors[p][c] = code.scales[p][c][entry.bits];
         }
       }
     }
+    if (sb < bound) sharedFrom = codeCount;
+  }
+
+  // Sub-bands without codes stay zero in all three blocks for the whole frame.
+  Block blocks[3] = {};
+  LocalBits reader{bits.data, bits.pos * 8 + bits.bit};
+  for (int granule = 0; granule < 12; ++granule) {
+    const int part = granule / 4;
+    requantiseCodes<false>(codes, sharedFrom, reader, part, blocks);
+    requantiseCodes<true>(codes + sharedFrom, codeCount - sharedFrom, reader, part, blocks);
     for (Block& block : blocks) {
       const int outcome = outputBlock(ctx, block, sel);
-      if (outcome != 1) return outcome;
+      if (outcome != 1) {
+        storeBits(bits, reader);
+        return outcome;
+      }
     }
   }
+  storeBits(bits, reader);
   return 1;
 }
 

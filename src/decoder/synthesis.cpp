@@ -1,6 +1,7 @@
 #include "decoder/synthesis.h"
 
 #include "decoder/frame_context.h"
+#include "decoder/synthesis_dct.h"
 
 #include <atomic>
 #include <bit>
@@ -39,6 +40,8 @@ const int32_t kSynthesisWindowCoefficients[257] = {
     -74313, -74630, -74856, -74992, 75038,
 };
 
+double synthesisCosines[5][16];
+
 namespace {
 
 constexpr int32_t kRingBlocks = kSynthesisRingBlocks;
@@ -48,56 +51,10 @@ constexpr int32_t kRingBlocks = kSynthesisRingBlocks;
 // 0 for odd ones). Even ages sum into out[n] and out[31 - n], odd ages into
 // out[16 + n] and out[15 - n]; see buildSynthesisWindow.
 alignas(64) double windowTaps[16 * 32];
-// 1 / (2 cos((2i + 1) pi / (64 >> k))) for the five stages of the transform.
-double cosineTables[5][16];
-
 std::unique_ptr<uint8_t[]> eightBitTable;  // indexed by (s >> 4) + 4096
 
-// Both channels of a stereo block in one pass: lane 0 is channel 0, lane 1
-// channel 1. Each lane runs exactly the scalar transform's operations (no
-// contraction, no reordering), so the result is the same to the bit; two
-// lanes per instruction halve the transform's cost where the processor has
-// vectors, and the compiler splits them elsewhere.
-typedef double DoublePair __attribute__((vector_size(16)));
-
-// Fast DCT-II by recursive halving: X[m] = sum x[k] cos(pi (2k + 1) m / 2N),
-// on doubles or on channel pairs. Every loop is unrolled and every call
-// inlined, so the whole transform is straight-line code whose temporaries
-// the compiler keeps in registers.
-template <typename T, int N, int Stage>
-[[gnu::always_inline]] inline void fastDct(const T* x, T* out) {
-  if constexpr (N == 1) {
-    out[0] = x[0];
-  } else {
-    constexpr int H = N / 2;
-    T sums[H], diffs[H], even[H], odd[H];
-#pragma GCC unroll 16
-    for (int k = 0; k < H; ++k) {
-      sums[k] = x[k] + x[N - 1 - k];
-      diffs[k] = (x[k] - x[N - 1 - k]) * cosineTables[Stage][k];
-    }
-    fastDct<T, H, Stage + 1>(sums, even);
-    fastDct<T, H, Stage + 1>(diffs, odd);
-#pragma GCC unroll 16
-    for (int m = 0; m < H - 1; ++m) {
-      out[2 * m] = even[m];
-      out[2 * m + 1] = odd[m] + odd[m + 1];
-    }
-    out[N - 2] = even[H - 1];
-    out[N - 1] = odd[H - 1];
-  }
-}
-
 void dct32Pair(const double* left, const double* right, double* outLeft, double* outRight) {
-  DoublePair in[32], out[32];
-#pragma GCC unroll 32
-  for (int k = 0; k < 32; ++k) in[k] = DoublePair{left[k], right[k]};
-  fastDct<DoublePair, 32, 0>(in, out);
-#pragma GCC unroll 32
-  for (int k = 0; k < 32; ++k) {
-    outLeft[k] = out[k][0];
-    outRight[k] = out[k][1];
-  }
+  dct32PairInline(left, right, outLeft, outRight);
 }
 
 // The portable window product, the same sums in the same order as the
@@ -135,6 +92,22 @@ bool cpuHasAvx2() {
 #endif
 }
 
+uint64_t synthesisWindowPairScalar(const double* left, const double* right, int32_t newest, const double* taps,
+                                   int16_t* outLeft, int16_t* outRight) {
+  const auto l = static_cast<uint32_t>(synthesisWindowScalar(left, newest, taps, outLeft));
+  const auto r = static_cast<uint32_t>(synthesisWindowScalar(right, newest, taps, outRight));
+  return l | (static_cast<uint64_t>(r) << 32);
+}
+
+SynthesisWindowPairFn pairKernelFor(SynthesisPath path) {
+#if defined(KUV_X86_SIMD)
+  if (path == SynthesisPath::kAvx2) return synthesisWindowPairAvx2;
+  if (path == SynthesisPath::kSse2) return synthesisWindowPairSse2;
+#endif
+  (void)path;
+  return synthesisWindowPairScalar;
+}
+
 SynthesisWindowFn kernelFor(SynthesisPath path) {
 #if defined(KUV_X86_SIMD)
   if (path == SynthesisPath::kAvx2) return synthesisWindowAvx2;
@@ -145,10 +118,16 @@ SynthesisWindowFn kernelFor(SynthesisPath path) {
 }
 
 std::atomic<SynthesisWindowFn> windowKernel{synthesisWindowScalar};
+std::atomic<SynthesisWindowPairFn> windowPairKernel{synthesisWindowPairScalar};
+std::atomic<SynthesisDctPairFn> dctPair{dct32Pair};
 std::atomic<SynthesisPath> currentPath{SynthesisPath::kScalar};
 
 void usePath(SynthesisPath path) {
   windowKernel.store(kernelFor(path), std::memory_order_relaxed);
+  windowPairKernel.store(pairKernelFor(path), std::memory_order_relaxed);
+#if defined(KUV_X86_SIMD)
+  dctPair.store(path == SynthesisPath::kAvx2 ? synthesisDct32PairAvx2 : dct32Pair, std::memory_order_relaxed);
+#endif
   currentPath.store(path, std::memory_order_relaxed);
 }
 
@@ -196,15 +175,16 @@ inline uint32_t synthesizeBlock(SynthesisRing& st, const double* samples, int32_
 }
 
 // Both channels' blocks: one ring step, both transforms in one pass, then
-// the window product of channel 0 and of channel 1.
+// both channels' window products.
 inline void synthesizePair(SynthesisRing& st, const double* left, const double* right, int16_t* pcmLeft,
                            int16_t* pcmRight, uint32_t clipped[2]) {
   st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
   const int32_t r = st.ringIndex;
-  dct32Pair(left, right, st.values[0] + 32 * r, st.values[1] + 32 * r);
-  const SynthesisWindowFn kernel = windowKernel.load(std::memory_order_relaxed);
-  clipped[0] = static_cast<uint32_t>(kernel(st.values[0], r, windowTaps, pcmLeft));
-  clipped[1] = static_cast<uint32_t>(kernel(st.values[1], r, windowTaps, pcmRight));
+  dctPair.load(std::memory_order_relaxed)(left, right, st.values[0] + 32 * r, st.values[1] + 32 * r);
+  const SynthesisWindowPairFn kernel = windowPairKernel.load(std::memory_order_relaxed);
+  const uint64_t both = kernel(st.values[0], st.values[1], r, windowTaps, pcmLeft, pcmRight);
+  clipped[0] = static_cast<uint32_t>(both);
+  clipped[1] = static_cast<uint32_t>(both >> 32);
 }
 
 // Clips are counted on the samples a rate keeps. They are rare, so the
@@ -402,7 +382,7 @@ void buildSynthesisWindow(double scale) {
   }
   for (int k = 0; k < 5; ++k) {
     for (int i = 0; i < (16 >> k); ++i) {
-      cosineTables[k][i] = 1.0 / (2.0 * std::cos((2 * i + 1) * M_PI / (64 >> k)));
+      synthesisCosines[k][i] = 1.0 / (2.0 * std::cos((2 * i + 1) * M_PI / (64 >> k)));
     }
   }
 }

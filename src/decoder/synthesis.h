@@ -83,9 +83,18 @@ const char* synthesisPathName(SynthesisPath path);
 // its newest block, `taps` the rearranged window (16 ages x 2 x 16). Writes
 // 32 samples rounded to nearest-even and clipped; returns the clip count.
 using SynthesisWindowFn = int32_t (*)(const double* ring, int32_t newest, const double* taps, int16_t* out);
+// Both channels' window products in one pass, each the same to the bit as
+// the one-channel product of its path; returns the left channel's clip mask
+// in the low 32 bits and the right one's above.
+using SynthesisWindowPairFn = uint64_t (*)(const double* left, const double* right, int32_t newest, const double* taps,
+                                           int16_t* outLeft, int16_t* outRight);
 #if defined(KUV_X86_SIMD)
 int32_t synthesisWindowSse2(const double* ring, int32_t newest, const double* taps, int16_t* out);
 int32_t synthesisWindowAvx2(const double* ring, int32_t newest, const double* taps, int16_t* out);
+uint64_t synthesisWindowPairSse2(const double* left, const double* right, int32_t newest, const double* taps,
+                                 int16_t* outLeft, int16_t* outRight);
+uint64_t synthesisWindowPairAvx2(const double* left, const double* right, int32_t newest, const double* taps,
+                                 int16_t* outLeft, int16_t* outRight);
 #endif
 
 // The 32-point transform the filter runs on each block:

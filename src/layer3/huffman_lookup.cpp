@@ -43,7 +43,11 @@ int32_t buildLevel(const int16_t* tree, int32_t node, int32_t width) {
     }
     uint32_t entry;
     if (tree[at] >= 0) {
-      entry = static_cast<uint32_t>(tree[at] & 0xFF) | static_cast<uint32_t>(taken) << 8;
+      const uint32_t value = static_cast<uint32_t>(tree[at] & 0xFF);
+      const uint32_t x = value >> 4, y = value & 15;
+      const uint32_t withSigns = static_cast<uint32_t>(taken) + (x != 0) + (y != 0);
+      entry = value | static_cast<uint32_t>(taken) << 8 | withSigns << 13 | static_cast<uint32_t>(x == 15) << 18 |
+              static_cast<uint32_t>(y == 15) << 19;
     } else {
       const int32_t nextWidth = levelWidth(tree, at);
       const int32_t next = buildLevel(tree, at, nextWidth);

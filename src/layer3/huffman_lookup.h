@@ -11,7 +11,11 @@
 namespace kuv {
 
 // A lookup entry is a leaf or a link. A leaf holds the decoded value in bits
-// 0-7 and the code bits it takes at its level in bits 8-12. A link (top bit)
+// 0-7 and the code bits it takes at its level in bits 8-12; read as a
+// big-value pair (x in bits 4-7, y in 0-3), it also holds those bits plus
+// the pair's sign bits in bits 13-17, and whether x and y are 15 (followed
+// by linbits) in bits 18 and 19, so a pair's whole length is known from the
+// entry and the next pair's lookup need not wait for the values. A link (top bit)
 // holds the bits its level takes in bits 8-12, the next level's width in
 // bits 0-4 and that level's first entry in bits 13-30.
 constexpr uint32_t kLookupLink = 0x80000000u;
@@ -55,21 +59,22 @@ struct BudgetReader {
       cached -= static_cast<int32_t>(bits.bit);
     }
   }
-  // Leaves at least 57 valid bits.
+  // Leaves at least 56 valid bits (and at most 63). Cheap enough to run
+  // before every codeword: no test on the bits left, whose outcome would
+  // follow the code lengths and defeat the branch predictor.
   void refill() {
-    if (cached >= 0 && cached <= 56 && nextByte + 8 <= static_cast<uint32_t>(kStoreBytes)) {
+    if (nextByte + 8 <= static_cast<uint32_t>(kStoreBytes)) [[likely]] {
       // Eight bytes at once. The bits past the valid ones are the stream's
       // own, so the next refill ORs the same bits over them.
       uint64_t word;
       std::memcpy(&word, data + nextByte, sizeof word);
       if constexpr (std::endian::native == std::endian::little) word = __builtin_bswap64(word);
       cache |= word >> cached;
-      const int32_t taken = (64 - cached) >> 3;
-      nextByte += static_cast<uint32_t>(taken);
-      cached += 8 * taken;
+      nextByte += static_cast<uint32_t>(63 - cached) >> 3;
+      cached |= 56;
       return;
     }
-    while (cached <= 56) {
+    while (cached < 56) {
       // Past the store the stream reads as zeros, as the bit reader does.
       const uint64_t byte = nextByte < static_cast<uint32_t>(kStoreBytes) ? data[nextByte] : 0;
       ++nextByte;
@@ -110,26 +115,38 @@ inline uint32_t lookupCode(const HuffmanLookupTable& table, uint64_t window, int
 }
 
 // Decodes one big-value pair with its linbits and sign bits. The budget is
-// not checked here: the caller looks at it after the pair.
+// not checked here: the caller looks at it after the pair. The pair's
+// length comes from the entry alone, so the next pair can start while this
+// one's values are still being taken apart.
 inline void decodePair(const HuffmanLookupTable& table, BudgetReader& in, uint32_t magnitude[2], uint32_t sign[2]) {
   // A pair takes at most 19 + 2 * (13 + 1) = 47 bits.
-  if (in.cached <= 56) in.refill();
+  in.refill();
   uint64_t window = in.cache;
-  int32_t used;
-  const uint32_t leaf = lookupCode(table, window, used);
-  window <<= used;
-  const uint32_t xy[2] = {leaf >> 4, leaf & 15};
-  for (int i = 0; i < 2; ++i) {
-    const int32_t extra = xy[i] == 15 ? table.linbits : 0;
-    const uint32_t value = xy[i] + topBits(window, extra);
-    window <<= extra;
-    const int32_t hasSign = value != 0;
-    sign[i] = static_cast<uint32_t>(window >> 63) & static_cast<uint32_t>(hasSign);
-    window <<= hasSign;
-    magnitude[i] = value;
-    used += extra + hasSign;
+  const uint32_t* entries = huffmanLookup.entries;
+  uint32_t entry = entries[table.first + topBits(window, table.rootBits)];
+  int32_t linked = 0;
+  if (entry & kLookupLink) [[unlikely]] {
+    do {
+      const int32_t taken = static_cast<int32_t>((entry >> 8) & 31);
+      linked += taken;
+      window <<= taken;
+      entry = entries[((entry >> 13) & 0x3FFFF) + topBits(window, static_cast<int32_t>(entry & 31))];
+    } while (entry & kLookupLink);
   }
-  in.skip(used);
+  const uint32_t linbits = static_cast<uint32_t>(table.linbits);
+  const uint32_t extraX = linbits & (0u - ((entry >> 18) & 1));
+  const uint32_t extraY = linbits & (0u - ((entry >> 19) & 1));
+  in.skip(linked + static_cast<int32_t>(((entry >> 13) & 31) + extraX + extraY));
+  const uint32_t x = (entry >> 4) & 15, y = entry & 15;
+  window <<= (entry >> 8) & 31;
+  magnitude[0] = x + topBits(window, static_cast<int32_t>(extraX));
+  window <<= extraX;
+  const uint32_t signedX = x != 0;
+  sign[0] = static_cast<uint32_t>(window >> 63) & signedX;
+  window <<= signedX;
+  magnitude[1] = y + topBits(window, static_cast<int32_t>(extraY));
+  window <<= extraY;
+  sign[1] = static_cast<uint32_t>(window >> 63) & static_cast<uint32_t>(y != 0);
 }
 
 // Decodes one quadruple (v, w, x, y) of -1, 0 or 1 and returns how many of
@@ -137,7 +154,7 @@ inline void decodePair(const HuffmanLookupTable& table, BudgetReader& in, uint32
 // zero; when it ends before a sign bit the values up to that one hold and
 // the budget is marked overrun (-1).
 inline int32_t decodeQuad(int32_t tableB, BudgetReader& in, int32_t values[4]) {
-  if (in.cached <= 56) in.refill();
+  in.refill();
   uint64_t window = in.cache;
   uint32_t leaf;
   int32_t length;

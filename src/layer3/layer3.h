@@ -49,10 +49,11 @@ struct ScaleFactors {
 };
 
 // What Layer III keeps from one granule to the next: the second halves of the
-// last transforms, by channel and subband. Never cleared: a new track or a
-// seek continues from them.
+// last transforms, by channel, time slot and subband (as the slots are laid
+// out, so the filterbank adds them a vector at a time). Never cleared: a new
+// track or a seek continues from them.
 struct Layer3State {
-  double overlap[2][32][18] = {};
+  alignas(16) double overlap[2][18][32] = {};
 };
 
 // Computes every Layer III table (prepareDecoderTables does it once for all).
@@ -72,7 +73,7 @@ int32_t decodeGranuleLinesMS(double* mid, double* side, const ScaleFactors& sf, 
 void applyIntensityStereo(double* left, double* right, const ScaleFactors& sf, const GranuleInfo& gi,
                           int32_t sampleRateIndex, bool msStereo, int32_t lsf, int32_t intensityScale);
 // overlap: the channel's Layer3State::overlap.
-void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18], const GranuleInfo& gi);
+void hybridFilterbank(double* lines, double slots[18][32], double overlap[18][32], const GranuleInfo& gi);
 void aliasReduction(double* lines, const GranuleInfo& gi);
 
 }  // namespace kuv

@@ -226,10 +226,13 @@ void aliasReduction(double* lines, const GranuleInfo& gi) {
 #endif
 }
 
-void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18], const GranuleInfo& gi) {
+void hybridFilterbank(double* lines, double slots[18][32], double overlap[18][32], const GranuleInfo& gi) {
   int32_t transformed = (gi.maxSubband + 1) & ~1;  // subbands go in pairs
   if (transformed > 32) transformed = 32;
   if (transformed < 0) transformed = 0;
+  // Odd subbands are frequency-inverted: every odd slot of the pair's
+  // second subband changes sign, folded into the overlap-add.
+  const Lanes invert = {1.0, -1.0};
   for (int32_t sb = 0; sb < transformed; sb += 2) {
     Lanes in[18], block[36];
     toLanes(lines + 18 * sb, lines + 18 * (sb + 1), 18, in);
@@ -241,22 +244,24 @@ void hybridFilterbank(double* lines, double slots[18][32], double overlap[32][18
       const int type = (gi.blockType == 2 || (gi.mixedBlock && sb < 2)) ? 0 : gi.blockType & 3;
       longBlock(in, layer3Tables.window[type], block);
     }
+    // The overlap and the slots hold a pair's two subbands side by side.
     for (int t = 0; t < 18; ++t) {
-      const Lanes sum = Lanes{overlap[sb][t], overlap[sb + 1][t]} + block[t];
-      std::memcpy(&slots[t][sb], &sum, sizeof sum);  // slots[t][sb] and [sb + 1]
-      overlap[sb][t] = block[18 + t][0];
-      overlap[sb + 1][t] = block[18 + t][1];
+      Lanes sum;
+      std::memcpy(&sum, &overlap[t][sb], sizeof sum);
+      sum += block[t];
+      if (t & 1) sum *= invert;
+      std::memcpy(&slots[t][sb], &sum, sizeof sum);
+      std::memcpy(&overlap[t][sb], &block[18 + t], sizeof sum);
     }
   }
-  for (int32_t sb = transformed; sb < 32; ++sb) {
+  // Subbands with no values: only the overlap comes out.
+  if (transformed < 32) {
     for (int t = 0; t < 18; ++t) {
-      slots[t][sb] = overlap[sb][t];
-      overlap[sb][t] = 0.0;
+      for (int32_t sb = transformed; sb < 32; ++sb) {
+        slots[t][sb] = (t & sb & 1) ? -overlap[t][sb] : overlap[t][sb];
+        overlap[t][sb] = 0.0;
+      }
     }
-  }
-  // Odd subbands are frequency-inverted: every odd slot changes sign.
-  for (int32_t sb = 1; sb < 32; sb += 2) {
-    for (int t = 1; t < 18; t += 2) slots[t][sb] = -slots[t][sb];
   }
 }
 

@@ -1,6 +1,7 @@
 // The synthesis filterbank against the standard's definition, its rate
 // variants, PCM conversion and the routine table.
 #include "decoder/synthesis.h"
+#include "decoder/synthesis_dct.h"
 
 #include <gtest/gtest.h>
 
@@ -400,6 +401,70 @@ TEST_P(SynthesisPaths, APairIsTheStereoDriverTwiceToTheBit) {
 INSTANTIATE_TEST_SUITE_P(, SynthesisPaths,
                          testing::Values(SynthesisPath::kScalar, SynthesisPath::kSse2, SynthesisPath::kAvx2),
                          test::synthesisPathParamName);
+
+#if defined(KUV_X86_SIMD)
+// The two-channel window products against their path's one-channel product,
+// to the bit: samples and clip masks, at every ring position, in range and
+// overdriven.
+TEST(SynthesisWindow, PairKernelsMatchTheirOneChannelKernelsToTheBit) {
+  struct Case {
+    SynthesisPath path;
+    SynthesisWindowFn single;
+    SynthesisWindowPairFn pair;
+  };
+  std::vector<Case> cases = {{SynthesisPath::kSse2, synthesisWindowSse2, synthesisWindowPairSse2}};
+  if (synthesisPathAvailable(SynthesisPath::kAvx2)) {
+    cases.push_back({SynthesisPath::kAvx2, synthesisWindowAvx2, synthesisWindowPairAvx2});
+  }
+  std::mt19937 random(29);
+  std::uniform_real_distribution<double> unit(-1.0, 1.0);
+  alignas(64) double taps[16 * 32];
+  alignas(64) double rings[2][kSynthesisRingValues] = {};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(synthesisPathName(c.path));
+    for (double scale : {300.0, 40000.0}) {
+      for (int trial = 0; trial < 4; ++trial) {
+        for (double& t : taps) t = unit(random);
+        for (auto& ring : rings) {
+          for (int i = 0; i < 32 * kSynthesisRingBlocks; ++i) ring[i] = scale * unit(random);
+        }
+        for (int newest = 0; newest < kSynthesisRingBlocks; ++newest) {
+          alignas(16) int16_t expected[2][32], got[2][32];
+          uint64_t expectedClips = 0;
+          for (int ch = 0; ch < 2; ++ch) {
+            const auto mask = static_cast<uint32_t>(c.single(rings[ch], newest, taps, expected[ch]));
+            expectedClips |= static_cast<uint64_t>(mask) << (32 * ch);
+          }
+          const uint64_t clips = c.pair(rings[0], rings[1], newest, taps, got[0], got[1]);
+          ASSERT_EQ(std::memcmp(got, expected, sizeof got), 0) << "scale " << scale << " newest " << newest;
+          ASSERT_EQ(clips, expectedClips) << "scale " << scale << " newest " << newest;
+          if (scale > 1000.0) {
+            EXPECT_NE(clips, 0u);  // the overdriven rings do clip
+          }
+        }
+      }
+    }
+  }
+}
+// The four-lane pair transform runs the portable transform's operations on
+// each lane: both channels' outputs are the same to the bit, at every size.
+TEST(SynthesisDct, TheAvx2PairIsTheScalarTransformToTheBit) {
+  if (!synthesisPathAvailable(SynthesisPath::kAvx2)) GTEST_SKIP() << test::missingPathReason(SynthesisPath::kAvx2);
+  buildSynthesisWindow(32768.0);
+  std::mt19937 random(13);
+  for (double scale : {1e-9, 1.0, 3e4}) {
+    for (int n = 0; n < 50; ++n) {
+      const std::vector<double> left = randomBlock(random, 32, scale);
+      const std::vector<double> right = randomBlock(random, 32, scale);
+      double expected[2][32], got[2][32];
+      synthesisDct32(left.data(), expected[0]);
+      synthesisDct32(right.data(), expected[1]);
+      synthesisDct32PairAvx2(left.data(), right.data(), got[0], got[1]);
+      ASSERT_EQ(std::memcmp(got, expected, sizeof got), 0) << "scale " << scale << " block " << n;
+    }
+  }
+}
+#endif
 
 TEST(SynthesisPathChoice, ForcingTakesOnlyWhatTheMachineHas) {
   test::SynthesisPathScope scope;

@@ -144,10 +144,10 @@ TEST(Layer3Imdct, FilterbankMatchesTheDirectFormulaForEveryBlockType) {
     gi.maxSubband = c.maxSubband;
     std::vector<double> lines(576);
     for (double& l : lines) l = value(random);
-    double overlap[32][18], before[32][18], slots[18][32];
+    double overlap[18][32], before[18][32], slots[18][32];
     for (auto& row : overlap)
       for (double& v : row) v = value(random);
-    std::copy(&overlap[0][0], &overlap[0][0] + 32 * 18, &before[0][0]);
+    std::copy(&overlap[0][0], &overlap[0][0] + 18 * 32, &before[0][0]);
     const std::vector<double> input = lines;
     hybridFilterbank(lines.data(), slots, overlap, gi);
 
@@ -169,11 +169,11 @@ TEST(Layer3Imdct, FilterbankMatchesTheDirectFormulaForEveryBlockType) {
         for (int i = 0; i < 36; ++i) block[i] = standardWindow(type, i) * directImdct(in, 36, i);
       }
       for (int t = 0; t < 18; ++t) {
-        long double expected = before[sb][t] + block[t];
+        long double expected = before[t][sb] + block[t];
         if ((sb & 1) && (t & 1)) expected = -expected;  // frequency inversion
         ASSERT_LE(std::fabs(static_cast<double>(slots[t][sb] - expected)), 1e-12 * 3000.0)
             << c.name << ", subband " << sb << ", slot " << t;
-        ASSERT_LE(std::fabs(static_cast<double>(overlap[sb][t] - block[18 + t])), 1e-12 * 3000.0)
+        ASSERT_LE(std::fabs(static_cast<double>(overlap[t][sb] - block[18 + t])), 1e-12 * 3000.0)
             << c.name << ", subband " << sb << ", overlap " << t;
       }
     }
