@@ -325,13 +325,15 @@ int runConsolePlayer(const ConsoleOptions& options) {
   // The watcher is declared after the queue, so it ends before it.
   auto notes = std::make_unique<NotificationQueue>();
   notes->queue.open();
+  const bool showProgress = !options.quiet && isatty(STDERR_FILENO);
+  notes->wantsProgress = showProgress;
   SignalWatcher watcher(notes->queue);
 
   const bool allAdded = fillPlaylist(options.inputs);
   PlaybackSession session{realEngine(), kConsoleAdvance};
   if (!startPlaying(session, *notes)) return kExitInputFailed;
 
-  ConsoleRun run(session, !options.quiet && isatty(STDERR_FILENO));
+  ConsoleRun run(session, showProgress);
   if (!allAdded) run.inputFailed();
   platform::ThreadMessage message;
   bool running = true;

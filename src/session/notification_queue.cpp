@@ -18,7 +18,9 @@ void queueSend(void* context, uint32_t message, uintptr_t wParam, intptr_t lPara
 }
 
 void queuePost(void* context, uint32_t message, uintptr_t wParam, intptr_t lParam) {
-  platform::postRetry(static_cast<NotificationQueue*>(context)->queue, message, wParam, lParam);
+  auto& q = *static_cast<NotificationQueue*>(context);
+  if (message == ENGINE_PROGRESS && !q.wantsProgress) return;
+  platform::postRetry(q.queue, message, wParam, lParam);
 }
 
 void queueRelease(void* context) {

@@ -19,6 +19,10 @@ struct NotificationQueue {
   uint64_t sent = 0;
   uint64_t done = 0;
   bool released = false;
+  // False (set before the engine starts): posted progress reports are
+  // dropped unread, and, never taken, stop the engine posting more. For a
+  // loop that shows no progress: its thread is not woken for nothing.
+  bool wantsProgress = true;
 };
 
 // The sink to start the engine with; the queue must outlive the engine.
