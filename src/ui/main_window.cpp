@@ -150,6 +150,8 @@ bool MainWindow::createSkin(std::string* error) {
   }
   buildMenu();
   addShortcuts();
+  tray_ = new TrayIcon(
+      this, menu_, [this] { bringForward(); }, [this](int32_t command) { run(command); });
   if (settings.AlwaysOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
   normalShape_ = regionFromMask(skinPng(":/skin/mask_normal.png"));
   shadeShape_ = regionFromMask(skinPng(":/skin/mask_winshade.png"));
@@ -592,9 +594,31 @@ void MainWindow::dialProgress(int32_t frame, int32_t totalFrames) {
 }
 
 void MainWindow::changeEvent(QEvent* event) {
+  if (event->type() == QEvent::WindowStateChange && tray_) {
+    // Minimised to the tray when asked for and there is one; restored, the
+    // icon goes and the window shows.
+    if (isMinimized()) {
+      if (settings.MinimizeLocation == 1 && !tray_->inTray() && TrayIcon::available())
+        tray_->add(player_.state.lastPercent, currentEntryPath());
+    } else {
+      tray_->remove();
+    }
+  }
   if (event->type() == QEvent::WindowStateChange) windowSeenChanged();
   QWidget::changeEvent(event);
 }
+
+std::string MainWindow::currentEntryPath() {
+  std::string path;
+  if (!currentPath(path)) path.clear();
+  return path;
+}
+
+void MainWindow::trayPercent(int32_t percent) {
+  if (tray_ && tray_->inTray()) tray_->update(percent, currentEntryPath());
+}
+
+void MainWindow::showAbout() { showAboutSheet(this); }
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -636,6 +660,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::shutDown() {
   if (shutDown_) return;
   shutDown_ = true;
+  delete tray_;  // takes the icon out of the tray
+  tray_ = nullptr;
   setPlaybackInfoWatcher(nullptr);
   if (displayStarted_) stopDisplay();
   shmUsable_.store(false);

@@ -23,6 +23,7 @@
 #include "ui/playlist_editor.h"
 #include "ui/preferences_sheet.h"
 #include "ui/skin_buttons.h"
+#include "ui/tray.h"
 #include "ui/x11_shm_panel.h"
 
 class QMenu;
@@ -58,6 +59,8 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void refreshEditor() override;
   void togglePlaylistEditor() override;
   void openPreferences() override;
+  void showAbout() override;
+  void trayPercent(int32_t percent) override;
 
   // PreferencesHost
   void registerFileTypesFrom(QWidget* page) override;
@@ -71,6 +74,7 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void editorClosing() override;
 
   PlaylistEditor* playlistEditor() const { return editor_.data(); }
+  TrayIcon* trayIcon() const { return tray_; }
   void infoReaderForget();
 
  protected:
@@ -103,12 +107,15 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void readNewEntries();
   OpenWindows openWindows() const { return OpenWindows{!editor_.isNull(), !preferences_.isNull()}; }
   void applyReadInfo();
+  // The current entry's path for the tray's tip; "" without one.
+  std::string currentEntryPath();
 
   PlayerWindow player_;
   MouseState mouse_;
   QPixmap background_, shadeBackground_, windowButtons_, transport_;
   QRegion normalShape_, shadeShape_;
   QMenu* menu_ = nullptr;
+  TrayIcon* tray_ = nullptr;
   QAction* shuffleAction_ = nullptr;
   QAction* topAction_ = nullptr;
   NotificationReceiver receiver_;

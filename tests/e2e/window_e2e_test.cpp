@@ -13,6 +13,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -550,6 +551,62 @@ TEST_F(KuvManagedWindowTest, APlaceOffScreenComesBackAndASecondStartRestoresTheW
       << "a second start left the window minimised";
 
   ASSERT_TRUE(pointer_->click(window, kCloseX, kCloseY));
+  EXPECT_TRUE(exitsWithZero());
+}
+
+// Minimised with MinimizeLocation 1 and a tray there (trayer), the window
+// hides and kuv's icon shows in the tray; a double click on the icon brings
+// the window back and takes the icon away.
+TEST_F(KuvManagedWindowTest, MinimisedToTheTrayADoubleClickRestores) {
+  ASSERT_TRUE(kuv::platform::writeProfileString("kuv", "MinimizeLocation", "1", session_.iniPath()));
+  Child tray;
+  ASSERT_TRUE(tray.start({"trayer", "--edge", "bottom", "--align", "right", "--widthtype", "request", "--height", "32",
+                          "--transparent", "false"},
+                         env_));
+  // The tray takes the system-tray selection once it runs.
+  ASSERT_TRUE(waitFor(
+      [&] {
+        return kuv::e2e::run({"xdotool", "search", "--onlyvisible", "--name", "^panel$"}, env_).status == 0;
+      },
+      20s, 200ms))
+      << "trayer did not show";
+  const std::string window = startWindow({});
+  ASSERT_FALSE(window.empty());
+  // kuv's visible windows other than the main one: the icon.
+  const std::string pid = std::to_string(session_.process().pid());
+  auto icons = [&] {
+    std::vector<std::string> found;
+    std::istringstream ids(kuv::e2e::run({"xdotool", "search", "--onlyvisible", "--pid", pid}, env_).out);
+    for (std::string id; ids >> id;)
+      if (id != window) found.push_back(id);
+    return found;
+  };
+  EXPECT_TRUE(icons().empty()) << "an icon before minimising";
+
+  ASSERT_TRUE(pointer_->xdotool({"windowminimize", "--sync", window}));
+  EXPECT_TRUE(waitFor([&] { return pointer_->windowsNamed(kTitlePattern).empty(); }, 10s))
+      << "minimised to the tray, the window still shows";
+  std::vector<std::string> shown;
+  ASSERT_TRUE(waitFor([&] { return !(shown = icons()).empty(); }, 10s)) << "no icon in the tray";
+
+  const std::string icon = shown.front();
+  // Held for longer than half a second, a press opens the controller.
+  ASSERT_TRUE(
+      pointer_->xdotool({"mousemove", "--window", icon, "4", "4", "mousedown", "1", "sleep", "0.8", "mouseup", "1"}));
+  EXPECT_TRUE(waitFor([&] { return icons().size() == 2; }, 10s)) << "holding the icon opened no controller";
+  // A click anywhere else closes it.
+  ASSERT_TRUE(pointer_->xdotool({"mousemove", "300", "300", "click", "1"}));
+  EXPECT_TRUE(waitFor([&] { return icons().size() == 1; }, 10s)) << "the controller stayed after a click elsewhere";
+
+  ASSERT_TRUE(
+      pointer_->xdotool({"mousemove", "--window", icon, "4", "4", "click", "--repeat", "2", "--delay", "60", "1"}));
+  EXPECT_TRUE(waitFor([&] { return !pointer_->windowsNamed(kTitlePattern).empty(); }, 10s))
+      << "a double click on the icon did not bring the window back";
+  EXPECT_TRUE(waitFor([&] { return icons().empty(); }, 10s)) << "the icon stayed in the tray";
+
+  const std::string back = waitForWindowNamed(kTitlePattern);
+  ASSERT_FALSE(back.empty());
+  ASSERT_TRUE(pointer_->click(back, kCloseX, kCloseY));
   EXPECT_TRUE(exitsWithZero());
 }
 
