@@ -13,8 +13,9 @@ declare -A allowed=(
   [engine]="platform config output decoder layer3 kuv"
   [playlist]="platform config decoder engine"
   [session]="platform config output decoder engine layer3 playlist"
-  [ui]="platform config output decoder engine layer3 playlist session"
-  [app]="platform config decoder engine playlist session ui"
+  [plugins]="platform config output decoder engine kuv"
+  [ui]="platform config output decoder engine layer3 playlist session plugins"
+  [app]="platform config decoder engine playlist session ui plugins"
   [cli]="platform config output decoder engine layer3 playlist session"
 )
 status=0

@@ -165,23 +165,23 @@ void unloadLocked() {
 }
 }  // namespace
 
+std::string pluginPath(const std::string& fileName) {
+  // Without a '/' dlopen would only search the loader's paths.
+  if (fileName.find('/') != std::string::npos) return fileName;
+  const std::string folder(settings.OutputPluginDir, strnlen(settings.OutputPluginDir, kSettingsStringBytes));
+  if (!folder.empty()) {
+    const std::string candidate = joinPath(folder, fileName);
+    if (isRegularFile(candidate)) return candidate;
+  }
+  return fileName;
+}
+
 const OutputSystem* loadOutputPlugin(const std::string& fileName) {
   std::lock_guard<std::mutex> guard(loadedLock);
   unloadLocked();
   if (fileName.empty()) return nullptr;
 
-  // A bare name means the user's plug-in folder first; without a '/' dlopen
-  // would otherwise only search the loader's paths.
-  std::string path = fileName;
-  if (fileName.find('/') == std::string::npos) {
-    const std::string folder(settings.OutputPluginDir, strnlen(settings.OutputPluginDir, kSettingsStringBytes));
-    if (!folder.empty()) {
-      const std::string candidate = joinPath(folder, fileName);
-      if (isRegularFile(candidate)) path = candidate;
-    }
-  }
-
-  void* library = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  void* library = dlopen(pluginPath(fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library == nullptr) return nullptr;
 
   GetOutputSystemFn getSystem = lookUp<GetOutputSystemFn>(library, "GetOutputSystem");

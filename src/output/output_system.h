@@ -65,6 +65,10 @@ std::string outputPluginFileName(int32_t index);
 // Loads a plug-in library: a bare name is looked up in OutputPluginDir, then
 // by the loader's search. Returns its record, or null (nothing stays loaded).
 const OutputSystem* loadOutputPlugin(const std::string& fileName);
+// What dlopen is given for a plug-in's file name: a bare name in the user's
+// plug-in folder (OutputPluginDir) when it is there, else the name as it
+// stands (a path, or a bare name for the loader's search).
+std::string pluginPath(const std::string& fileName);
 void unloadOutputPlugin();
 
 }  // namespace kuv

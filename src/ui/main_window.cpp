@@ -37,6 +37,8 @@
 #include "platform/paths.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "plugins/current_file.h"
+#include "plugins/vis_host.h"
 #include "ui/dial.h"
 #include "ui/dropped_names.h"
 #include "ui/menu_marks.h"
@@ -150,6 +152,10 @@ bool MainWindow::createSkin(std::string* error) {
   }
   buildMenu();
   addShortcuts();
+  // Other programs find the playing track's path here; the player works on
+  // without it.
+  if (!createCurrentFileMapping())
+    platform::messageBox(kSharedMemoryErrorText, kSharedMemoryErrorTitle, platform::MB_OK | platform::MB_ICONWARNING);
   tray_ = new TrayIcon(
       this, menu_, [this] { bringForward(); }, [this](int32_t command) { run(command); });
   if (settings.AlwaysOnTop) setWindowFlag(Qt::WindowStaysOnTopHint, true);
@@ -189,7 +195,7 @@ bool MainWindow::startPlayback() {
   sources.positionMs = [] { return static_cast<uint32_t>(outputPosition()); };
   sources.playbackInfo = [] { return getPlaybackInfo(); };
   sources.currentEntry = [](PlaylistEntry& entry) { return copyCurrentEntry(entry) != 0; };
-  sources.visPluginRunning = [] { return false; };
+  sources.visPluginRunning = [] { return isVisPluginRunning(); };
   sources.windowMinimised = [this] { return minimised_.load(); };
   sources.newestVisFrame = [](VisFrame& frame) { return peekVisFrame(&frame); };
   sources.present = [this](const LedFrame& frame) { presentFrame(frame); };
@@ -599,9 +605,9 @@ void MainWindow::changeEvent(QEvent* event) {
     // icon goes and the window shows.
     if (isMinimized()) {
       if (settings.MinimizeLocation == 1 && !tray_->inTray() && TrayIcon::available())
-        tray_->add(player_.state.lastPercent, currentEntryPath());
+        tray_->addTrayIcon(player_.state.lastPercent, currentEntryPath());
     } else {
-      tray_->remove();
+      tray_->removeTrayIcon();
     }
   }
   if (event->type() == QEvent::WindowStateChange) windowSeenChanged();
@@ -615,10 +621,18 @@ std::string MainWindow::currentEntryPath() {
 }
 
 void MainWindow::trayPercent(int32_t percent) {
-  if (tray_ && tray_->inTray()) tray_->update(percent, currentEntryPath());
+  if (tray_ && tray_->inTray()) tray_->updateTrayIcon(percent, currentEntryPath());
 }
 
 void MainWindow::showAbout() { showAboutSheet(this); }
+
+void MainWindow::publishCurrentFile(const std::string& path) { kuv::publishCurrentFile(path); }
+
+void MainWindow::startVisPlugin(int32_t channels, int32_t sampleRate) {
+  // The module gets the X11 window to place itself by; elsewhere none.
+  const unsigned long parent = QGuiApplication::platformName() == "xcb" ? static_cast<unsigned long>(winId()) : 0;
+  startVisPluginHost(kVisPluginFile, kVisPluginModule, parent, channels, sampleRate);
+}
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -663,6 +677,9 @@ void MainWindow::shutDown() {
   delete tray_;  // takes the icon out of the tray
   tray_ = nullptr;
   setPlaybackInfoWatcher(nullptr);
+  // The module's quit runs and its library goes while the queue it reads
+  // still stands.
+  stopVisPluginHost();
   if (displayStarted_) stopDisplay();
   shmUsable_.store(false);
   closeShmPanel(shmPanel_);
@@ -681,6 +698,7 @@ void MainWindow::shutDown() {
     settings.WindowY = pos().y();
   }
   saveSettings();
+  closeCurrentFileMapping();
   closeSession(player_.session, SessionEnd::kStopNow);
 }
 

@@ -61,6 +61,8 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void openPreferences() override;
   void showAbout() override;
   void trayPercent(int32_t percent) override;
+  void publishCurrentFile(const std::string& path) override;
+  void startVisPlugin(int32_t channels, int32_t sampleRate) override;
 
   // PreferencesHost
   void registerFileTypesFrom(QWidget* page) override;

@@ -108,7 +108,7 @@ TrayIcon::TrayIcon(QWidget* window, QMenu* menu, std::function<void()> restore, 
     pictures_[static_cast<size_t>(step)] = progressPicture(step);
   pictures_[kTrayIconSteps - 1] = QIcon(QPixmap::fromImage(skinPng(":/skin/icon-16.png")));
   holdTimer_.setSingleShot(true);
-  holdTimer_.setInterval(kTrayHoldMs);
+  holdTimer_.setInterval(TIMER_TRAY_HOLD);
   connect(&holdTimer_, &QTimer::timeout, this, [this] { apply(trayHoldTimerFired(hold_)); });
 }
 
@@ -119,7 +119,7 @@ TrayIcon::~TrayIcon() {
 
 bool TrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TrayIcon::add(int32_t percent, const std::string& currentPath) {
+void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath) {
   if (!icon_) {
     icon_ = new QSystemTrayIcon(this);
     icon_->setContextMenu(menu_);
@@ -127,7 +127,7 @@ void TrayIcon::add(int32_t percent, const std::string& currentPath) {
       if (reason == QSystemTrayIcon::DoubleClick) {
         apply(trayLeftButtonUp(hold_));
         restore_();
-        remove();
+        removeTrayIcon();
       } else if (reason == QSystemTrayIcon::MiddleClick && !iconWidget_) {
         // A tray that reports clicks only (no press, no release): the
         // middle button opens the controller at once.
@@ -143,7 +143,7 @@ void TrayIcon::add(int32_t percent, const std::string& currentPath) {
   watchIconWidget();
 }
 
-void TrayIcon::remove() {
+void TrayIcon::removeTrayIcon() {
   if (!inTray_) return;
   if (icon_) icon_->hide();
   inTray_ = false;
@@ -152,7 +152,7 @@ void TrayIcon::remove() {
   window_->show();
 }
 
-void TrayIcon::update(int32_t percent, const std::string& currentPath) {
+void TrayIcon::updateTrayIcon(int32_t percent, const std::string& currentPath) {
   if (!inTray_ || !icon_) return;
   icon_->setIcon(pictures_[static_cast<size_t>(trayIconStep(percent))]);
   icon_->setToolTip(fromUtf8(trayTipText(currentPath, percent)));
@@ -190,15 +190,19 @@ void TrayIcon::apply(TrayHoldStep step) {
       holdTimer_.stop();
       break;
     case TrayHoldStep::OpenController:
-      if (controller_) controller_->close();
-      controller_ = new MiniController(window_, command_);
-      controller_->show();
-      controller_->raise();
-      controller_->activateWindow();
+      openMiniController();
       break;
     case TrayHoldStep::None:
       break;
   }
+}
+
+void TrayIcon::openMiniController() {
+  if (controller_) controller_->close();
+  controller_ = new MiniController(window_, command_);
+  controller_->show();
+  controller_->raise();
+  controller_->activateWindow();
 }
 
 // --- About -------------------------------------------------------------------------------

@@ -39,11 +39,11 @@ class TrayIcon final : public QObject {
   // Whether the desktop has a notification area at all.
   static bool available();
   // Shows the icon for `percent` and hides the window.
-  void add(int32_t percent, const std::string& currentPath);
+  void addTrayIcon(int32_t percent, const std::string& currentPath);
   // Only while the icon shows: removes it and shows the window.
-  void remove();
+  void removeTrayIcon();
   // Only while the icon shows: the picture and tip for `percent`.
-  void update(int32_t percent, const std::string& currentPath);
+  void updateTrayIcon(int32_t percent, const std::string& currentPath);
   bool inTray() const { return inTray_; }
   MiniController* controller() const { return controller_.data(); }
 
@@ -52,6 +52,7 @@ class TrayIcon final : public QObject {
 
  private:
   void apply(TrayHoldStep step);
+  void openMiniController();
   void watchIconWidget();
 
   QWidget* window_;

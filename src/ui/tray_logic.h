@@ -11,8 +11,8 @@ namespace kuv {
 
 constexpr int32_t kTrayIconSteps = 11;  // 0 % .. 100 % in tens; step 10 is the program's mark
 constexpr int32_t kTrayTipCharacters = 63;
-constexpr int32_t TIMER_TRAY_HOLD = 1;
-constexpr int32_t kTrayHoldMs = 500;
+// The hold timer: how long a press must last.
+constexpr int32_t TIMER_TRAY_HOLD = 500;
 
 // The icon for a percentage: its tens, the last step from 100 % on (an
 // estimated length that was too short), the first before any progress (-1).
@@ -23,7 +23,7 @@ int32_t trayIconStep(int32_t percent);
 // progress report gives "-01"), cut to 63 characters, never within one.
 std::string trayTipText(std::string_view currentPath, int32_t percent);
 
-// A press held on the icon for kTrayHoldMs opens the controller; a click,
+// A press held on the icon for TIMER_TRAY_HOLD ms opens the controller; a click,
 // released sooner, cancels it.
 struct TrayHold {
   bool pending = false;
