@@ -28,7 +28,10 @@ constexpr unsigned kPeriodsPerBuffer = 4;
 constexpr unsigned kFillLimitMs = 250;
 constexpr int64_t kMinSleepMs = 2;
 constexpr int64_t kMaxSleepMs = 250;
-constexpr auto kIdleWait = milliseconds(100);
+// Held (paused, priming), failed or with nothing queued, the feeder waits
+// for a wake: every change of those comes with one. The time limit is only
+// a safety net, so a paused player wakes once a second, not ten times.
+constexpr auto kIdleWait = milliseconds(1000);
 // A device that takes no frame for this long while we have data is gone;
 // failing it ends every wait on it.
 constexpr auto kStallLimit = std::chrono::seconds(5);

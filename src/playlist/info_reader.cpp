@@ -40,14 +40,17 @@ int32_t InfoReader::queueUnknownEntries() {
   for (PlaylistEntry* e = playlist.first; e; e = e->next) {
     if (e->id > highest) highest = e->id;
     if (e->id <= queuedUpTo_ || e->infoKnown || platform::isUrlName(e->path)) continue;
-    fresh.push_back({e->id, e->path});
+    fresh.push_back({e->id, e->path, 0});
   }
   queuedUpTo_ = highest;
   if (fresh.empty()) return 0;
   // Read in list order, which is also the order the user sees them in.
   {
     std::lock_guard<std::mutex> guard(lock_);
-    for (Job& job : fresh) jobs_.push_back(std::move(job));
+    for (Job& job : fresh) {
+      job.generation = generation_;
+      jobs_.push_back(std::move(job));
+    }
     total_ += static_cast<int32_t>(fresh.size());
   }
   wake_.notify_all();
@@ -91,6 +94,7 @@ void InfoReader::forget() {
   jobs_.clear();
   results_.clear();
   done_ = total_ = 0;
+  ++generation_;
 }
 
 InfoProgress InfoReader::progress() const {
@@ -111,6 +115,7 @@ void InfoReader::run() {
     readEntryInfo(scratch);
     guard.lock();
     if (stopping_) return;
+    if (job.generation != generation_) continue;  // of a cleared list
     results_.push_back({job.id, scratch.lengthMs, scratch.tag, scratch.infoKnown != 0});
     // Tell the owner when a batch is full or nothing more is waiting; once
     // told, not again until it has taken them.

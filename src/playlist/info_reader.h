@@ -52,6 +52,7 @@ class InfoReader {
   struct Job {
     uint64_t id;
     std::string path;
+    uint64_t generation;  // of the list it was queued from
   };
   void run();
 
@@ -63,6 +64,9 @@ class InfoReader {
   bool readySent_ = false;
   bool stopping_ = false;
   uint64_t queuedUpTo_ = 0;  // highest id queued so far (UI thread only)
+  // Counts forget()s: a read in progress when the list was cleared yields
+  // no result, so it can neither be applied nor counted as done.
+  uint64_t generation_ = 0;
   int32_t done_ = 0;
   int32_t total_ = 0;
   std::vector<std::thread> threads_;
