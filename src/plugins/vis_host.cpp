@@ -12,6 +12,7 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/decoder_thread.h"
 #include "engine/vis_queue.h"
 #include "kuv/kuv_vis_plugin.h"
 #include "output/output_system.h"
@@ -36,10 +37,10 @@ struct VisHost {
 
 VisHost host;
 
-// One step below normal, as the decoder's "below normal".
+// Below normal, on the decoder priorities' scale (1).
 void lowerPriority() {
   const pid_t tid = static_cast<pid_t>(syscall(SYS_gettid));
-  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), getpriority(PRIO_PROCESS, static_cast<id_t>(tid)) + 1);
+  (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tid), niceForPriority(1));
 }
 
 void hostThread() {

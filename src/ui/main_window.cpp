@@ -600,17 +600,17 @@ void MainWindow::dialProgress(int32_t frame, int32_t totalFrames) {
 }
 
 void MainWindow::changeEvent(QEvent* event) {
-  if (event->type() == QEvent::WindowStateChange && tray_) {
+  if (event->type() == QEvent::WindowStateChange) {
     // Minimised to the tray when asked for and there is one; restored, the
     // icon goes and the window shows.
-    if (isMinimized()) {
+    if (tray_ && isMinimized()) {
       if (settings.MinimizeLocation == 1 && !tray_->inTray() && TrayIcon::available())
         tray_->addTrayIcon(player_.state.lastPercent, currentEntryPath());
-    } else {
+    } else if (tray_) {
       tray_->removeTrayIcon();
     }
+    windowSeenChanged();
   }
-  if (event->type() == QEvent::WindowStateChange) windowSeenChanged();
   QWidget::changeEvent(event);
 }
 

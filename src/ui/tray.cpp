@@ -31,10 +31,6 @@ namespace kuv {
 
 namespace {
 
-QString fromUtf8(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 // A ring of ten dots, `lit` of them red from the top clockwise.
 QIcon progressPicture(int32_t lit) {
   QPixmap picture(16, 16);
@@ -104,9 +100,6 @@ void MiniController::changeEvent(QEvent* event) {
 
 TrayIcon::TrayIcon(QWidget* window, QMenu* menu, std::function<void()> restore, std::function<void(int32_t)> command)
     : QObject(window), window_(window), menu_(menu), restore_(std::move(restore)), command_(std::move(command)) {
-  for (int32_t step = 0; step + 1 < kTrayIconSteps; ++step)
-    pictures_[static_cast<size_t>(step)] = progressPicture(step);
-  pictures_[kTrayIconSteps - 1] = QIcon(QPixmap::fromImage(skinPng(":/skin/icon-16.png")));
   holdTimer_.setSingleShot(true);
   holdTimer_.setInterval(TIMER_TRAY_HOLD);
   connect(&holdTimer_, &QTimer::timeout, this, [this] { apply(trayHoldTimerFired(hold_)); });
@@ -121,6 +114,10 @@ bool TrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
 void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath) {
   if (!icon_) {
+    // Made the first time the window goes to the tray, not at start-up.
+    for (int32_t step = 0; step + 1 < kTrayIconSteps; ++step)
+      pictures_[static_cast<size_t>(step)] = progressPicture(step);
+    pictures_[kTrayIconSteps - 1] = QIcon(QPixmap::fromImage(skinPng(":/skin/icon-16.png")));
     icon_ = new QSystemTrayIcon(this);
     icon_->setContextMenu(menu_);
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
@@ -135,10 +132,9 @@ void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath) {
       }
     });
   }
-  icon_->setIcon(pictures_[static_cast<size_t>(trayIconStep(percent))]);
-  icon_->setToolTip(fromUtf8(trayTipText(currentPath, percent)));
-  icon_->show();
   inTray_ = true;
+  updateTrayIcon(percent, currentPath);
+  icon_->show();
   window_->hide();
   watchIconWidget();
 }
@@ -155,7 +151,7 @@ void TrayIcon::removeTrayIcon() {
 void TrayIcon::updateTrayIcon(int32_t percent, const std::string& currentPath) {
   if (!inTray_ || !icon_) return;
   icon_->setIcon(pictures_[static_cast<size_t>(trayIconStep(percent))]);
-  icon_->setToolTip(fromUtf8(trayTipText(currentPath, percent)));
+  icon_->setToolTip(QString::fromStdString(trayTipText(currentPath, percent)));
 }
 
 // On X11 the icon is a small window of Qt's own, which tells presses and
@@ -217,7 +213,7 @@ void showAboutSheet(QWidget* owner) {
 
   auto* about = new QWidget;
   auto* aboutLayout = new QVBoxLayout(about);
-  auto* credits = new QPlainTextEdit(QString::fromUtf8(kCreditsText).replace("\r\n", "\n"), about);
+  auto* credits = new QPlainTextEdit(QString::fromUtf8(kCreditsText), about);
   credits->setObjectName("Credits");
   credits->setReadOnly(true);
   credits->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);

@@ -70,17 +70,17 @@ TrayPoint miniControllerPlace(int32_t cursorX, int32_t cursorY, int32_t width, i
 }
 
 const char* const kCreditsText =
-    "KUV 0.94\r\n"
-    "\r\n"
+    "KUV 0.94\n"
+    "\n"
     "A small, fast MPEG audio player: MPEG-1, MPEG-2 and MPEG 2.5, "
-    "Layers I, II and III, from files and from the Internet.\r\n"
-    "\r\n"
-    "Written by the KUV developers.\r\n"
+    "Layers I, II and III, from files and from the Internet.\n"
+    "\n"
+    "Written by the KUV developers.\n"
     "Decoder, skin, LED display and visualisations, playlist and "
-    "preferences: the KUV team.\r\n"
-    "\r\n"
-    "MPEG audio is described in ISO/IEC 11172-3 and ISO/IEC 13818-3.\r\n"
-    "\r\n"
+    "preferences: the KUV team.\n"
+    "\n"
+    "MPEG audio is described in ISO/IEC 11172-3 and ISO/IEC 13818-3.\n"
+    "\n"
     "Thanks to everyone who tried the player and told us what was wrong.";
 
 const char* const kLinksIntro = "Some places on the web worth a visit:";
