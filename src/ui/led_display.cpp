@@ -1,9 +1,11 @@
 #include "ui/led_display.h"
 
 #include <pthread.h>
+#include <time.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cmath>
 #include <condition_variable>
@@ -475,6 +477,16 @@ DisplayThread display;
 
 using Clock = std::chrono::steady_clock;
 
+void sleepUntil(Clock::time_point when) {
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(when.time_since_epoch()).count();
+  timespec at{};
+  at.tv_sec = static_cast<time_t>(ns / 1000000000);
+  at.tv_nsec = static_cast<long>(ns % 1000000000);
+  // steady_clock is CLOCK_MONOTONIC; a signal's interruption sleeps on.
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+  }
+}
+
 // Waits as `wait` says; false when asked to quit. Takes a new-track signal.
 // textChangeMs: for TextChange, when the time text changes.
 bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textChangeMs) {
@@ -488,7 +500,14 @@ bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textC
       const Clock::time_point now = Clock::now();
       if (nextRound < now) nextRound = now;
       nextRound += std::chrono::milliseconds(wait == DisplayWait::NextRound ? kDisplayRoundMs : kDisplayPluginRoundMs);
-      display.woken.wait_until(hold, nextRound, [] { return display.quit; });
+      // A plain sleep: a timed wait on the condition variable costs a
+      // second system call each round to take its lock back, and a quit
+      // need not be seen sooner than the round's end.
+      if (!display.quit) {
+        hold.unlock();
+        sleepUntil(nextRound);
+        hold.lock();
+      }
       break;
     }
     case DisplayWait::TextChange: {

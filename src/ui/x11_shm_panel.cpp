@@ -12,9 +12,12 @@
 
 namespace kuv {
 
-// Two segments: while the server may still read one, the next frame is
-// written into the other. A segment is busy from its put until the server's
-// completion event for it.
+// Three segments, used in turn: while the server may still read one, the
+// next frame is written into another. A segment is busy from its put until
+// the server's completion event for it is read. The events are read only
+// when the next segment is still marked busy, so one read every third round
+// takes the completions of all three, instead of two reads every round.
+
 struct ShmPanel {
   xcb_connection_t* connection = nullptr;
   xcb_window_t window = 0;
@@ -28,7 +31,7 @@ struct ShmPanel {
     xcb_shm_seg_t seg = 0;
     bool attached = false;
     bool busy = false;
-  } segments[2];
+  } segments[kShmPanelSegments];
   int next = 0;
   bool broken = false;
 };
@@ -61,7 +64,9 @@ ShmPanel* fail(ShmPanel* panel, std::string* why, const char* reason) {
 
 // Takes the server's completion events and errors without waiting.
 void takeEvents(ShmPanel* panel) {
-  while (xcb_generic_event_t* event = xcb_poll_for_event(panel->connection)) {
+  // One read of the socket; what it brought is then taken from the queue.
+  for (xcb_generic_event_t* event = xcb_poll_for_event(panel->connection); event;
+       event = xcb_poll_for_queued_event(panel->connection)) {
     const uint8_t type = event->response_type & 0x7F;
     if (type == 0) {
       // Only our own requests go on this connection: any error (the window
@@ -147,14 +152,14 @@ ShmPanel* openShmPanel(const char* displayName, uint32_t window, int x, int y, i
 
 bool putShmPanel(ShmPanel* panel, const uint32_t* pixels) {
   if (!panel || panel->broken) return false;
-  takeEvents(panel);
-  if (panel->broken) return false;
   ShmPanel::Segment* s = &panel->segments[panel->next];
-  if (s->busy) s = &panel->segments[1 - panel->next];
-  if (s->busy) return false;
+  if (s->busy) {
+    takeEvents(panel);
+    if (panel->broken || s->busy) return false;
+  }
   std::memcpy(s->memory, pixels, static_cast<size_t>(panel->width) * static_cast<size_t>(panel->height) * 4u);
   s->busy = true;
-  panel->next = s == &panel->segments[0] ? 1 : 0;
+  panel->next = (panel->next + 1) % kShmPanelSegments;
   const auto w = static_cast<uint16_t>(panel->width), h = static_cast<uint16_t>(panel->height);
   xcb_shm_put_image(panel->connection, panel->window, panel->gc, w, h, 0, 0, w, h, static_cast<int16_t>(panel->x),
                     static_cast<int16_t>(panel->y), panel->depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 1, s->seg, 0);

@@ -23,6 +23,7 @@
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 #include "support/test_support.h"
+#include "ui/x11_shm_panel.h"
 
 namespace {
 
@@ -1195,8 +1196,8 @@ TEST_F(KuvPanelTest, TheSharedMemoryPanelShowsWhatQtWouldPaint) {
     ASSERT_FALSE(window.empty());
     const pid_t pid = session_.process().pid();
     if (shm)
-      EXPECT_TRUE(waitFor([&] { return ledSegmentsOf(pid) == 2; }, 10s))
-          << "the panel's two shared segments are not mapped: " << ledSegmentsOf(pid);
+      EXPECT_TRUE(waitFor([&] { return ledSegmentsOf(pid) == kuv::kShmPanelSegments; }, 10s))
+          << "the panel's shared segments are not mapped: " << ledSegmentsOf(pid);
     else
       EXPECT_EQ(ledSegmentsOf(pid), 0);
     bool shown = false;
