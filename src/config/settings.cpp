@@ -131,6 +131,9 @@ constexpr KeyInfo kKeys[] = {
     number("PlaylistH", &Settings::PlaylistH, 150, 1, kScreenHigh),
     number("WindowX", &Settings::WindowX, 100, kScreenLow, kScreenHigh),
     number("WindowY", &Settings::WindowY, 100, kScreenLow, kScreenHigh),
+    flag("Gapless", &Settings::Gapless, 1),
+    number("ReplayGain", &Settings::ReplayGain, 0, 0, 3),
+    number("ReplayGainPreamp", &Settings::ReplayGainPreamp, 0, -15, 15),
 };
 
 // Every default lies in its own range.

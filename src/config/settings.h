@@ -55,6 +55,9 @@ struct Settings {
   int32_t PlaylistH;
   int32_t WindowX;
   int32_t WindowY;
+  int32_t Gapless;           // trim the encoder's delay and padding
+  int32_t ReplayGain;        // 0 off, 1 track, 2 album, 3 album when played in order
+  int32_t ReplayGainPreamp;  // dB added to a stated gain, -15..15
 };
 
 // The process-wide settings and the copy the preferences sheet restores on

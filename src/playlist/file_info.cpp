@@ -11,21 +11,12 @@
 #include "decoder/frame_header.h"
 #include "decoder/frame_timing.h"
 #include "decoder/vbr_tag.h"
+#include "engine/id3v2_tag.h"
 #include "engine/input_stream.h"
 #include "platform/file.h"
-#include "playlist/id3v2_tag.h"
 #include "playlist/playlist.h"
 
 namespace kuv {
-
-const char* const kGenreNames[kGenreCount] = {
-    "Blues",      "Classic Rock", "Country", "Dance",      "Disco",       "Funk",       "Grunge",      "Hip-Hop",
-    "Jazz",       "Metal",        "New Age", "Oldies",     "Other",       "Pop",        "R&B",         "Rap",
-    "Reggae",     "Rock",         "Techno",  "Industrial", "Alternative", "Ska",        "Death Metal", "Pranks",
-    "Soundtrack", "Euro-Techno",  "Ambient", "Trip-Hop",   "Vocal",       "Jazz+Funk",  "Fusion",      "Trance",
-    "Classical",  "Instrumental", "Acid",    "House",      "Game",        "Sound Clip", "Gospel",      "Noise",
-    "AlternRock", "Bass",         "Soul",    "Punk",       "Unknown",
-};
 
 namespace {
 

@@ -37,7 +37,7 @@ const std::vector<std::string> kExpectedKeyOrder = {
     "PreviousDir", "ShowSplashScreen", "ReadFileInfo", "AddOnDragAndDrop", "TimeMode", "OutputPluginDir",
     "OutputPluginName", "LEDOverlay", "LEDBrightness", "LEDVisual", "MinimizeLocation", "StartupExpanded",
     "WinShade", "AlwaysOnTop", "EasyMove", "PlaylistX", "PlaylistY", "PlaylistW", "PlaylistH", "WindowX",
-    "WindowY"};
+    "WindowY", "Gapless", "ReplayGain", "ReplayGainPreamp"};
 // clang-format on
 
 class SettingsTest : public ::testing::Test {
@@ -132,6 +132,9 @@ TEST_F(SettingsTest, EveryKeyTakesItsDefaultWithoutAFile) {
   EXPECT_EQ(s.PlaylistH, 150);
   EXPECT_EQ(s.WindowX, 100);
   EXPECT_EQ(s.WindowY, 100);
+  EXPECT_EQ(s.Gapless, 1);
+  EXPECT_EQ(s.ReplayGain, 0);
+  EXPECT_EQ(s.ReplayGainPreamp, 0);
 }
 
 TEST_F(SettingsTest, NonDefaultValuesSurviveARoundTrip) {
@@ -175,6 +178,9 @@ TEST_F(SettingsTest, NonDefaultValuesSurviveARoundTrip) {
   out.PlaylistH = 640;
   out.WindowX = -7;
   out.WindowY = 1201;
+  out.Gapless = 0;
+  out.ReplayGain = 3;
+  out.ReplayGainPreamp = -12;
   kuv::setSettingsString(out.InternetDLDir, "/home/user/My Downloads/");
   kuv::setSettingsString(out.PreviousDir, "/music/=odd [name]/");
   kuv::setSettingsString(out.OutputPluginDir, "/opt/kuv/plugins/");
@@ -301,6 +307,17 @@ TEST_F(SettingsTest, NumbersOutsideTheirRangeLoadAsTheDefault) {
       {"WinShade", "1", 1},
       {"AlwaysOnTop", "3", 1},
       {"LEDOverlay", "0", 0},
+      {"Gapless", "0", 0},
+      {"Gapless", "5", 1},
+      {"ReplayGain", "4", 0},
+      {"ReplayGain", "-1", 0},
+      {"ReplayGain", "2", 2},
+      {"ReplayGain", "3", 3},
+      {"ReplayGainPreamp", "16", 0},
+      {"ReplayGainPreamp", "-16", 0},
+      {"ReplayGainPreamp", "-15", -15},
+      {"ReplayGainPreamp", "15", 15},
+      {"ReplayGainPreamp", "6", 6},
   };
   const std::vector<std::pair<std::string, int32_t Settings::*>> fields = {
       {"Channels", &Settings::Channels},
@@ -329,7 +346,10 @@ TEST_F(SettingsTest, NumbersOutsideTheirRangeLoadAsTheDefault) {
       {"EqActive", &Settings::EqActive},
       {"WinShade", &Settings::WinShade},
       {"AlwaysOnTop", &Settings::AlwaysOnTop},
-      {"LEDOverlay", &Settings::LEDOverlay}};
+      {"LEDOverlay", &Settings::LEDOverlay},
+      {"Gapless", &Settings::Gapless},
+      {"ReplayGain", &Settings::ReplayGain},
+      {"ReplayGainPreamp", &Settings::ReplayGainPreamp}};
   for (const RangeCase& c : cases) {
     SCOPED_TRACE(std::string(c.key) + "=" + c.text);
     put(path_, std::string("[kuv]\n") + c.key + "=" + c.text + "\n");

@@ -5,9 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "playlist/file_info.h"
+#include "engine/tag_info.h"
 
 namespace kuv::id3v2 {
 
@@ -36,6 +37,14 @@ bool parseHeader(const uint8_t* bytes, size_t length, Header& header);
 // at least one field has a text; `tag` is then overwritten whole (genre
 // "Unknown" unless the tag names one), else left as it was.
 bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag);
+
+// Walks the frames of a version 3 or 4 tag (`bytes` as for parseTag): for
+// each frame whose four-character id `wanted` accepts, `take` gets its data
+// with unsynchronisation undone and the group and length fields skipped.
+// Compressed and encrypted frames are passed over. False when the bytes
+// hold no such tag.
+bool forEachFrame(const uint8_t* bytes, size_t length, const std::function<bool(const uint8_t* id)>& wanted,
+                  const std::function<void(const uint8_t* id, const uint8_t* data, size_t length)>& take);
 
 // Text encodings of ID3v2 frames.
 enum TextEncoding : int32_t { kLatin1 = 0, kUtf16Bom = 1, kUtf16Be = 2, kUtf8 = 3 };

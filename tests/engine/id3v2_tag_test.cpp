@@ -1,6 +1,6 @@
 // ID3v2 tags read from byte buffers: text encodings, unsynchronisation,
 // extended headers, genres, and damaged or hostile tags.
-#include "playlist/id3v2_tag.h"
+#include "engine/id3v2_tag.h"
 #include "support/byte_patterns.h"
 
 #include <gtest/gtest.h>

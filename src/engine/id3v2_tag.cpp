@@ -1,7 +1,21 @@
-#include "playlist/id3v2_tag.h"
+#include "engine/id3v2_tag.h"
 
 #include <cstring>
+#include <functional>
 #include <vector>
+
+namespace kuv {
+
+const char* const kGenreNames[kGenreCount] = {
+    "Blues",      "Classic Rock", "Country", "Dance",      "Disco",       "Funk",       "Grunge",      "Hip-Hop",
+    "Jazz",       "Metal",        "New Age", "Oldies",     "Other",       "Pop",        "R&B",         "Rap",
+    "Reggae",     "Rock",         "Techno",  "Industrial", "Alternative", "Ska",        "Death Metal", "Pranks",
+    "Soundtrack", "Euro-Techno",  "Ambient", "Trip-Hop",   "Vocal",       "Jazz+Funk",  "Fusion",      "Trance",
+    "Classical",  "Instrumental", "Acid",    "House",      "Game",        "Sound Clip", "Gospel",      "Noise",
+    "AlternRock", "Bass",         "Soul",    "Punk",       "Unknown",
+};
+
+}  // namespace kuv
 
 namespace kuv::id3v2 {
 
@@ -345,7 +359,8 @@ void applyGenre(const std::string& text, TagInfo& tag) {
   setGenreText(text, tag);
 }
 
-bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag) {
+bool forEachFrame(const uint8_t* bytes, size_t length, const std::function<bool(const uint8_t* id)>& wanted,
+                  const std::function<void(const uint8_t* id, const uint8_t* data, size_t length)>& take) {
   Header header;
   if (!parseHeader(bytes, length, header) || (header.major != 3 && header.major != 4)) return false;
   const bool v4 = header.major == 4;
@@ -375,7 +390,6 @@ bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag) {
     pos = static_cast<size_t>(skip);
   }
 
-  Collected collected;
   std::vector<uint8_t> restored;
   while (pos + kHeaderBytes <= bodyLength) {
     const uint8_t* frame = body.data() + pos;
@@ -393,9 +407,8 @@ bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag) {
     }
     if (size > bodyLength - pos - kHeaderBytes) break;  // crosses the end of what was read
     const size_t next = pos + kHeaderBytes + size;
-    const Field field = fieldOf(frame);
     const uint8_t format = frame[9];
-    if (field == kOtherFrame) {
+    if (!wanted(frame)) {
       pos = next;
       continue;
     }
@@ -419,11 +432,21 @@ bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag) {
         dataLength = removeUnsynchronisation(restored.data(), dataLength);
         data = restored.data();
       }
-      takeFrame(field, data, dataLength, collected);
+      take(frame, data, dataLength);
     }
     pos = next;
   }
+  return true;
+}
 
+bool parseTag(const uint8_t* bytes, size_t length, TagInfo& tag) {
+  Collected collected;
+  const bool read = forEachFrame(
+      bytes, length, [](const uint8_t* id) { return fieldOf(id) != kOtherFrame; },
+      [&](const uint8_t* id, const uint8_t* data, size_t dataLength) {
+        takeFrame(fieldOf(id), data, dataLength, collected);
+      });
+  if (!read) return false;
   bool found = false;
   for (bool have : collected.have) found = found || have;
   if (!found) return false;
