@@ -7,7 +7,7 @@ PACKAGES=(
   build-essential cmake pkg-config
   qt6-base-dev libasound2-dev libcurl4-openssl-dev libxcb-shm0-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  alsa-utils xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fonts-dejavu-core openbox trayer
+  alsa-utils xvfb xauth xdotool x11-utils imagemagick dbus dbus-x11 fonts-dejavu-core openbox trayer playerctl
   ffmpeg lame twolame sox time madplay
   clang libclang-rt-dev clang-format
   xdg-utils desktop-file-utils shared-mime-info

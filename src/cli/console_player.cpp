@@ -13,6 +13,7 @@
 #include "cli/terminal_text.h"
 #include "config/settings.h"
 #include "engine/decoder_thread.h"
+#include "engine/stream_tags.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
 #include "platform/dialogs.h"
@@ -205,7 +206,8 @@ bool startPlaying(PlaybackSession& session, NotificationQueue& notes) {
 // progress line, one line per failed input, and how the run ends.
 class ConsoleRun {
  public:
-  ConsoleRun(PlaybackSession& session, bool showProgress) : session_(session), showProgress_(showProgress) {
+  ConsoleRun(PlaybackSession& session, bool showProgress, bool quiet)
+      : session_(session), showProgress_(showProgress), quiet_(quiet) {
     progress_.title = titleOf(session.state.path);
   }
 
@@ -224,8 +226,10 @@ class ConsoleRun {
         trackEndedShown(message.lParam);
         return movedOn(trackEnded(session_, message.lParam));
       case ENGINE_OPEN_FAILED:
-        openFailedShown(message.lParam);
-        return movedOn(openFailed(session_, message.lParam));
+        return openFailedShown(message.lParam);
+      case ENGINE_STREAM_TAGS:
+        streamTagsShown();
+        return true;
       case kInterrupted:
         interrupted_ = true;
         return false;
@@ -280,8 +284,20 @@ class ConsoleRun {
     }
   }
 
-  void openFailedShown(intptr_t why) {
+  // False when playback is over.
+  bool openFailedShown(intptr_t why) {
     endProgressLine(progress_);
+    if (why == kOpenFailedPlaylist) {
+      // A station's playlist: its entries play in its place, unless it had
+      // none (the playlist has said so).
+      const std::string path = session_.state.path;
+      const SessionMove move = openFailed(session_, why);
+      if (!session_.state.expandedPlaylist) {
+        reportInput(path, "cannot open");
+        inputFailed_ = true;
+      }
+      return movedOn(move);
+    }
     if (why == kOpenFailedOutput) {
       // The output system has said why; no other input would fare better.
       std::fprintf(stderr, "kuv-decode: the output could not be opened; stopped\n");
@@ -290,6 +306,20 @@ class ConsoleRun {
       reportInput(session_.state.path, "cannot open");
       inputFailed_ = true;
     }
+    return movedOn(openFailed(session_, why));
+  }
+
+  // One line whenever the stream names a new station or title.
+  void streamTagsShown() {
+    if (quiet_) return;
+    const StreamTags tags = currentStreamTags();
+    std::string text = tags.station;
+    if (!tags.station.empty() && !tags.title.empty()) text += " - ";
+    text += tags.title;
+    if (text.empty()) return;
+    if (progress_.shown) std::fputc('\n', stderr);
+    std::fprintf(stderr, "Stream: %s\n", terminalText(text).c_str());
+    if (progress_.shown) drawProgress(progress_, settings.DownSample);
   }
 
   // After the session has moved on: false when playback is over.
@@ -310,6 +340,7 @@ class ConsoleRun {
   static constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
   PlaybackSession& session_;
   const bool showProgress_;
+  const bool quiet_;
   Progress progress_;
   std::chrono::steady_clock::time_point lastDraw_ = std::chrono::steady_clock::now();
   bool interrupted_ = false;
@@ -333,7 +364,7 @@ int runConsolePlayer(const ConsoleOptions& options) {
   PlaybackSession session{realEngine(), kConsoleAdvance};
   if (!startPlaying(session, *notes)) return kExitInputFailed;
 
-  ConsoleRun run(session, showProgress);
+  ConsoleRun run(session, showProgress, options.quiet);
   if (!allAdded) run.inputFailed();
   platform::ThreadMessage message;
   bool running = true;

@@ -19,6 +19,7 @@
 #include "decoder/synthesis.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
+#include "engine/stream_tags.h"
 #include "engine/vis_queue.h"
 #include "layer3/layer3.h"
 #include "output/output_system.h"
@@ -110,7 +111,8 @@ std::string takeName(const platform::ThreadMessage& message) {
 }
 
 void discard(const platform::ThreadMessage& message) {
-  if (message.message == ENGINE_PLAY_FILE) delete reinterpret_cast<std::string*>(message.lParam);
+  if (message.message == ENGINE_PLAY_FILE || message.message == ENGINE_PLAY_FILE_QUIETLY)
+    delete reinterpret_cast<std::string*>(message.lParam);
 }
 
 // The decoder thread's own state.
@@ -124,6 +126,11 @@ struct Player {
   int32_t openChannels = 0;
   bool stopRequested = false;
   uint32_t frameCounter = 0;
+  // The name was asked for as one of several alternatives (see
+  // ENGINE_PLAY_FILE_QUIETLY).
+  bool quiet = false;
+  // The stream tags generation last posted for this track.
+  uint64_t tagsPosted = 0;
   // Sound decoded since the track start or the last seek, against the time
   // passed: how far the decoder runs ahead of real time.
   Clock::time_point paceStart{};
@@ -257,16 +264,30 @@ void prepareDecoder(Player& p, Track& t) {
   t.bufferCount = outputSystem.getBufferCount();
 }
 
+// Tells the receiver when the stream's station or title has changed.
+void followStreamTags(Player& p) {
+  const uint64_t generation = streamTagsGeneration();
+  if (generation == p.tagsPosted) return;
+  p.tagsPosted = generation;
+  postNotification(ENGINE_STREAM_TAGS, 0);
+}
+
 // False when the input cannot be opened (reported unless given up for a stop).
 bool openTrackInput(Player& p) {
   InputStream& s = *engine.stream;
   s.url.abandon = &engine.abandon;
+  s.url.quiet = p.quiet;
+  // The last stream's tags are no part of this one: a receiver that was
+  // shown some hears (after the open) that there are none now.
+  clearStreamTags();
   if (!openStream(s, p.name)) {
     // An open given up for a stop or quit is no failure to report: the
     // receiver has already moved on.
-    if (!engine.abandon.load()) postNotification(ENGINE_OPEN_FAILED, kOpenFailedInput);
+    if (!engine.abandon.load())
+      postNotification(ENGINE_OPEN_FAILED, s.isUrl && s.url.playlistFetched ? kOpenFailedPlaylist : kOpenFailedInput);
     return false;
   }
+  followStreamTags(p);
   outputSystem.setPosition(0);
   // A report of the last track the receiver dropped unread holds no new one.
   engine.progressPending.store(0);
@@ -412,6 +433,7 @@ Step decodeCurrentFrame(Player& p, Track& t) {
   }
   if (result < 0) return Step::kNextFrame;
   t.decodedAny = true;
+  followStreamTags(p);
   followVolume(p);
   const int32_t priority = sharedSetting(settings.DecoderPriority);
   if (priority != p.priority) {
@@ -459,7 +481,7 @@ bool finishTrack(Player& p, const Track& t) {
   } else if (t.end == TrackEnd::kWriteFailed) {
     sendNotification(ENGINE_TRACK_ENDED, kTrackOutputFailed);
   } else {
-    if (!t.decodedAny && !s.userTold) tellNoAudio(p.name, emptyFile);
+    if (!t.decodedAny && !s.userTold && !p.quiet) tellNoAudio(p.name, emptyFile);
     sendNotification(ENGINE_TRACK_ENDED, t.decodedAny ? kTrackEndedNormally : kTrackNoAudio);
   }
   return true;
@@ -499,9 +521,11 @@ void decoderThread() {
   while (engine.queue.get(&message)) {
     switch (message.message) {
       case ENGINE_PLAY_FILE:
-        p.name = takeName(message);
-        [[fallthrough]];
+      case ENGINE_PLAY_FILE_QUIETLY:
       case ENGINE_PLAY:
+        if (message.message != ENGINE_PLAY) p.name = takeName(message);
+        // The user's Play (ENGINE_PLAY) wants to hear why a name fails.
+        p.quiet = message.message == ENGINE_PLAY_FILE_QUIETLY;
         beginCommand(message);
         if (!runTrack(p)) goto end;
         break;
@@ -664,6 +688,15 @@ int32_t play(const std::string& name) {
   auto* copy = new std::string(name);
   const uint32_t ticket = nextTicket();
   if (postCommand(ENGINE_PLAY_FILE, ticket, reinterpret_cast<intptr_t>(copy))) return static_cast<int32_t>(ticket);
+  delete copy;
+  return 0;
+}
+
+int32_t playQuietly(const std::string& name) {
+  auto* copy = new std::string(name);
+  const uint32_t ticket = nextTicket();
+  if (postCommand(ENGINE_PLAY_FILE_QUIETLY, ticket, reinterpret_cast<intptr_t>(copy)))
+    return static_cast<int32_t>(ticket);
   delete copy;
   return 0;
 }

@@ -14,12 +14,22 @@ constexpr uint32_t ENGINE_STOP = 0x8102;
 constexpr uint32_t ENGINE_CLOSE_OUTPUT = 0x8103;
 constexpr uint32_t ENGINE_SEEK = 0x8104;
 constexpr uint32_t ENGINE_SETTINGS_CHANGED = 0x8105;
+// As ENGINE_PLAY_FILE, for one of several alternatives (a station's
+// streams): a failure to open it, or a stream without MPEG audio, is
+// reported as usual but not shown.
+constexpr uint32_t ENGINE_PLAY_FILE_QUIETLY = 0x8106;
 
 // Notifications (to the notification sink).
 constexpr uint32_t ENGINE_TRACK_ENDED = 0x8200;    // sent
 constexpr uint32_t ENGINE_TRACK_STARTED = 0x8201;  // sent; lParam = total frames
 constexpr uint32_t ENGINE_PROGRESS = 0x8202;       // sent once with 0, then posted; lParam = frame counter
 constexpr uint32_t ENGINE_OPEN_FAILED = 0x8203;    // posted
+// Posted when the stream tags board (stream_tags.h: station and title) has
+// changed since the last one posted: looked at right after the open (the
+// board is emptied before each open, so a track after a stream with tags
+// reports that there are none) and once a decoded frame. lParam 0.
+// Receivers that show no stream titles ignore it.
+constexpr uint32_t ENGINE_STREAM_TAGS = 0x8204;
 
 // Every notification carries in wParam the ticket of the play command it
 // belongs to (what play() returned), so a receiver can tell a late report of
@@ -28,6 +38,9 @@ constexpr uint32_t ENGINE_OPEN_FAILED = 0x8203;    // posted
 // lParam of ENGINE_OPEN_FAILED: what could not be opened.
 constexpr intptr_t kOpenFailedInput = 0;   // the file or URL
 constexpr intptr_t kOpenFailedOutput = 1;  // the output (it has said why); stop
+// The URL's answer was a playlist: fetched and left for takeFetchedPlaylist
+// (url_reader.h) to be put in the entry's place; no failure.
+constexpr intptr_t kOpenFailedPlaylist = 2;
 // lParam of ENGINE_TRACK_ENDED: how the track ended.
 constexpr intptr_t kTrackEndedNormally = 0;  // end of stream after audio
 constexpr intptr_t kTrackOutputFailed = 1;   // a write failed; the output is closed; stop
@@ -85,8 +98,9 @@ void shutdownEngine();
 
 // The play commands return the command's ticket (> 0), or 0 when it could
 // not be posted.
-int32_t play(const std::string& name);  // ENGINE_PLAY_FILE
-int32_t play();                         // ENGINE_PLAY: the last name again
+int32_t play(const std::string& name);         // ENGINE_PLAY_FILE
+int32_t playQuietly(const std::string& name);  // ENGINE_PLAY_FILE_QUIETLY
+int32_t play();                                // ENGINE_PLAY: the last name again
 int32_t stop();
 int32_t closeOutput();
 int32_t seekFrame(uint32_t frame);

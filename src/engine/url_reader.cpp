@@ -15,9 +15,12 @@
 #include <cstring>
 #include <mutex>
 #include <system_error>
+#include <vector>
 
 #include "config/settings.h"
 #include "engine/curl_library.h"
+#include "engine/icy_metadata.h"
+#include "engine/stream_tags.h"
 #include "platform/file.h"
 #include "platform/message_box.h"
 #include "platform/paths.h"
@@ -63,6 +66,20 @@ struct UrlTransfer {
   std::string held;        // body start kept back while deciding about ICY
   std::string icyRefusal;  // status line of an ICY answer other than 2xx
   std::string statusLine;  // of the last HTTP answer, for its reason phrase
+  // From the answer's header lines (HTTP or the ICY block), of the last
+  // answer when there were redirects.
+  uint32_t metaInterval = 0;
+  std::string station;
+  std::string contentType;  // lower case, without parameters
+  // The audio's way through the metadata, set up at the body's first byte.
+  IcyDemuxer demux;
+  std::string title;
+  std::string demuxed;
+  std::vector<std::string> blocks;
+  // While a playlist is fetched: the body is kept whole, up to this many
+  // bytes; past them the transfer ends and tooLarge is set.
+  size_t pendingLimit = SIZE_MAX;
+  bool tooLarge = false;
 };
 
 namespace {
@@ -130,27 +147,86 @@ bool writeAudio(UrlTransfer& t, const char* data, size_t n) {
 bool deliver(UrlTransfer& t, const char* data, size_t n) {
   if (n == 0) return true;
   if (t.reader->pipeWrite < 0) {
+    if (n > t.pendingLimit - t.pending.size()) {
+      t.tooLarge = true;
+      return false;
+    }
     t.pending.append(data, n);
     return true;
   }
   return writeAudio(t, data, n);
 }
 
+// The body from its first byte on: the metadata blocks are taken out, and
+// a title that changed goes to the board.
+bool takeAudio(UrlTransfer& t, const char* data, size_t n) {
+  if (t.demux.interval == 0) return deliver(t, data, n);
+  t.demuxed.clear();
+  t.blocks.clear();
+  feedIcyDemuxer(t.demux, data, n, t.demuxed, t.blocks);
+  for (const std::string& block : t.blocks) {
+    if (applyIcyMetadata(block, t.title)) publishStreamTags(StreamTags{t.station, t.title});
+  }
+  return deliver(t, t.demuxed.data(), t.demuxed.size());
+}
+
+// The header lines are all read: the body starts here.
+void startAudio(UrlTransfer& t) {
+  t.icy = IcyState::Audio;
+  startIcyDemuxer(t.demux, t.metaInterval);
+  if (!t.station.empty()) publishStreamTags(StreamTags{t.station, std::string()});
+}
+
 bool releaseHeld(UrlTransfer& t) {
   std::string held;
   held.swap(t.held);
-  return deliver(t, held.data(), held.size());
+  return takeAudio(t, held.data(), held.size());
+}
+
+std::string lowerAscii(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
+std::string trimmed(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t\r\n") - first + 1);
+}
+
+// One "Name: value" line of an answer; the names that matter here.
+void noteHeaderLine(UrlTransfer& t, const char* data, size_t n) {
+  const std::string line(data, std::min(n, kIcyHeaderLimit));
+  const size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  const std::string name = lowerAscii(trimmed(line.substr(0, colon)));
+  const std::string value = trimmed(line.substr(colon + 1));
+  if (name == "icy-metaint") {
+    t.metaInterval = parseIcyMetaInt(value);
+  } else if (name == "icy-name") {
+    t.station = safeStreamText(value);
+  } else if (name == "content-type") {
+    t.contentType = lowerAscii(trimmed(value.substr(0, value.find(';'))));
+  }
+}
+
+// A new answer (after a redirect) starts with none of the last one's.
+void forgetHeaders(UrlTransfer& t) {
+  t.metaInterval = 0;
+  t.station.clear();
+  t.contentType.clear();
 }
 
 // Shoutcast servers answer "ICY 200 OK"; libcurl takes that for HTTP/0.9
 // and hands the header lines over as body, so they are cut off here.
 bool takeBody(UrlTransfer& t, const char* data, size_t n) {
-  if (t.icy == IcyState::Audio) return deliver(t, data, n);
+  if (t.icy == IcyState::Audio) return takeAudio(t, data, n);
   t.held.append(data, n);
   if (t.icy == IcyState::Undecided) {
     if (t.held.size() < 4) return true;
     if (t.held.compare(0, 4, "ICY ") != 0) {
-      t.icy = IcyState::Audio;
+      startAudio(t);
       return releaseHeld(t);
     }
     t.icy = IcyState::Stripping;
@@ -158,7 +234,7 @@ bool takeBody(UrlTransfer& t, const char* data, size_t n) {
   size_t end = t.held.find("\r\n\r\n");
   if (end == std::string::npos || end + 4 > kIcyHeaderLimit) {
     if (t.held.size() < kIcyHeaderLimit) return true;
-    t.icy = IcyState::Audio;
+    startAudio(t);
     return releaseHeld(t);
   }
   std::string status = t.held.substr(0, t.held.find("\r\n"));
@@ -171,8 +247,14 @@ bool takeBody(UrlTransfer& t, const char* data, size_t n) {
     t.held.clear();
     return false;
   }
+  forgetHeaders(t);
+  for (size_t at = t.held.find("\r\n") + 2; at < end;) {
+    const size_t lineEnd = t.held.find("\r\n", at);
+    noteHeaderLine(t, t.held.data() + at, lineEnd - at);
+    at = lineEnd + 2;
+  }
   t.held.erase(0, end + 4);
-  t.icy = IcyState::Audio;
+  startAudio(t);
   return releaseHeld(t);
 }
 
@@ -180,7 +262,7 @@ bool takeBody(UrlTransfer& t, const char* data, size_t n) {
 // unfinished ICY header block is not.
 void finishBody(UrlTransfer& t) {
   if (t.icy == IcyState::Undecided) {
-    t.icy = IcyState::Audio;
+    startAudio(t);
     releaseHeld(t);
   }
   t.held.clear();
@@ -201,6 +283,9 @@ size_t onHeader(char* data, size_t size, size_t count, void* user) {
     t.statusLine.assign(data, std::min(n, kStatusLineLimit));
     std::string& line = t.statusLine;
     while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+    forgetHeaders(t);
+  } else {
+    noteHeaderLine(t, data, n);
   }
   bool blank = (n == 2 && data[0] == '\r' && data[1] == '\n') || (n == 1 && data[0] == '\n');
   if (blank) {
@@ -268,7 +353,7 @@ bool abandoned(const UrlReader& r) { return r.abandon && r.abandon->load(std::me
 
 int fail(UrlReader& r, const std::string& text) {
   releaseTransfer(r);
-  platform::messageBox(text, kInternetErrorTitle, platform::MB_OK);
+  if (!r.quiet) platform::messageBox(text, kInternetErrorTitle, platform::MB_OK);
   return -1;
 }
 
@@ -310,6 +395,9 @@ bool setupRequest(UrlReader& r, UrlTransfer& t) {
   if (!easy || !multi) return false;
   t.headers = curlApi().slist_append(nullptr, kUrlAcceptHeader);
   if (!t.headers) return false;
+  curl_slist* both = curlApi().slist_append(t.headers, kUrlIcyMetadataHeader);
+  if (!both) return false;
+  t.headers = both;
   bool ok = curlApi().easy_setopt(easy, CURLOPT_ERRORBUFFER, t.errorText) == CURLE_OK &&
             curlApi().easy_setopt(easy, CURLOPT_URL, r.url.c_str()) == CURLE_OK &&
             curlApi().easy_setopt(easy, CURLOPT_USERAGENT, kUrlUserAgent) == CURLE_OK &&
@@ -327,6 +415,57 @@ bool setupRequest(UrlReader& r, UrlTransfer& t) {
             curlApi().easy_setopt(easy, CURLOPT_HEADERFUNCTION, onHeader) == CURLE_OK &&
             curlApi().easy_setopt(easy, CURLOPT_HEADERDATA, &t) == CURLE_OK;
   return ok && curlApi().multi_add_handle(multi, easy) == CURLM_OK;
+}
+
+// Where the answer came from, after any redirects.
+std::string effectiveUrl(const UrlReader& r) {
+  char* where = nullptr;
+  if (curlApi().easy_getinfo(requestOf(r), CURLINFO_EFFECTIVE_URL, &where) == CURLE_OK && where) return where;
+  return r.url;
+}
+
+std::mutex fetchedLock;
+bool fetchedReady = false;
+std::string fetchedUrl;
+std::string fetchedText;
+
+// The answer is a playlist: the rest of it comes here on the opener's
+// thread, whole and bounded, and is left on the board; nothing is played.
+int fetchPlaylist(UrlReader& r, UrlTransfer& t) {
+  t.pendingLimit = kUrlPlaylistMaxBytes;
+  if (t.pending.size() > t.pendingLimit) t.tooLarge = true;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(r.playlistTimeoutMs);
+  while (!t.transferDone && !t.tooLarge) {
+    if (abandoned(r)) {
+      releaseTransfer(r);
+      return -1;
+    }
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) {
+      std::string text = kUrlPlaylistTooSlowText;
+      text.replace(text.find("%d"), 2, std::to_string((r.playlistTimeoutMs + 999) / 1000));
+      return failUrl(r, text);
+    }
+    curlApi().multi_poll(sessionOf(r), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)),
+                         nullptr);
+    int running = 0;
+    CURLMcode mc = curlApi().multi_perform(sessionOf(r), &running);
+    if (mc != CURLM_OK) return failUrl(r, curlApi().multi_strerror(mc));
+    collectDone(t);
+  }
+  if (!t.tooLarge && t.result != CURLE_OK) return failUrl(r, transferErrorText(t));
+  finishBody(t);
+  if (t.tooLarge) return failUrl(r, kUrlPlaylistTooLargeText);
+  if (isHlsPlaylist(t.pending)) return failUrl(r, kUrlHlsText);
+  {
+    std::lock_guard<std::mutex> guard(fetchedLock);
+    fetchedReady = true;
+    fetchedUrl = effectiveUrl(r);
+    fetchedText.swap(t.pending);
+  }
+  r.playlistFetched = true;
+  releaseTransfer(r);
+  return -1;
 }
 
 void downloadThread(UrlReader* reader) {
@@ -387,6 +526,7 @@ int openUrl(UrlReader& reader, const std::string& url) {
   reader.bytesReceived.store(0);
   reader.done.store(0);
   reader.writeEndClosed.store(0);
+  reader.playlistFetched = false;
   reader.url = url;
   // Nothing of the transfer exists yet, so the failure frees nothing.
   std::string curlError;
@@ -432,6 +572,8 @@ int openUrl(UrlReader& reader, const std::string& url) {
     curlApi().multi_poll(sessionOf(reader), nullptr, 0, static_cast<int>(std::min<long long>(left.count(), kPollMs)),
                          nullptr);
   }
+  if (answered(t) && (isPlaylistAnswer(t.contentType, url) || isPlaylistAnswer(t.contentType, effectiveUrl(reader))))
+    return fetchPlaylist(reader, t);
   // A transfer that broke off after the answer still plays what came.
   if (t.transferDone) {
     if (t.result != CURLE_OK && !answered(t)) return failUrl(reader, transferErrorText(t));
@@ -491,6 +633,40 @@ void closeUrl(UrlReader& reader) {
 void abortUrl(UrlReader& reader) {
   std::lock_guard<std::mutex> guard(reader.transferLock);
   if (reader.transfer) signalStop(*reader.transfer);
+}
+
+bool isPlaylistAnswer(const std::string& contentType, const std::string& url) {
+  static const char* const kPlaylistTypes[] = {"audio/x-scpls",         "audio/scpls",
+                                               "audio/x-mpegurl",       "audio/mpegurl",
+                                               "application/x-mpegurl", "application/vnd.apple.mpegurl"};
+  const std::string type = lowerAscii(trimmed(contentType.substr(0, contentType.find(';'))));
+  for (const char* playlistType : kPlaylistTypes)
+    if (type == playlistType) return true;
+  // Servers that name no type of their own leave it to the name.
+  if (!type.empty() && type != "text/plain" && type != "application/octet-stream") return false;
+  const std::string path = lowerAscii(url.substr(0, url.find_first_of("?#")));
+  for (const char* suffix : {".pls", ".m3u", ".m3u8"}) {
+    const size_t n = std::strlen(suffix);
+    if (path.size() > n && path.compare(path.size() - n, n, suffix) == 0) return true;
+  }
+  return false;
+}
+
+bool isHlsPlaylist(const std::string& text) {
+  for (const char* tag : {"#EXT-X-TARGETDURATION", "#EXT-X-MEDIA-SEQUENCE", "#EXT-X-STREAM-INF"})
+    if (text.find(tag) != std::string::npos) return true;
+  return false;
+}
+
+bool takeFetchedPlaylist(std::string& url, std::string& text) {
+  std::lock_guard<std::mutex> guard(fetchedLock);
+  if (!fetchedReady) return false;
+  fetchedReady = false;
+  url.swap(fetchedUrl);
+  text.swap(fetchedText);
+  fetchedUrl.clear();
+  fetchedText.clear();
+  return true;
 }
 
 std::string urlSavePath(const std::string& folder, const std::string& url) {

@@ -23,6 +23,14 @@ constexpr int kUrlPieceBytes = 512;
 constexpr uint32_t kUrlPrebufferBytes = 8192;
 constexpr int kUrlStopWaitMs = 2000;
 constexpr int kUrlStallTimeoutMs = 30000;
+// Asks the server to interleave the stream's titles (icy-metaint).
+constexpr const char* kUrlIcyMetadataHeader = "Icy-MetaData: 1";
+// A station's playlist (.pls, .m3u) is fetched whole, within these bounds.
+constexpr size_t kUrlPlaylistMaxBytes = 1u << 20;
+constexpr int kUrlPlaylistTimeoutMs = 10000;
+constexpr const char* kUrlPlaylistTooLargeText = "The playlist is larger than 1 MiB.";
+constexpr const char* kUrlPlaylistTooSlowText = "The playlist did not arrive within %d seconds.";
+constexpr const char* kUrlHlsText = "HLS streams are not supported.";
 
 struct UrlTransfer;
 
@@ -42,11 +50,19 @@ struct UrlReader {
   // A stream from which nothing arrives for this long (while the decoder
   // is ready for more) is dead: the download ends as after a read error.
   int stallTimeoutMs = kUrlStallTimeoutMs;
+  // How long a playlist may take to arrive once the server has answered.
+  int playlistTimeoutMs = kUrlPlaylistTimeoutMs;
+  // The last openUrl found a playlist, not audio: it fetched it and left it
+  // for takeFetchedPlaylist, and returned -1 without a box.
+  bool playlistFetched = false;
   // Transfer state private to url_reader.cpp; null while nothing is open.
   UrlTransfer* transfer = nullptr;
   // The owner's "give up" flag (its thread is asked to quit): when it turns
   // nonzero, the waits of openUrl end at once and the open fails quietly.
   const std::atomic<int>* abandon = nullptr;
+  // One of a station's alternative streams: a failure to open it is not
+  // shown, the next alternative is tried instead.
+  bool quiet = false;
   // Guards `transfer` against abortUrl from another thread.
   std::mutex transferLock;
 };
@@ -55,7 +71,26 @@ struct UrlReader {
 // download has ended. Returns the pipe's read end, or -1 after showing the
 // failure in a box titled "Internet Error Message...". The reader keeps the
 // read end; closeUrl closes the rest.
+//
+// The stream's station name and titles go to the stream tags board
+// (stream_tags.h); its interleaved metadata never reaches the pipe nor the
+// save copy. An answer that is a playlist (by its Content-Type, or by the
+// name's .pls/.m3u/.m3u8 when the type says nothing specific) is fetched
+// whole instead and left for takeFetchedPlaylist: -1, no box, and
+// reader.playlistFetched set. An HLS list, a playlist over 1 MiB or one
+// slower than playlistTimeoutMs fails with a box.
 int openUrl(UrlReader& reader, const std::string& url);
+
+// Whether the answer to `url` with this Content-Type is a playlist to fetch
+// rather than audio to play.
+bool isPlaylistAnswer(const std::string& contentType, const std::string& url);
+// Whether a fetched M3U text is an HLS media or master playlist.
+bool isHlsPlaylist(const std::string& text);
+
+// The playlist the last openUrl fetched: the URL it came from (after any
+// redirects) and its text. False when there is none; taking it empties the
+// board. Any thread.
+bool takeFetchedPlaylist(std::string& url, std::string& text);
 
 // Stops the download (within 2000 ms even when the server stalls or the pipe
 // is full) and releases the pipe's write end and the transfer. The caller

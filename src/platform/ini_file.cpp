@@ -265,12 +265,18 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
 
 std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section, const std::string& path,
                                                                     size_t maxValueLength) {
+  std::string data;
+  struct stat info;
+  if (trim(section).empty() || readWholeFile(path, data, info) != ReadStatus::Ok) return {};
+  return readProfileSectionText(section, data, maxValueLength);
+}
+
+std::vector<std::pair<std::string, std::string>> readProfileSectionText(const std::string& section,
+                                                                        const std::string& data,
+                                                                        size_t maxValueLength) {
   std::vector<std::pair<std::string, std::string>> keys;
   std::string_view wantSection = trim(section);
   if (wantSection.empty()) return keys;
-  std::string data;
-  struct stat info;
-  if (readWholeFile(path, data, info) != ReadStatus::Ok) return keys;
   std::vector<Line> lines = splitLines(data);
   Location at = locate(lines, wantSection);
   if (at.section == SIZE_MAX) return keys;

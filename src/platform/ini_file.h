@@ -48,6 +48,10 @@ bool writeProfileString(const std::string& section, const std::string& key, cons
 // maxValueLength. Empty when the file or section is missing.
 std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& section, const std::string& path,
                                                                     size_t maxValueLength = kProfileStringMax);
+// The same, of INI text already read (a playlist fetched over the network).
+std::vector<std::pair<std::string, std::string>> readProfileSectionText(const std::string& section,
+                                                                        const std::string& data,
+                                                                        size_t maxValueLength = kProfileStringMax);
 
 // Several writes to one section in one rewrite of the file, with the same
 // result as writeProfileString called for each pair in order.

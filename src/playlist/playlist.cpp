@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/settings.h"
+#include "engine/id3v2_tag.h"
 #include "platform/paths.h"
 
 namespace kuv {
@@ -104,6 +105,43 @@ bool addEntry(const std::string& path) {
   return true;
 }
 
+int32_t replaceCurrentEntry(const std::vector<std::string>& paths) {
+  std::vector<PlaylistEntry*> made;
+  for (const std::string& path : paths) {
+    if (path.empty() || path.size() > kMaxPathBytes || path.find('\0') != std::string::npos) continue;
+    auto* entry = new PlaylistEntry;
+    entry->path = path;
+    entry->id = lastEntryId.fetch_add(1) + 1;
+    if (settings.ReadFileInfo == 1 && !infoDeferred.load()) readEntryInfo(*entry);
+    made.push_back(entry);
+  }
+  if (made.empty()) return 0;
+  {
+    Guard guard(playlist.lock);
+    PlaylistEntry* old = playlist.current;
+    if (!old) {
+      for (PlaylistEntry* e : made) delete e;
+      return 0;
+    }
+    for (size_t i = 0; i < made.size(); ++i) {
+      made[i]->previous = i == 0 ? old->previous : made[i - 1];
+      made[i]->next = i + 1 < made.size() ? made[i + 1] : old->next;
+    }
+    if (old->previous)
+      old->previous->next = made.front();
+    else
+      playlist.first = made.front();
+    if (old->next)
+      old->next->previous = made.back();
+    else
+      playlist.last = made.back();
+    playlist.current = made.front();
+    delete old;
+  }
+  if (PlaylistChangedHook hook = changedHook.load()) hook();
+  return static_cast<int32_t>(made.size());
+}
+
 int32_t clearPlaylist() {
   {
     Guard guard(playlist.lock);
@@ -192,6 +230,7 @@ int32_t copyCurrentEntry(PlaylistEntry& out) {
   out.lengthMs = playlist.current->lengthMs;
   out.tag = playlist.current->tag;
   out.infoKnown = playlist.current->infoKnown;
+  out.id = playlist.current->id;
   out.previous = out.next = nullptr;
   return 1;
 }
@@ -280,7 +319,11 @@ int32_t currentPosition() {
 
 std::string entryLineText(int32_t position, const PlaylistEntry& entry) {
   std::string text;
-  if (entry.tag.valid) {
+  if (entry.tag.valid && platform::isUrlName(entry.path)) {
+    // A stream: its title, and its station when it has both.
+    text = entry.tag.title;
+    if (entry.tag.artist[0] != 0) text += std::string(" / ") + entry.tag.artist;
+  } else if (entry.tag.valid) {
     text = std::string(entry.tag.title) + " / " + entry.tag.artist;
   } else {
     text = platform::lastPathComponent(entry.path);
@@ -294,6 +337,27 @@ bool advanceAtTrackEnd(int32_t repeatPlay, std::string& path) {
   if (nextEntry()) return currentPath(path) != 0;
   if (repeatPlay == 1 && selectEntry(0)) return currentPath(path) != 0;
   return false;
+}
+
+int32_t setCurrentStreamTags(const std::string& title, const std::string& station) {
+  Guard guard(playlist.lock);
+  PlaylistEntry* entry = playlist.current;
+  if (!entry || !platform::isUrlName(entry->path)) return 0;
+  TagInfo tag{};
+  // Longer than a tag's 30 characters: a stream's title is often
+  // "Artist - Title" and the field holds it in bytes. Without a title the
+  // station names the stream.
+  const bool titled = !title.empty();
+  id3v2::copyUtf8(tag.title, sizeof tag.title, titled ? title : station, sizeof tag.title - 1);
+  id3v2::copyUtf8(tag.artist, sizeof tag.artist, titled ? station : std::string(), sizeof tag.artist - 1);
+  tag.valid = tag.title[0] != 0 || tag.artist[0] != 0 ? 1 : 0;
+  entry->tag = tag;
+  return 1;
+}
+
+std::string streamTitleOf(const PlaylistEntry& entry) {
+  if (!entry.tag.valid || !platform::isUrlName(entry.path)) return {};
+  return entry.tag.title;
 }
 
 }  // namespace kuv

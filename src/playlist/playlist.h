@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "playlist/file_info.h"
 
@@ -38,7 +39,8 @@ struct Playlist {
 
 extern Playlist playlist;
 
-// Called after the list was cleared (the editor refreshes itself).
+// Called after the list was cleared or an entry was replaced by others
+// (the editor refreshes itself).
 using PlaylistChangedHook = void (*)();
 void setPlaylistChangedHook(PlaylistChangedHook hook);
 
@@ -54,6 +56,11 @@ uint64_t newestEntryId();
 // False (nothing added) for an empty name or one longer than kMaxPathBytes.
 bool addEntry(const std::string& path);
 int32_t clearPlaylist();
+// The entries for `paths` take the current entry's place, in order, and the
+// first of them becomes current (a station's playlist expanding in place).
+// Names addEntry would refuse are skipped. Returns the entries put in; 0
+// (list untouched) when there is no current entry or no usable name.
+int32_t replaceCurrentEntry(const std::vector<std::string>& paths);
 int32_t entryCount();
 // position >= 0: that entry becomes current (failure past the end, leaving
 // the last one current). position -1: the first entry whose path equals
@@ -81,6 +88,13 @@ int32_t currentPosition();
 // The editor's line for an entry: "%d> %s" with the 1-based position and
 // "title / artist" when the tag is valid, else the last part of the path.
 std::string entryLineText(int32_t position, const PlaylistEntry& entry);
+
+// What a stream calls itself (its title and station) becomes the current
+// entry's tag, so its line, the tray and the desktop show it; 0 without a
+// current entry or when it is no URL.
+int32_t setCurrentStreamTags(const std::string& title, const std::string& station);
+// A URL entry's stream title (or station) once one is known, else "".
+std::string streamTitleOf(const PlaylistEntry& entry);
 
 // What plays when a track ends, by RepeatPlay: true with the path to play
 // next (the current entry moved as the rule says), false to stop.

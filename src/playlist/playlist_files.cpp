@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <utility>
 
 #include "config/settings.h"
@@ -261,6 +262,95 @@ bool isNameLine(const std::string& line) {
   return !blank;
 }
 
+// The values of a PLS [playlist] section in index order: only the keys that
+// are there are kept (the count is the file's word, not a size to allocate);
+// of two keys of one index the first counts; empty keys within the count
+// name nothing. False when NumberOfEntries is missing.
+bool plsValues(const std::vector<std::pair<std::string, std::string>>& keys, std::vector<std::string>& out) {
+  int32_t count = -1;
+  for (const auto& [key, value] : keys) {
+    if (startsWithNoCase(key, kCountKey) && key.size() == std::strlen(kCountKey)) {
+      count = platform::parseProfileInt(value, -1);
+      break;
+    }
+  }
+  if (count == -1) return false;
+  if (count <= 0) return true;
+  std::vector<std::pair<uint32_t, const std::string*>> values;
+  for (const auto& [key, value] : keys) {
+    const uint32_t index = fileKeyIndex(key);
+    if (index != 0 && index <= static_cast<uint32_t>(count)) values.emplace_back(index, &value);
+  }
+  std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  uint32_t previous = 0;
+  for (const auto& [index, value] : values) {
+    if (index == previous) continue;
+    previous = index;
+    if (value->empty() || value->size() > kMaxPathBytes) continue;
+    out.push_back(*value);
+  }
+  return true;
+}
+
+// M3U text taken in pieces as it is read: every name line goes to take,
+// which returns false to stop.
+struct M3uLines {
+  std::string line;
+  bool overlong = false;  // the rest of a line too long to be a path is dropped
+  bool firstLine = true;
+};
+
+bool finishM3uLine(M3uLines& m, const std::function<bool(const std::string&)>& take) {
+  std::string& line = m.line;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  if (m.firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
+  m.firstLine = false;
+  const bool name = !m.overlong && isNameLine(line);
+  const bool more = !name || take(line);
+  line.clear();
+  m.overlong = false;
+  return more;
+}
+
+bool feedM3u(M3uLines& m, const char* data, size_t n, const std::function<bool(const std::string&)>& take) {
+  for (size_t i = 0; i < n; ++i) {
+    if (data[i] == '\n') {
+      if (!finishM3uLine(m, take)) return false;
+    } else if (!m.overlong) {
+      m.line += data[i];
+      if (m.line.size() > kMaxPathBytes + 1) {
+        m.overlong = true;
+        m.line.clear();
+      }
+    }
+  }
+  return true;
+}
+
+void finishM3u(M3uLines& m, const std::function<bool(const std::string&)>& take) {
+  if (!m.line.empty() || m.overlong) finishM3uLine(m, take);
+}
+
+// A value of a playlist fetched from `url`: absolute URLs as they are,
+// others against the server ("/x") or the playlist's folder ("x").
+std::string resolveUrlValue(const std::string& url, const std::string& value) {
+  if (containsNoCase(value, "://")) return value;
+  const size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return value;
+  if (value.compare(0, 2, "//") == 0) return url.substr(0, scheme + 1) + value;
+  const std::string path = url.substr(0, url.find_first_of("?#"));
+  const size_t authority = path.find('/', scheme + 3);
+  if (!value.empty() && value[0] == '/') return path.substr(0, authority) + value;
+  if (authority == std::string::npos) return path + "/" + value;
+  return path.substr(0, path.rfind('/') + 1) + value;
+}
+
+std::string trimmedValue(const std::string& value) {
+  const size_t first = value.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return value.substr(first, value.find_last_not_of(" \t") - first + 1);
+}
+
 // A value the INI reader would change (outer blanks trimmed, outer quotes
 // taken off) is written in quotes.
 std::string quotedIfNeeded(const std::string& value) {
@@ -310,7 +400,8 @@ std::string playlistValueFor(const std::string& folder, const std::string& path)
 int32_t addByName(int32_t mode, const std::string& name) {
   AddScope scope;
   if (nesting.full) return 1;
-  if (isPlsName(name) || isM3uName(name)) {
+  // A station's playlist is fetched when it is played, not read as a file.
+  if ((isPlsName(name) || isM3uName(name)) && !isUrlName(name)) {
     const int32_t depth = static_cast<int32_t>(nesting.playlists.size());
     const bool nested = depth > 0 || !nesting.folders.empty();
     if (depth >= kMaxPlaylistDepth || (nested && nesting.playlistLoads >= kMaxPlaylistLoads)) return 1;
@@ -336,30 +427,14 @@ int32_t loadPls(const std::string& file) {
   // Already being read further up: reading it again would never end.
   if (onPath(nesting.playlists, id)) return 1;
   PlaylistLevel level(id, file);
-  const int32_t count = platform::getProfileInt(kPlsSection, kCountKey, -1, file);
-  if (count == -1) return 0;
-  if (count <= 0) return 1;
   // One read of the section; values as long as a path may be, so a longer
   // one can be told apart and refused rather than cut.
-  const auto keys = platform::readProfileSection(kPlsSection, file, kMaxPathBytes + 1);
-  // Only the keys that are there are kept (the count is the file's word, not
-  // a size to allocate), then put in index order; of two keys of one index
-  // the first in the file counts.
-  std::vector<std::pair<uint32_t, const std::string*>> values;
-  for (const auto& [key, value] : keys) {
-    const uint32_t index = fileKeyIndex(key);
-    if (index != 0 && index <= static_cast<uint32_t>(count)) values.emplace_back(index, &value);
-  }
-  std::stable_sort(values.begin(), values.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::string> values;
+  if (!plsValues(platform::readProfileSection(kPlsSection, file, kMaxPathBytes + 1), values)) return 0;
   const std::string folder = playlistFolder(file);
-  uint32_t previous = 0;
-  for (const auto& [index, value] : values) {
+  for (const std::string& value : values) {
     if (nesting.full) break;
-    if (index == previous) continue;
-    previous = index;
-    // An empty key within the count names nothing.
-    if (value->empty() || value->size() > kMaxPathBytes) continue;
-    addPlaylistValue(folder, *value);
+    addPlaylistValue(folder, value);
   }
   return 1;
 }
@@ -380,36 +455,47 @@ int32_t loadM3u(const std::string& file) {
   }
   PlaylistLevel level(idOf(info), file);
   const std::string folder = playlistFolder(file);
-  std::string line;
-  bool overlong = false;  // the rest of a line too long to be a path is dropped
-  bool firstLine = true;
-  auto finishLine = [&]() {
-    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-    if (firstLine && line.compare(0, 3, "\xEF\xBB\xBF") == 0) line.erase(0, 3);
-    firstLine = false;
-    if (!overlong && isNameLine(line)) addPlaylistValue(folder, line);
-    line.clear();
-    overlong = false;
+  const auto take = [&folder](const std::string& line) {
+    addPlaylistValue(folder, line);
+    return !nesting.full;
   };
+  M3uLines lines;
   char buffer[16384];
-  while (!nesting.full) {
+  bool more = !nesting.full;
+  while (more) {
     const long got = platform::readSome(handle, buffer, sizeof buffer);
     if (got <= 0) break;
-    for (long i = 0; i < got && !nesting.full; ++i) {
-      if (buffer[i] == '\n') {
-        finishLine();
-      } else if (!overlong) {
-        line += buffer[i];
-        if (line.size() > kMaxPathBytes + 1) {
-          overlong = true;
-          line.clear();
-        }
-      }
-    }
+    more = feedM3u(lines, buffer, static_cast<size_t>(got), take);
   }
-  if ((!line.empty() || overlong) && !nesting.full) finishLine();
+  if (more) finishM3u(lines, take);
   ::close(handle);
   return 1;
+}
+
+int32_t expandFetchedPlaylist(const std::string& url, const std::string& text) {
+  std::vector<std::string> values;
+  bool read = true;
+  size_t first = text.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+  first = text.find_first_not_of(" \t\r\n", first);
+  if (first != std::string::npos && startsWithNoCase(text.substr(first, 10), "[playlist]")) {
+    read = plsValues(platform::readProfileSectionText(kPlsSection, text, kMaxPathBytes + 1), values);
+  } else {
+    M3uLines lines;
+    const auto take = [&values](const std::string& line) {
+      values.push_back(line);
+      return values.size() < static_cast<size_t>(kMaxEntriesPerAdd);
+    };
+    if (feedM3u(lines, text.data(), text.size(), take)) finishM3u(lines, take);
+  }
+  std::vector<std::string> entries;
+  for (const std::string& value : values) {
+    const std::string entry = trimmedValue(value);
+    if (!entry.empty() && entries.size() < static_cast<size_t>(kMaxEntriesPerAdd))
+      entries.push_back(resolveUrlValue(url, entry));
+  }
+  const int32_t added = read ? replaceCurrentEntry(entries) : 0;
+  if (added == 0) showError(kLoadPlaylistErrorText, url);
+  return added;
 }
 
 int32_t savePls(const std::string& file) {

@@ -40,6 +40,12 @@ int32_t addByName(int32_t mode, const std::string& name);
 int32_t loadPls(const std::string& file);
 // 0 when the file cannot be read.
 int32_t loadM3u(const std::string& file);
+// A station's playlist fetched from `url` (takeFetchedPlaylist): PLS when
+// its first non-blank line is "[playlist]", else M3U. Its entries, resolved
+// against the URL, take the current entry's place, and the first becomes
+// current; nested playlists stay entries. Returns the entries put in; 0
+// after telling the user "Error Loading Playlist" (the list untouched).
+int32_t expandFetchedPlaylist(const std::string& url, const std::string& text);
 // Entries written, 0 for an empty playlist or a failed write.
 int32_t savePls(const std::string& file);
 // 0 when the folder cannot be listed.

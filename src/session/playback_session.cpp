@@ -5,9 +5,12 @@
 
 #include "config/settings.h"
 #include "decoder/frame_timing.h"
+#include "engine/url_reader.h"
 #include "engine/vis_queue.h"
 #include "output/output_system.h"
+#include "platform/message_box.h"
 #include "playlist/playlist.h"
+#include "playlist/playlist_files.h"
 
 namespace kuv {
 
@@ -19,6 +22,7 @@ struct RealEngine final : EngineControl {
   bool startEngine(const NotificationSink& sink) override { return kuv::startEngine(sink) >= 0; }
   void shutdownEngine() override { kuv::shutdownEngine(); }
   int32_t play(const std::string& path) override { return kuv::play(path); }
+  int32_t playQuietly(const std::string& path) override { return kuv::playQuietly(path); }
   int32_t playLast() override { return kuv::play(); }
   void stop() override { kuv::stop(); }
   void closeOutput() override { kuv::closeOutput(); }
@@ -31,6 +35,14 @@ struct RealEngine final : EngineControl {
   int32_t outputPosition() override { return kuv::outputPosition(); }
   PlaybackInfo playbackInfo() override { return getPlaybackInfo(); }
 };
+
+// A station playlist that only names playlists, deeper than any real one.
+void showPlaylistError(const std::string& url) {
+  const std::string format = kLoadPlaylistErrorText;
+  const size_t at = format.find("%s");
+  platform::messageBox(format.substr(0, at) + url + format.substr(at + 2), kPlaylistErrorTitle,
+                       platform::MB_OK | platform::MB_ICONWARNING | platform::MB_SETFOREGROUND);
+}
 
 void sleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
@@ -101,13 +113,18 @@ void closeSession(PlaybackSession& s, SessionEnd how) {
 }
 
 bool playPath(PlaybackSession& s, const std::string& path) {
-  s.state.awaitedTicket = s.engine.play(path);
+  const bool quiet = s.state.quietEntries > 0;
+  if (quiet) --s.state.quietEntries;
+  s.state.awaitedTicket = quiet ? s.engine.playQuietly(path) : s.engine.play(path);
   s.state.path = path;
   s.state.outputClosed = false;
   return s.state.awaitedTicket > 0;
 }
 
 bool playCurrent(PlaybackSession& s) {
+  // The user's own choice starts a new count, and is told why it fails.
+  s.state.playlistExpansions = 0;
+  s.state.quietEntries = 0;
   std::string path;
   return currentPath(path) && playPath(s, path);
 }
@@ -140,6 +157,8 @@ void pressPlay(PlaybackSession& s) {
     s.engine.resumeOutput();
   } else {
     if (st.playbackState != Stopped) s.engine.stop();
+    st.playlistExpansions = 0;
+    st.quietEntries = 0;
     st.awaitedTicket = s.engine.playLast();
     st.outputClosed = false;
   }
@@ -165,6 +184,8 @@ bool isAwaited(const SessionState& state, uintptr_t ticket) {
 bool trackStarted(PlaybackSession& s) {
   if (s.state.playbackState == Paused) return false;
   s.state.playbackState = Playing;
+  s.state.playlistExpansions = 0;
+  s.state.quietEntries = 0;
   if (s.rule.startClearsFailures) s.state.failedOpens = 0;
   return true;
 }
@@ -189,6 +210,22 @@ SessionMove openFailed(PlaybackSession& s, intptr_t what) {
   if (what == kOpenFailedOutput) {
     stopPlayback(s);
     return SessionMove::kOutputFailed;
+  }
+  s.state.expandedPlaylist = false;
+  if (what == kOpenFailedPlaylist) {
+    std::string url, text;
+    // Taken in every case, so a stale one is never expanded later.
+    const bool fetched = takeFetchedPlaylist(url, text);
+    // Not reset here: a playlist naming itself twice would otherwise grow
+    // the list faster than its failures count.
+    if (fetched && ++s.state.playlistExpansions > kMaxPlaylistDepth) {
+      if (s.state.playlistExpansions == kMaxPlaylistDepth + 1) showPlaylistError(url);
+    } else if (const int32_t added = fetched ? expandFetchedPlaylist(url, text) : 0; added > 0) {
+      s.state.expandedPlaylist = true;
+      // All but the last alternative fail quietly.
+      s.state.quietEntries = added - 1;
+      return playMovedTo(s);
+    }
   }
   return passOver(s);
 }

@@ -24,6 +24,8 @@ struct EngineControl {
   virtual void shutdownEngine() = 0;
   // The play commands return the command's ticket (0: not posted).
   virtual int32_t play(const std::string& path) = 0;
+  // One of a station's alternatives: its failure is not shown.
+  virtual int32_t playQuietly(const std::string& path) { return play(path); }
   virtual int32_t playLast() = 0;  // ENGINE_PLAY: the name played last
   virtual void stop() = 0;
   virtual void closeOutput() = 0;
@@ -69,6 +71,16 @@ struct SessionState {
   bool outputClosed = false;
   // The name last asked for.
   std::string path;
+  // Station playlists expanded in a row without a track starting; past
+  // kMaxPlaylistDepth the next one counts as a failed entry, so a playlist
+  // naming itself ends instead of going round for ever.
+  int32_t playlistExpansions = 0;
+  // The last openFailed put a fetched playlist's entries in the entry's
+  // place (no failure to report).
+  bool expandedPlaylist = false;
+  // A station's alternative streams still to be tried quietly, so only the
+  // last one's failure is shown.
+  int32_t quietEntries = 0;
 };
 
 struct PlaybackSession {
@@ -138,7 +150,10 @@ bool trackStarted(PlaybackSession& s);
 SessionMove trackEnded(PlaybackSession& s, intptr_t how);
 // ENGINE_OPEN_FAILED with its lParam: an entry that cannot be opened is
 // passed over to the next (never the same again); once a whole round of
-// the list has failed, playback stops.
+// the list has failed, playback stops. With kOpenFailedPlaylist the fetched
+// playlist's entries take the entry's place and the first plays (a front
+// end that shows the list refreshes it through the playlist's changed
+// hook); a playlist with no entries, or one too many in a row, fails.
 SessionMove openFailed(PlaybackSession& s, intptr_t what);
 
 // --- Frame timing ---------------------------------------------------------------------

@@ -313,8 +313,9 @@ void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t samp
   std::snprintf(out, sizeof out, "%03dkb/s    %02.1fKhz", bitRate, sampleRate * 0.001);
 }
 
-void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path) {
-  std::string_view name = platform::lastPathComponent(path);
+namespace {
+
+void ledTitleFromText(char (&title)[kLedTitleBytes], std::string_view name) {
   size_t n = name.size();
   if (n > kLedTitleBytes - 1) {
     n = kLedTitleBytes - 1;
@@ -323,6 +324,20 @@ void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path) {
   }
   std::memcpy(title, name.data(), n);
   title[n] = 0;
+}
+
+}  // namespace
+
+void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path) {
+  ledTitleFromText(title, platform::lastPathComponent(path));
+}
+
+void ledTitleOf(char (&title)[kLedTitleBytes], const PlaylistEntry& entry) {
+  const std::string stream = streamTitleOf(entry);
+  if (stream.empty())
+    ledTitleFromPath(title, entry.path);
+  else
+    ledTitleFromText(title, stream);
 }
 
 void ledOverlay(LedFrame& frame, const OverlayInputs& in) {
@@ -361,7 +376,7 @@ void takeNewTrack(DisplayState& state, const DisplaySources& sources) {
   std::memset(&state.vis, 0, sizeof state.vis);
   if (!sources.currentEntry || !sources.currentEntry(state.entry)) return;
   state.trackLengthMs = state.entry.lengthMs < 0 ? 0u : static_cast<uint32_t>(state.entry.lengthMs);
-  ledTitleFromPath(state.title, state.entry.path);
+  ledTitleOf(state.title, state.entry);
 }
 
 DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sources) {
@@ -465,7 +480,7 @@ struct DisplayThread {
   // What wakes the thread; guarded by wakeLock.
   std::mutex wakeLock;
   std::condition_variable woken;
-  bool quit = false, newTrack = false, poked = false;
+  bool quit = false, newTrack = false, poked = false, retitle = false;
   std::atomic<int> waiting{static_cast<int>(DisplayWait::NextRound)};
   std::atomic<uint64_t> rounds{0};
   // Written before the thread starts, then the thread's own until joined.
@@ -492,7 +507,7 @@ void sleepUntil(Clock::time_point when) {
 bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textChangeMs) {
   std::unique_lock<std::mutex> hold(display.wakeLock);
   display.waiting.store(static_cast<int>(wait));
-  auto wakeOrQuit = [] { return display.quit || display.newTrack || display.poked; };
+  auto wakeOrQuit = [] { return display.quit || display.newTrack || display.poked || display.retitle; };
   switch (wait) {
     case DisplayWait::NextRound:
     case DisplayWait::PluginRound: {
@@ -534,9 +549,14 @@ bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textC
   if (display.quit) return false;
   display.poked = false;
   if (display.newTrack) {
-    display.newTrack = false;
+    display.newTrack = display.retitle = false;
     hold.unlock();
     takeNewTrack(display.state, display.sources);
+  } else if (display.retitle) {
+    display.retitle = false;
+    hold.unlock();
+    PlaylistEntry entry;
+    if (display.sources.currentEntry && display.sources.currentEntry(entry)) ledTitleOf(display.state.title, entry);
   }
   return true;
 }
@@ -587,7 +607,7 @@ bool startDisplay(const DisplaySources& sources, int x, int y, int width, int he
   display.sources = sources;
   {
     std::lock_guard<std::mutex> wake(display.wakeLock);
-    display.quit = display.newTrack = display.poked = false;
+    display.quit = display.newTrack = display.poked = display.retitle = false;
   }
   display.rounds.store(0);
   display.waiting.store(static_cast<int>(DisplayWait::NextRound));
@@ -608,6 +628,15 @@ void signalNewTrack() {
   {
     std::lock_guard<std::mutex> hold(display.wakeLock);
     display.newTrack = true;
+  }
+  display.woken.notify_one();
+}
+
+void signalTitleChanged() {
+  if (!display.running.load()) return;
+  {
+    std::lock_guard<std::mutex> hold(display.wakeLock);
+    display.retitle = true;
   }
   display.woken.notify_one();
 }

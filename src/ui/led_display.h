@@ -141,6 +141,9 @@ void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t samp
 // The last path component, cut to 255 bytes at a character boundary.
 constexpr int kLedTitleBytes = 256;
 void ledTitleFromPath(char (&title)[kLedTitleBytes], std::string_view path);
+// The title line of an entry: a stream's title once known, else the path's
+// last component.
+void ledTitleOf(char (&title)[kLedTitleBytes], const PlaylistEntry& entry);
 
 // --- The display thread -----------------------------------------------------
 
@@ -228,6 +231,9 @@ bool displayWantsVisualisation(bool running, bool minimised, bool visPlugin, int
 // not be started or is running already.
 bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height);
 void signalNewTrack();
+// The current entry's title changed (a stream's title): the title line
+// follows without the picture starting anew.
+void signalTitleChanged();
 // Something the picture depends on changed (playback state, settings, the
 // window shown or minimised): a waiting thread draws a round now.
 void wakeDisplay();

@@ -179,12 +179,26 @@ bool MainWindow::startPlayback() {
   if (!openEngine(player_.session, makeUiNotificationSink(&receiver_))) return false;
 
   DialHooks hooks;
-  hooks.seekFrame = [](uint32_t frame) { kuv::seekFrame(frame); };
+  hooks.seekFrame = [this](uint32_t frame) {
+    kuv::seekFrame(frame);
+    QMetaObject::invokeMethod(
+        this,
+        [this, frame] {
+          seeked(static_cast<int64_t>(frame * secondsPerFrame(player_.state.info, settings.DownSample) * 1000.0));
+        },
+        Qt::QueuedConnection);
+  };
   hooks.redraw = [this](int32_t lit, int32_t mode) {
     dialLit_.store(lit);
     dialMode_.store(mode);
     QMetaObject::invokeMethod(
-        this, [this] { update(toQRect(kDialBox)); }, Qt::QueuedConnection);
+        this,
+        [this] {
+          update(toQRect(kDialBox));
+          // The volume may have been turned.
+          if (mpris_) mpris_->refresh();
+        },
+        Qt::QueuedConnection);
   };
   hooks.startVolumeTimer = [this] { dialTimer_.start(); };
   hooks.stopVolumeTimer = [this] { dialTimer_.stop(); };
@@ -219,6 +233,8 @@ bool MainWindow::startPlayback() {
   kuv::signalNewTrack();
 
   startPlaylist(player_);
+  mpris_ = std::make_unique<MprisService>(*this);
+  if (!mpris_->start()) mpris_.reset();
   afterEvent();
   return true;
 }
@@ -494,6 +510,11 @@ void MainWindow::afterEvent() {
     update(toQRect(mouse_.buttons[kButtonRepeat].bounds()));
     update(toQRect(mouse_.buttons[kButtonShuffle].bounds()));
   }
+  if (mpris_) mpris_->refresh();
+}
+
+void MainWindow::seeked(int64_t positionMs) {
+  if (mpris_) mpris_->seeked(positionMs);
 }
 
 // --- The playlist editor and the information reader ------------------------------------------
@@ -588,6 +609,8 @@ void MainWindow::applyReadInfo() {
   if (!infoReader_) return;
   const std::vector<int32_t> changed = infoReader_->applyResults();
   if (editor_) editor_->infoRead(changed, infoReader_->progress());
+  // The current entry's tag and length may be among them.
+  if (mpris_) mpris_->refresh();
 }
 
 void MainWindow::signalNewTrack() {
@@ -605,7 +628,7 @@ void MainWindow::changeEvent(QEvent* event) {
     // icon goes and the window shows.
     if (tray_ && isMinimized()) {
       if (settings.MinimizeLocation == 1 && !tray_->inTray() && TrayIcon::available())
-        tray_->addTrayIcon(player_.state.lastPercent, currentEntryPath());
+        tray_->addTrayIcon(player_.state.lastPercent, currentEntryPath(), currentStreamTitle());
     } else if (tray_) {
       tray_->removeTrayIcon();
     }
@@ -620,8 +643,19 @@ std::string MainWindow::currentEntryPath() {
   return path;
 }
 
+std::string MainWindow::currentStreamTitle() {
+  PlaylistEntry entry;
+  return copyCurrentEntry(entry) ? streamTitleOf(entry) : std::string();
+}
+
 void MainWindow::trayPercent(int32_t percent) {
-  if (tray_ && tray_->inTray()) tray_->updateTrayIcon(percent, currentEntryPath());
+  if (tray_ && tray_->inTray()) tray_->updateTrayIcon(percent, currentEntryPath(), currentStreamTitle());
+}
+
+void MainWindow::streamTitleChanged() {
+  if (editor_) editor_->refresh();
+  if (displayStarted_) signalTitleChanged();
+  trayPercent(player_.state.lastPercent);
 }
 
 void MainWindow::showAbout() { showAboutSheet(this); }
@@ -674,7 +708,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::shutDown() {
   if (shutDown_) return;
   shutDown_ = true;
-  delete tray_;  // takes the icon out of the tray
+  mpris_.reset();  // off the bus before the player goes
+  delete tray_;    // takes the icon out of the tray
   tray_ = nullptr;
   setPlaybackInfoWatcher(nullptr);
   // The module's quit runs and its library goes while the queue it reads

@@ -19,6 +19,7 @@
 #include "ui/gui_backends.h"
 #include "ui/led_display.h"
 #include "ui/menu_marks.h"
+#include "ui/mpris.h"
 #include "ui/player_commands.h"
 #include "ui/playlist_editor.h"
 #include "ui/preferences_sheet.h"
@@ -45,6 +46,8 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   PlayerWindow& player() { return player_; }
   // After the player's state changed: what other threads read follows.
   void afterEvent();
+  // A command as the buttons and the menu send it, and what follows.
+  void run(int32_t command);
 
   // WindowActions
   int32_t openFiles(bool clearFirst, int32_t filterSet) override;
@@ -61,6 +64,8 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void openPreferences() override;
   void showAbout() override;
   void trayPercent(int32_t percent) override;
+  void seeked(int64_t positionMs) override;
+  void streamTitleChanged() override;
   void publishCurrentFile(const std::string& path) override;
   void startVisPlugin(int32_t channels, int32_t sampleRate) override;
 
@@ -99,7 +104,6 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void apply(const MouseEffects& effects);
   void notification(uint32_t message, uintptr_t wParam, intptr_t lParam);
   void shutDown();
-  void run(int32_t command);
   void presentFrame(const LedFrame& frame);
   // The window was shown, hidden, minimised or restored, or shaded.
   void windowSeenChanged();
@@ -109,8 +113,9 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void readNewEntries();
   OpenWindows openWindows() const { return OpenWindows{!editor_.isNull(), !preferences_.isNull()}; }
   void applyReadInfo();
-  // The current entry's path for the tray's tip; "" without one.
+  // The current entry's path and stream title for the tray's tip; "" without one.
   std::string currentEntryPath();
+  std::string currentStreamTitle();
 
   PlayerWindow player_;
   MouseState mouse_;
@@ -154,6 +159,8 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   QPointer<PreferencesSheet> preferences_;
   // Lengths and tags of new entries, read off the UI thread.
   std::unique_ptr<InfoReader> infoReader_;
+  // The desktop's media controls; null until playback starts.
+  std::unique_ptr<MprisService> mpris_;
 };
 
 // A QRegion from a mask image: the colour at (10, 10) is the inside.

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "config/settings.h"
+#include "engine/stream_tags.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
 
@@ -150,6 +151,9 @@ void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, i
     case ENGINE_OPEN_FAILED:
       onOpenFailed(w, lParam);
       break;
+    case ENGINE_STREAM_TAGS:
+      onStreamTags(w);
+      break;
     default:
       break;
   }
@@ -160,6 +164,11 @@ int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam) {
   if (lParam == kTrackNoAudio) w.window.signalNewTrack();
   trackEnded(w.session, lParam);
   return lParam != kTrackOutputFailed && settings.RepeatPlay == 2 ? 0 : 1;
+}
+
+void onStreamTags(PlayerWindow& w) {
+  const StreamTags tags = currentStreamTags();
+  if (setCurrentStreamTags(tags.title, tags.station)) w.window.streamTitleChanged();
 }
 
 void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
@@ -260,6 +269,7 @@ bool answerQuery(PlayerWindow& w, uint32_t message, int32_t lParam, int32_t& res
       return true;
     case MW_SEEK_FRAME:
       engine.seekFrame(lParam);
+      w.window.seeked(static_cast<int64_t>(lParam * secondsPerFrame(s.info, settings.DownSample) * 1000.0));
       return true;
     case MW_GET_STATE:
       result = w.session.state.playbackState;
@@ -280,6 +290,7 @@ bool answerQuery(PlayerWindow& w, uint32_t message, int32_t lParam, int32_t& res
       return true;
     case MW_SEEK_MS:
       engine.seekMilliseconds(lParam);
+      w.window.seeked(lParam);
       return true;
     default:
       return false;

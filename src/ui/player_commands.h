@@ -45,6 +45,10 @@ struct WindowActions {
     (void)totalFrames;
   }
   virtual void trayPercent(int32_t percent) { (void)percent; }
+  // The current entry's stream title or station changed.
+  virtual void streamTitleChanged() {}
+  // Playback was sent to positionMs (a seek asked of the window).
+  virtual void seeked(int64_t positionMs) { (void)positionMs; }
 };
 
 // What the window shows of the session.
@@ -75,6 +79,8 @@ void onTrackStarted(PlayerWindow& w, intptr_t totalFrames);
 void onProgress(PlayerWindow& w, intptr_t frame);
 int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam = kTrackEndedNormally);
 void onOpenFailed(PlayerWindow& w, intptr_t lParam);
+// What the stream calls itself now becomes its entry's title.
+void onStreamTags(PlayerWindow& w);
 
 // Names dropped on the window, in drop order.
 void handleDrop(PlayerWindow& w, const std::vector<std::string>& names);

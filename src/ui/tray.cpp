@@ -112,7 +112,7 @@ TrayIcon::~TrayIcon() {
 
 bool TrayIcon::available() { return QSystemTrayIcon::isSystemTrayAvailable(); }
 
-void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath) {
+void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath, const std::string& streamTitle) {
   if (!icon_) {
     // Made the first time the window goes to the tray, not at start-up.
     for (int32_t step = 0; step + 1 < kTrayIconSteps; ++step)
@@ -133,7 +133,7 @@ void TrayIcon::addTrayIcon(int32_t percent, const std::string& currentPath) {
     });
   }
   inTray_ = true;
-  updateTrayIcon(percent, currentPath);
+  updateTrayIcon(percent, currentPath, streamTitle);
   icon_->show();
   window_->hide();
   watchIconWidget();
@@ -148,10 +148,10 @@ void TrayIcon::removeTrayIcon() {
   window_->show();
 }
 
-void TrayIcon::updateTrayIcon(int32_t percent, const std::string& currentPath) {
+void TrayIcon::updateTrayIcon(int32_t percent, const std::string& currentPath, const std::string& streamTitle) {
   if (!inTray_ || !icon_) return;
   icon_->setIcon(pictures_[static_cast<size_t>(trayIconStep(percent))]);
-  icon_->setToolTip(QString::fromStdString(trayTipText(currentPath, percent)));
+  icon_->setToolTip(QString::fromStdString(trayTipText(currentPath, percent, streamTitle)));
 }
 
 // On X11 the icon is a small window of Qt's own, which tells presses and

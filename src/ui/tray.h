@@ -39,11 +39,11 @@ class TrayIcon final : public QObject {
   // Whether the desktop has a notification area at all.
   static bool available();
   // Shows the icon for `percent` and hides the window.
-  void addTrayIcon(int32_t percent, const std::string& currentPath);
+  void addTrayIcon(int32_t percent, const std::string& currentPath, const std::string& streamTitle = {});
   // Only while the icon shows: removes it and shows the window.
   void removeTrayIcon();
   // Only while the icon shows: the picture and tip for `percent`.
-  void updateTrayIcon(int32_t percent, const std::string& currentPath);
+  void updateTrayIcon(int32_t percent, const std::string& currentPath, const std::string& streamTitle = {});
   bool inTray() const { return inTray_; }
   MiniController* controller() const { return controller_.data(); }
 

@@ -30,11 +30,11 @@ size_t utf8Prefix(std::string_view text, size_t characters) {
 
 int32_t trayIconStep(int32_t percent) { return std::clamp(percent / 10, 0, kTrayIconSteps - 1); }
 
-std::string trayTipText(std::string_view currentPath, int32_t percent) {
+std::string trayTipText(std::string_view currentPath, int32_t percent, std::string_view streamTitle) {
   char number[16];
   std::snprintf(number, sizeof number, "%03d", percent);
   std::string tip = "Kuv - ";
-  tip += platform::lastPathComponent(currentPath);
+  tip += streamTitle.empty() ? platform::lastPathComponent(currentPath) : streamTitle;
   tip += " - ";
   tip += number;
   tip += '%';

@@ -18,10 +18,11 @@ constexpr int32_t TIMER_TRAY_HOLD = 500;
 // estimated length that was too short), the first before any progress (-1).
 int32_t trayIconStep(int32_t percent);
 
-// "Kuv - %s - %03d%%" with the current entry's title (its path's last part;
-// empty without one) and the percentage as it stands (-1 before the first
-// progress report gives "-01"), cut to 63 characters, never within one.
-std::string trayTipText(std::string_view currentPath, int32_t percent);
+// "Kuv - %s - %03d%%" with the current entry's title (a stream's title when
+// one is known, else its path's last part; empty without one) and the
+// percentage as it stands (-1 before the first progress report gives
+// "-01"), cut to 63 characters, never within one.
+std::string trayTipText(std::string_view currentPath, int32_t percent, std::string_view streamTitle = {});
 
 // A press held on the icon for TIMER_TRAY_HOLD ms opens the controller; a click,
 // released sooner, cancels it.

@@ -2,10 +2,13 @@
 #include "support/test_support.h"
 
 #include <fcntl.h>
+#include <net/if.h>
 #include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -43,7 +46,22 @@ int decodeStatus(int raw) {
 }  // namespace
 
 bool isolateAbstractSockets() {
-  static const bool isolated = unshare(CLONE_NEWNET) == 0;
+  static const bool isolated = [] {
+    if (unshare(CLONE_NEWNET) != 0) return false;
+    // A new namespace's loopback starts down; the local HTTP server of the
+    // stream tests needs it.
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd >= 0) {
+      ifreq request{};
+      std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+      if (ioctl(fd, SIOCGIFFLAGS, &request) == 0) {
+        request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+        ioctl(fd, SIOCSIFFLAGS, &request);
+      }
+      close(fd);
+    }
+    return true;
+  }();
   return isolated;
 }
 

@@ -22,6 +22,7 @@
 #include "platform/ini_file.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "support/http_test_server.h"
 #include "support/test_support.h"
 #include "ui/x11_shm_panel.h"
 
@@ -1256,3 +1257,200 @@ TEST_F(KuvManagedWindowTest, MinimisedTheDisplayStopsDrawing) {
 }
 
 }  // namespace
+
+// --- The desktop's media controls ------------------------------------------------
+
+// kuv with a session bus of its own, driven as the desktop and playerctl
+// drive it.
+class KuvMprisTest : public KuvWindowTest {
+ protected:
+  void SetUp() override {
+    KuvWindowTest::SetUp();
+    if (HasFatalFailure()) return;
+    const std::string address = "unix:path=" + session_.folder() + "/bus";
+    ASSERT_TRUE(bus_.start({"dbus-daemon", "--session", "--nofork", "--nopidfile", "--address=" + address}, env_))
+        << "cannot start dbus-daemon";
+    env_["DBUS_SESSION_BUS_ADDRESS"] = address;
+    ASSERT_TRUE(waitFor(
+        [&] {
+          return gdbus({"call", "--session", "--dest", "org.freedesktop.DBus", "--object-path", "/org/freedesktop/DBus",
+                        "--method", "org.freedesktop.DBus.GetId"})
+                     .status == 0;
+        },
+        10s))
+        << "the private session bus did not come up";
+  }
+
+  void TearDown() override {
+    monitor_.stop();
+    KuvWindowTest::TearDown();
+    session_.process().stop();
+    bus_.stop();
+  }
+
+  RunResult gdbus(std::vector<std::string> args) {
+    args.insert(args.begin(), "gdbus");
+    return kuv::e2e::run(args, env_, 20s);
+  }
+
+  RunResult call(const std::string& method, const std::vector<std::string>& args = {}) {
+    std::vector<std::string> argv{"call",     "--session", "--dest", kDest, "--object-path", "/org/mpris/MediaPlayer2",
+                                  "--method", method};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return gdbus(argv);
+  }
+
+  std::string property(const std::string& interface, const std::string& name) {
+    const RunResult r = call("org.freedesktop.DBus.Properties.Get", {interface, name});
+    return r.status == 0 ? trim(r.out) : "(failed: " + trim(r.err) + ")";
+  }
+
+  ::testing::AssertionResult propertyBecomes(const std::string& name, const std::string& expected) {
+    std::string last;
+    if (waitFor([&] { return (last = property(kPlayer, name)) == expected; }, 10s))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << name << " is " << last << ", not " << expected;
+  }
+
+  ::testing::AssertionResult monitorShows(const std::string& text) {
+    if (waitFor([&] { return kuv::test::readFile(monitorLog()).find(text) != std::string::npos; }, 10s))
+      return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "no \"" << text << "\" among the signals:\n"
+                                         << kuv::test::readFile(monitorLog());
+  }
+
+  std::string monitorLog() const { return session_.folder() + "/monitor.log"; }
+
+  static constexpr const char* kDest = "org.mpris.MediaPlayer2.kuv";
+  static constexpr const char* kPlayer = "org.mpris.MediaPlayer2.Player";
+  Child bus_;
+  Child monitor_;
+};
+
+TEST_F(KuvMprisTest, MethodsAndPropertiesDriveThePlayer) {
+  ASSERT_TRUE(monitor_.start({"gdbus", "monitor", "--session", "--dest", kDest}, env_, monitorLog()));
+  const std::string window = startWindow({samplePath(), samplePath()});
+  ASSERT_FALSE(window.empty());
+  ASSERT_TRUE(queryBecomes("state", "0", 20s));
+  ASSERT_TRUE(propertyBecomes("PlaybackStatus", "(<'Playing'>,)"));
+
+  // The root: who we are.
+  EXPECT_EQ(property("org.mpris.MediaPlayer2", "Identity"), "(<'KUV'>,)");
+  EXPECT_EQ(property("org.mpris.MediaPlayer2", "SupportedUriSchemes"), "(<['file', 'http', 'https']>,)");
+  EXPECT_EQ(property("org.mpris.MediaPlayer2", "HasTrackList"), "(<false>,)");
+
+  // Each method as the buttons: kuv --query sees what it did.
+  ASSERT_EQ(call(std::string(kPlayer) + ".Pause").status, 0);
+  EXPECT_TRUE(queryBecomes("state", "1"));
+  ASSERT_EQ(call(std::string(kPlayer) + ".PlayPause").status, 0);
+  EXPECT_TRUE(queryBecomes("state", "0"));
+  EXPECT_TRUE(monitorShows("'PlaybackStatus': <'Paused'>"));
+
+  const std::string metadata = property(kPlayer, "Metadata");
+  EXPECT_NE(metadata.find("'xesam:title': <'KUV Sample'>"), std::string::npos) << metadata;
+  EXPECT_NE(metadata.find("'xesam:artist': <['KUV']>"), std::string::npos) << metadata;
+  EXPECT_NE(metadata.find("'mpris:trackid': <objectpath '/org/kuv/track/"), std::string::npos) << metadata;
+  EXPECT_NE(metadata.find("'mpris:length': <int64 112"), std::string::npos) << metadata;  // 11.2 s
+  EXPECT_NE(metadata.find("'xesam:url': <'file://"), std::string::npos) << metadata;
+
+  // Volume: EqVolume / 63 both ways.
+  ASSERT_EQ(call("org.freedesktop.DBus.Properties.Set", {kPlayer, "Volume", "<0.5>"}).status, 0);
+  EXPECT_TRUE(queryBecomes("volume", "32"));
+  ASSERT_EQ(call("org.freedesktop.DBus.Properties.Set", {kPlayer, "LoopStatus", "<'Track'>"}).status, 0);
+  EXPECT_TRUE(propertyBecomes("LoopStatus", "(<'Track'>,)"));
+  EXPECT_NE(call("org.freedesktop.DBus.Properties.Set", {kPlayer, "LoopStatus", "<'Sometimes'>"}).status, 0);
+  EXPECT_TRUE(propertyBecomes("LoopStatus", "(<'Track'>,)"));
+  ASSERT_EQ(call("org.freedesktop.DBus.Properties.Set", {kPlayer, "LoopStatus", "<'None'>"}).status, 0);
+
+  // Seeks land where asked, and say so.
+  const std::string track = metadata.substr(metadata.find("/org/kuv/track/"));
+  const std::string trackId = track.substr(0, track.find('\''));
+  ASSERT_EQ(call(std::string(kPlayer) + ".SetPosition", {trackId, "8000000"}).status, 0);
+  EXPECT_TRUE(monitorShows("Player.Seeked (int64 8000000,)"));
+  EXPECT_TRUE(waitFor([&] { return std::atoi(query(env_, "position").c_str()) >= 8000; }, 10s))
+      << "position " << query(env_, "position");
+  ASSERT_EQ(call(std::string(kPlayer) + ".Seek", {"--", "-7000000"}).status, 0);
+  EXPECT_TRUE(waitFor([&] { return std::atoi(query(env_, "position").c_str()) < 7000; }, 10s))
+      << "position " << query(env_, "position");
+
+  // The second entry: another track id.
+  ASSERT_EQ(call(std::string(kPlayer) + ".Next").status, 0);
+  EXPECT_TRUE(waitFor([&] { return property(kPlayer, "Metadata").find(trackId + "'") == std::string::npos; }, 10s));
+  EXPECT_EQ(property(kPlayer, "CanGoNext"), "(<false>,)");
+  ASSERT_EQ(call(std::string(kPlayer) + ".Stop").status, 0);
+  EXPECT_TRUE(queryBecomes("state", "2"));
+
+  // playerctl, as the README shows it.
+  const RunResult play = kuv::e2e::run({"playerctl", "--player=kuv", "open", "file://" + samplePath()}, env_, 20s);
+  EXPECT_EQ(play.status, 0) << describe(play);
+  EXPECT_TRUE(queryBecomes("state", "0"));
+  const RunResult status = kuv::e2e::run({"playerctl", "--player=kuv", "status"}, env_, 20s);
+  EXPECT_EQ(trim(status.out), "Playing") << describe(status);
+  EXPECT_NE(call(std::string(kPlayer) + ".OpenUri", {"ftp://example/x.mp3"}).status, 0);
+
+  // Position is read, never announced.
+  EXPECT_EQ(kuv::test::readFile(monitorLog()).find("'Position'"), std::string::npos);
+
+  ASSERT_EQ(call("org.mpris.MediaPlayer2.Quit").status, 0);
+  EXPECT_TRUE(exitsWithZero());
+}
+
+// The sample's audio frames alone: without its tags it can be sent over and
+// over as one stream.
+std::string sampleFrames() {
+  std::string bytes = kuv::test::readFile(samplePath());
+  if (bytes.size() > 10 && bytes.compare(0, 3, "ID3") == 0) {
+    const auto b = [&](size_t i) { return static_cast<size_t>(static_cast<unsigned char>(bytes[i]) & 0x7F); };
+    bytes.erase(0, 10 + (b(6) << 21 | b(7) << 14 | b(8) << 7 | b(9)));
+  }
+  if (bytes.size() > 128 && bytes.compare(bytes.size() - 128, 3, "TAG") == 0) bytes.resize(bytes.size() - 128);
+  return bytes;
+}
+
+// A station as people meet it: a PLS whose first entry is dead and whose
+// second is a Shoutcast stream; its titles reach the desktop as they change.
+TEST_F(KuvMprisTest, ARadioStationsPlaylistPlaysAndItsTitlesFollowTheStream) {
+  kuv::test::HttpTestServer server;
+  ASSERT_TRUE(server.ok());
+  kuv::test::HttpRoute stream;
+  stream.kind = kuv::test::HttpRoute::Kind::Icy;
+  stream.icyName = "Radio KUV";
+  stream.body = sampleFrames() + sampleFrames();
+  stream.metaInterval = 8192;
+  stream.titles = {"First Song", "Second Song"};
+  // The second title halfway through, about eleven seconds in. Sent a
+  // little faster than it plays, as a live station sends: all at once, the
+  // second title would arrive before the first could be seen.
+  stream.titleEvery = stream.body.size() / 8192 / 2;
+  stream.chunkBytes = 24000;
+  stream.chunkDelayMs = 1000;
+  server.route("/live", stream);
+  kuv::test::HttpRoute dead;
+  dead.kind = kuv::test::HttpRoute::Kind::NotFound;
+  server.route("/gone", dead);
+  kuv::test::HttpRoute station;
+  station.contentType = "audio/x-scpls";
+  station.body = "[playlist]\nNumberOfEntries=2\nFile1=" + server.url("/gone") +
+                 "\nTitle1=Old\nFile2=" + server.url("/live") + "\nTitle2=Radio KUV\nVersion=2\n";
+  server.route("/station", station);
+
+  ASSERT_TRUE(monitor_.start({"gdbus", "monitor", "--session", "--dest", kDest}, env_, monitorLog()));
+  const std::string window = startWindow({server.url("/station")});
+  ASSERT_FALSE(window.empty());
+  EXPECT_TRUE(queryBecomes("state", "0", 30s));
+  std::string metadata;
+  EXPECT_TRUE(waitFor(
+      [&] {
+        metadata = property(kPlayer, "Metadata");
+        return metadata.find("'xesam:title': <'First Song'>") != std::string::npos;
+      },
+      30s))
+      << metadata;
+  EXPECT_NE(metadata.find("'xesam:artist': <['Radio KUV']>"), std::string::npos) << metadata;
+  EXPECT_NE(metadata.find("'xesam:url': <'" + server.url("/live") + "'>"), std::string::npos) << metadata;
+  EXPECT_EQ(metadata.find("mpris:length"), std::string::npos) << "a stream has no length: " << metadata;
+  EXPECT_TRUE(monitorShows("'xesam:title': <'Second Song'>"));
+  EXPECT_EQ(property(kPlayer, "CanSeek"), "(<false>,)");
+  ASSERT_EQ(call("org.mpris.MediaPlayer2.Quit").status, 0);
+  EXPECT_TRUE(exitsWithZero());
+}

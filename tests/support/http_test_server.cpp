@@ -112,6 +112,26 @@ void HttpTestServer::stop() {
   }
 }
 
+std::string HttpTestServer::interleavedBody(const HttpRoute& r) {
+  if (r.metaInterval == 0) return r.body;
+  std::string out;
+  size_t next = 0;  // the next title to send
+  size_t block = 0;
+  for (size_t at = 0; at < r.body.size(); at += r.metaInterval, ++block) {
+    const size_t n = std::min<size_t>(r.metaInterval, r.body.size() - at);
+    out.append(r.body, at, n);
+    if (n < r.metaInterval) break;
+    std::string meta;
+    if (block % std::max<size_t>(r.titleEvery, 1) == 0 && next < r.titles.size())
+      meta = "StreamTitle='" + r.titles[next++] + "';StreamUrl='';";
+    const size_t blocks16 = std::min<size_t>((meta.size() + 15) / 16, 255);
+    meta.resize(blocks16 * 16, '\0');
+    out += static_cast<char>(blocks16);
+    out += meta;
+  }
+  return out;
+}
+
 uint16_t HttpTestServer::unusedPort() {
   int fd = makeLoopbackSocket();
   if (fd < 0) return 0;
@@ -231,7 +251,8 @@ void HttpTestServer::serve(int fd) {
   bool withBody = false;
   switch (answer.kind) {
     case HttpRoute::Kind::Body:
-      reply = "HTTP/1.0 200 OK\r\nContent-Type: audio/mpeg\r\n";
+      reply = "HTTP/1.0 200 OK\r\n";
+      if (!answer.contentType.empty()) reply += "Content-Type: " + answer.contentType + "\r\n";
       if (answer.sendLength) reply += "Content-Length: " + std::to_string(answer.body.size()) + "\r\n";
       reply += "\r\n";
       withBody = true;
@@ -244,9 +265,13 @@ void HttpTestServer::serve(int fd) {
       reply = "HTTP/1.0 302 Found\r\nLocation: " + answer.location + "\r\nContent-Length: 0\r\n\r\n";
       break;
     case HttpRoute::Kind::Icy:
-      reply = answer.statusLine +
-              "\r\nicy-notice1: This stream is for tests\r\nicy-name: x\r\n"
-              "icy-genre: Test\r\nicy-pub: 0\r\nicy-br: 128\r\ncontent-type: audio/mpeg\r\n\r\n";
+      reply = answer.statusLine + "\r\nicy-notice1: This stream is for tests\r\nicy-name: " + answer.icyName +
+              "\r\nicy-genre: Test\r\nicy-pub: 0\r\nicy-br: 128\r\ncontent-type: audio/mpeg\r\n";
+      if (answer.metaInterval > 0) {
+        reply += "Icy-MetaInt: " + std::to_string(answer.metaInterval) + "\r\n";
+        answer.body = interleavedBody(answer);
+      }
+      reply += "\r\n";
       withBody = true;
       break;
     case HttpRoute::Kind::NoAnswer:

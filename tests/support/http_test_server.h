@@ -34,6 +34,15 @@ struct HttpRoute {
   // Slow delivery: the body in pieces of chunkBytes with a pause between.
   size_t chunkBytes = 0;
   int chunkDelayMs = 0;
+  std::string contentType = "audio/mpeg";  // Body; empty: no Content-Type line
+  std::string icyName = "x";               // Icy
+  // Icy: with metaInterval > 0 an icy-metaint header, and after every
+  // metaInterval bytes of the body a metadata block: every titleEvery-th
+  // block names the next of `titles` (StreamTitle='...';), the others are
+  // empty, as servers send them between changes.
+  uint32_t metaInterval = 0;
+  std::vector<std::string> titles;
+  size_t titleEvery = 1;
 };
 
 class HttpTestServer {
@@ -58,6 +67,9 @@ class HttpTestServer {
 
   // Ends all connections and joins every thread. Idempotent.
   void stop();
+
+  // The body as an Icy route sends it: its metadata blocks interleaved.
+  static std::string interleavedBody(const HttpRoute& r);
 
   // A port on 127.0.0.1 that nothing listens on.
   static uint16_t unusedPort();

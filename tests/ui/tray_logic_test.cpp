@@ -34,6 +34,8 @@ TEST(TrayIcon, StepsAndTipsFollowThePercentage) {
     EXPECT_EQ(trayIconStep(row.percent), row.step) << row.percent;
     EXPECT_EQ(trayTipText(row.path, row.percent), row.tip) << row.path;
   }
+  // A stream's title, when known, names it whole (a '/' is no folder there).
+  EXPECT_EQ(trayTipText("http://radio.example/live", 7, "AC/DC - Thunderstruck"), "Kuv - AC/DC - Thunderstruck - 007%");
   // Never cut within a character: 63 two-byte letters after the prefix.
   std::string wide = "/";
   for (int i = 0; i < 80; ++i) wide += "\xC3\xA9";
