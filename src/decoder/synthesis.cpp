@@ -164,25 +164,28 @@ void chooseDefaultPath() {
 
 // Transforms the block into the ring and runs the window product: the 32
 // full-rate samples into pcm, the clipped ones as a bit mask.
-inline uint32_t synthesizeBlock(SynthesisRing& st, const double* samples, int32_t channel, int16_t* pcm) {
+inline const double* tapsOf(const SynthesisState& state) { return state.scaled ? state.taps : windowTaps; }
+
+inline uint32_t synthesizeBlock(SynthesisRing& st, const double* taps, const double* samples, int32_t channel,
+                                int16_t* pcm) {
   channel &= 1;
   if (channel == 0) st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
   const int32_t r = st.ringIndex;
   double* ring = st.values[channel];
   fastDct<double, 32, 0>(samples, ring + 32 * r);
   const SynthesisWindowFn kernel = windowKernel.load(std::memory_order_relaxed);
-  return static_cast<uint32_t>(kernel(ring, r, windowTaps, pcm));
+  return static_cast<uint32_t>(kernel(ring, r, taps, pcm));
 }
 
 // Both channels' blocks: one ring step, both transforms in one pass, then
 // both channels' window products.
-inline void synthesizePair(SynthesisRing& st, const double* left, const double* right, int16_t* pcmLeft,
-                           int16_t* pcmRight, uint32_t clipped[2]) {
+inline void synthesizePair(SynthesisRing& st, const double* taps, const double* left, const double* right,
+                           int16_t* pcmLeft, int16_t* pcmRight, uint32_t clipped[2]) {
   st.ringIndex = (st.ringIndex - 1) & (kRingBlocks - 1);
   const int32_t r = st.ringIndex;
   dctPair.load(std::memory_order_relaxed)(left, right, st.values[0] + 32 * r, st.values[1] + 32 * r);
   const SynthesisWindowPairFn kernel = windowPairKernel.load(std::memory_order_relaxed);
-  const uint64_t both = kernel(st.values[0], st.values[1], r, windowTaps, pcmLeft, pcmRight);
+  const uint64_t both = kernel(st.values[0], st.values[1], r, taps, pcmLeft, pcmRight);
   clipped[0] = static_cast<uint32_t>(both);
   clipped[1] = static_cast<uint32_t>(both >> 32);
 }
@@ -212,7 +215,7 @@ inline uint8_t toEightBit(int16_t s) { return eightBitTable[(s >> 4) + 4096]; }
 template <int Step>
 int32_t stereo16(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
   alignas(16) int16_t block[32];
-  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, channel, block);
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, channel, block);
   auto* pcm = reinterpret_cast<int16_t*>(out);
 #if defined(__SSE2__)
   if constexpr (Step == 1) {
@@ -237,7 +240,7 @@ int32_t stereo16(SynthesisState& state, const double* samples, int32_t channel, 
 template <int Step>
 int32_t stereo8(SynthesisState& state, const double* samples, int32_t channel, uint8_t* out) {
   int16_t block[32];
-  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, channel, block);
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, channel, block);
   for (int n = 0; n < 32 / Step; ++n) out[(channel & 1) + 2 * n] = toEightBit(block[n * Step]);
   return keptClips<Step>(clipped);
 }
@@ -246,7 +249,7 @@ template <int Step>
 int32_t pair16(SynthesisState& state, const double* left, const double* right, uint8_t* out) {
   alignas(16) int16_t block[2][32];
   uint32_t clipped[2];
-  synthesizePair(ringFor<Step>(state), left, right, block[0], block[1], clipped);
+  synthesizePair(ringFor<Step>(state), tapsOf(state), left, right, block[0], block[1], clipped);
   auto* pcm = reinterpret_cast<int16_t*>(out);
 #if defined(__SSE2__)
   if constexpr (Step == 1) {
@@ -271,7 +274,7 @@ template <int Step>
 int32_t pair8(SynthesisState& state, const double* left, const double* right, uint8_t* out) {
   int16_t block[2][32];
   uint32_t clipped[2];
-  synthesizePair(ringFor<Step>(state), left, right, block[0], block[1], clipped);
+  synthesizePair(ringFor<Step>(state), tapsOf(state), left, right, block[0], block[1], clipped);
   for (int n = 0; n < 32 / Step; ++n) {
     out[2 * n] = toEightBit(block[0][n * Step]);
     out[2 * n + 1] = toEightBit(block[1][n * Step]);
@@ -282,7 +285,7 @@ int32_t pair8(SynthesisState& state, const double* left, const double* right, ui
 template <int Step>
 int32_t duplicated16(SynthesisState& state, const double* samples, uint8_t* out) {
   alignas(16) int16_t block[32];
-  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, 0, block);
   auto* pcm = reinterpret_cast<int16_t*>(out);
 #if defined(__SSE2__)
   if constexpr (Step == 1) {
@@ -302,7 +305,7 @@ int32_t duplicated16(SynthesisState& state, const double* samples, uint8_t* out)
 template <int Step>
 int32_t duplicated8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, 0, block);
   for (int n = 0; n < 32 / Step; ++n) out[2 * n] = out[2 * n + 1] = toEightBit(block[n * Step]);
   return keptClips<Step>(clipped);
 }
@@ -311,12 +314,12 @@ template <int Step>
 int32_t single16(SynthesisState& state, const double* samples, uint8_t* out) {
   if constexpr (Step == 1) {
     int16_t block[32];
-    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, 0, block);
     std::memcpy(out, block, sizeof block);
     return keptClips<Step>(clipped);
   } else {
     int16_t block[32];
-    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+    const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, 0, block);
     auto* pcm = reinterpret_cast<int16_t*>(out);
     for (int n = 0; n < 32 / Step; ++n) pcm[n] = block[n * Step];
     return keptClips<Step>(clipped);
@@ -326,7 +329,7 @@ int32_t single16(SynthesisState& state, const double* samples, uint8_t* out) {
 template <int Step>
 int32_t single8(SynthesisState& state, const double* samples, uint8_t* out) {
   int16_t block[32];
-  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), samples, 0, block);
+  const uint32_t clipped = synthesizeBlock(ringFor<Step>(state), tapsOf(state), samples, 0, block);
   for (int n = 0; n < 32 / Step; ++n) out[n] = toEightBit(block[n * Step]);
   return keptClips<Step>(clipped);
 }
@@ -385,6 +388,12 @@ void buildSynthesisWindow(double scale) {
       synthesisCosines[k][i] = 1.0 / (2.0 * std::cos((2 * i + 1) * M_PI / (64 >> k)));
     }
   }
+}
+
+void setSynthesisGain(SynthesisState& state, double scale) {
+  state.scaled = std::isfinite(scale) && scale > 0.0 && scale != 1.0;
+  if (!state.scaled) return;
+  for (int i = 0; i < 16 * 32; ++i) state.taps[i] = windowTaps[i] * scale;
 }
 
 void synthesisDct32(const double* in, double* out) { fastDct<double, 32, 0>(in, out); }

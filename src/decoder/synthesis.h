@@ -26,7 +26,16 @@ struct SynthesisRing {
 // before, as a continuous stream would.
 struct SynthesisState {
   SynthesisRing rings[3];
+  // The window scaled by a loudness correction (ReplayGain), so the gain
+  // costs nothing per sample and acts before rounding and clipping; the
+  // shared window while `scaled` is false.
+  bool scaled = false;
+  alignas(64) double taps[16 * 32] = {};
 };
+
+// From the next block on, the output is `scale` times as loud; 1.0 (or
+// anything not finite and positive) plays the stream as it is.
+void setSynthesisGain(SynthesisState& state, double scale);
 
 // Synthesises one channel's block of 32 sub-band samples and writes its PCM
 // into every second sample of `out` (channel 0 at out, channel 1 one sample

@@ -15,10 +15,12 @@
 #include "decoder/bit_reader.h"
 #include "decoder/decoder_state.h"
 #include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "decoder/layer12.h"
 #include "decoder/synthesis.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
+#include "engine/replay_gain.h"
 #include "engine/stream_tags.h"
 #include "engine/vis_queue.h"
 #include "layer3/layer3.h"
@@ -115,6 +117,32 @@ void discard(const platform::ThreadMessage& message) {
     delete reinterpret_cast<std::string*>(message.lParam);
 }
 
+// Gapless playback: what the encoder put before and after the audio (its
+// delay and padding, from the LAME tag) and the Layer III decoder's own
+// delay are not played, so the tracks of an album join sample for sample.
+// Counted in output sample frames.
+constexpr uint64_t kLayer3DecoderDelay = 529;
+constexpr uint64_t kPlayToTheEnd = UINT64_MAX;
+
+struct TrimGate {
+  bool active = false;
+  int32_t frameBytes = 4;
+  int32_t downSample = 0;
+  // Where the audio lies among the decoded samples, at the stream's rate.
+  uint64_t audioStart = 0;
+  uint64_t audioEnd = 0;
+  // From the next output sample on, at the output rate.
+  uint64_t skip = 0;                  // still to drop at the start
+  uint64_t keepLeft = kPlayToTheEnd;  // still to play after it
+};
+
+// The next sample decoded is the stream's sample `at`.
+void placeTrimGate(TrimGate& g, uint64_t at) {
+  if (!g.active) return;
+  g.skip = (g.audioStart > at ? g.audioStart - at : 0) >> g.downSample;
+  g.keepLeft = (g.audioEnd > std::max(at, g.audioStart) ? g.audioEnd - std::max(at, g.audioStart) : 0) >> g.downSample;
+}
+
 // The decoder thread's own state.
 struct Player {
   std::string name;
@@ -131,6 +159,7 @@ struct Player {
   bool quiet = false;
   // The stream tags generation last posted for this track.
   uint64_t tagsPosted = 0;
+  TrimGate gate;
   // Sound decoded since the track start or the last seek, against the time
   // passed: how far the decoder runs ahead of real time.
   Clock::time_point paceStart{};
@@ -142,6 +171,28 @@ struct Player {
 // The staging buffer's way out: the output system selected now.
 int32_t writeToOutput(void*, int32_t length, const uint8_t* data) {
   return outputSystem.write ? outputSystem.write(length, data) : -1;
+}
+
+// The same through the track's trim gate: what lies before the audio and
+// after it counts as taken but never reaches the output.
+int32_t writeTrimmed(void* context, int32_t length, const uint8_t* data) {
+  TrimGate& g = *static_cast<TrimGate*>(context);
+  if (!g.active) return writeToOutput(nullptr, length, data);
+  const auto frames = static_cast<uint64_t>(length / g.frameBytes);
+  const uint64_t drop = std::min(g.skip, frames);
+  g.skip -= drop;
+  const int32_t dropped = static_cast<int32_t>(drop) * g.frameBytes;
+  // The visualisation clock counts what is heard.
+  if (dropped > 0) setVisByteCounter(visByteCounter() - std::min<uint64_t>(visByteCounter(), dropped));
+  const int32_t rest = length - dropped;
+  int32_t allowed = rest;
+  if (g.keepLeft != kPlayToTheEnd && static_cast<uint64_t>(rest / g.frameBytes) > g.keepLeft)
+    allowed = static_cast<int32_t>(g.keepLeft) * g.frameBytes;
+  const int32_t taken = allowed > 0 ? writeToOutput(nullptr, allowed, data + dropped) : 0;
+  if (taken < 0) return taken;
+  if (g.keepLeft != kPlayToTheEnd) g.keepLeft -= std::min<uint64_t>(g.keepLeft, taken / g.frameBytes);
+  // Past the end: the padding goes as if played.
+  return dropped + (taken == allowed ? rest : taken);
 }
 
 void seek(Player& p, const platform::ThreadMessage& message) {
@@ -158,6 +209,7 @@ void seek(Player& p, const platform::ThreadMessage& message) {
   setVisByteCounter(static_cast<uint64_t>(seconds) * static_cast<uint64_t>(p.ctx.outChannels) *
                     static_cast<uint64_t>(p.ctx.outRate) * static_cast<uint64_t>(p.ctx.outBits / 8));
   p.frameCounter = currentFrame(s, p.ctx);
+  placeTrimGate(p.gate, static_cast<uint64_t>(p.frameCounter) * samplesPerFrameFor(p.ctx.layer, p.ctx.lsf));
   p.paceStart = Clock::now();
   p.pacedUs = 0;
 }
@@ -264,6 +316,41 @@ void prepareDecoder(Player& p, Track& t) {
   t.bufferCount = outputSystem.getBufferCount();
 }
 
+// The track's output stage, at its first frame: the gapless trim and the
+// loudness correction.
+void startOutputStage(Player& p, const Track& t) {
+  InputStream& s = *engine.stream;
+  const FrameContext& ctx = p.ctx;
+  PcmStagingBuffer& pcm = p.decoder.pcm;
+  const LameTag& lame = s.tag.lame;
+  const bool gapless =
+      sharedSetting(settings.Gapless) != 0 && ctx.layer == 3 && lame.present && lame.delayUsable && s.tag.frames > 0;
+  // The last track's tail goes out first: it is no part of this one's trim.
+  if (gapless && pcm.fill > 0) pcmMakeRoom(pcm, kPcmStagingBytes);
+  TrimGate& g = p.gate;
+  g = TrimGate{};
+  if (gapless) {
+    const uint64_t total = static_cast<uint64_t>(s.tag.frames) * samplesPerFrameFor(ctx.layer, ctx.lsf);
+    g.active = true;
+    g.frameBytes = t.outChannels * (t.eightBit ? 1 : 2);
+    g.downSample = t.downSample;
+    g.audioStart = static_cast<uint64_t>(lame.encoderDelay) + kLayer3DecoderDelay;
+    // A padding shorter than the decoder's delay leaves the end short.
+    g.audioEnd = std::min(total, total - static_cast<uint64_t>(lame.encoderPadding) + kLayer3DecoderDelay);
+    placeTrimGate(g, 0);
+  }
+  double scale = 1.0;
+  const int32_t mode = sharedSetting(settings.ReplayGain);
+  if (mode != kReplayGainOff) {
+    ReplayGainInfo info;
+    if (s.regular) readFileReplayGain(p.name, info);
+    // Without shuffle the list is taken to play albums in order.
+    scale = replayGainScale(mergeLameReplayGain(info, lame), mode, sharedSetting(settings.ReplayGainPreamp),
+                            sharedSetting(settings.ShufflePlay) == 0);
+  }
+  setSynthesisGain(p.decoder.synthesis, scale);
+}
+
 // Tells the receiver when the stream's station or title has changed.
 void followStreamTags(Player& p) {
   const uint64_t generation = streamTagsGeneration();
@@ -364,6 +451,7 @@ bool followFormat(Player& p, Track& t) {
     ctx.outChannels = t.outChannels;
     ctx.outBits = outBits;
   }
+  if (t.justStarted) startOutputStage(p, t);
   t.justStarted = false;
   return true;
 }
@@ -481,6 +569,10 @@ bool finishTrack(Player& p, const Track& t) {
   } else if (t.end == TrackEnd::kWriteFailed) {
     sendNotification(ENGINE_TRACK_ENDED, kTrackOutputFailed);
   } else {
+    // A trimmed track's end goes out through its gate now, so the next
+    // track's trim starts on its own samples.
+    if (p.gate.active && p.decoder.pcm.fill > 0 && !pcmMakeRoom(p.decoder.pcm, kPcmStagingBytes))
+      p.decoder.pcm.fill = 0;
     if (!t.decodedAny && !s.userTold && !p.quiet) tellNoAudio(p.name, emptyFile);
     sendNotification(ENGINE_TRACK_ENDED, t.decodedAny ? kTrackEndedNormally : kTrackNoAudio);
   }
@@ -513,7 +605,8 @@ void decoderThread() {
   outputSystem.setVolume(p.volume);
   p.eightBit = sharedSetting(settings.AudioOutput8Bit);
   p.decoder.pcm.fill = 0;
-  p.decoder.pcm.write = writeToOutput;
+  p.decoder.pcm.write = writeTrimmed;
+  p.decoder.pcm.writeContext = &p.gate;
   p.decoder.pcm.abandon = &engine.abandon;
   p.decoder.vis = {visCountBlock, visPositionMs, pushVisFrame};
 

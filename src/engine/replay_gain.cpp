@@ -1,9 +1,12 @@
 #include "engine/replay_gain.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "engine/id3v2_tag.h"
+#include "platform/file.h"
 
 namespace kuv {
 
@@ -188,6 +191,27 @@ double replayGainScale(const ReplayGainInfo& info, int32_t mode, double preampDb
   double scale = std::pow(10.0, (gain + preampDb) / 20.0);
   if (peak > 0 && scale * peak > 1.0) scale = 1.0 / peak;
   return scale;
+}
+
+bool readFileReplayGain(const std::string& path, ReplayGainInfo& info) {
+  info = ReplayGainInfo{};
+  const int handle = platform::openForRead(path);
+  if (handle < 0) return false;
+  uint8_t header[10];
+  bool found = false;
+  if (platform::isRegularFile(handle) && platform::readFully(handle, header, sizeof header) == sizeof header &&
+      header[0] == 'I' && header[1] == 'D' && header[2] == '3' &&
+      ((header[6] | header[7] | header[8] | header[9]) & 0x80) == 0) {
+    const size_t body = static_cast<size_t>(header[6]) << 21 | static_cast<size_t>(header[7]) << 14 |
+                        static_cast<size_t>(header[8]) << 7 | header[9];
+    const size_t length = std::min(sizeof header + body, kMaxReplayGainTagBytes);
+    std::vector<uint8_t> tag(length);
+    std::memcpy(tag.data(), header, sizeof header);
+    const long got = platform::readFully(handle, tag.data() + sizeof header, length - sizeof header);
+    if (got >= 0) found = readId3v2ReplayGain(tag.data(), sizeof header + static_cast<size_t>(got), info);
+  }
+  platform::closeHandle(handle);
+  return found;
 }
 
 }  // namespace kuv

@@ -38,6 +38,11 @@ constexpr double kMaxReplayGainPeak = 10.0;
 // value was found; `info` is overwritten whole either way.
 bool readId3v2ReplayGain(const uint8_t* bytes, size_t length, ReplayGainInfo& info);
 
+// The ReplayGain values of the ID3v2 tag at the start of a local file (at
+// most kMaxReplayGainTagBytes of it are read); false without one.
+constexpr size_t kMaxReplayGainTagBytes = 16u << 20;
+bool readFileReplayGain(const std::string& path, ReplayGainInfo& info);
+
 // A gain text such as "-6.54 dB" ("dB" optional, any case): true and the
 // value when it is a number within kMaxReplayGainDb.
 bool parseReplayGainDb(const std::string& text, double& db);
