@@ -124,23 +124,27 @@ void discard(const platform::ThreadMessage& message) {
 constexpr uint64_t kLayer3DecoderDelay = 529;
 constexpr uint64_t kPlayToTheEnd = UINT64_MAX;
 
+// The same gate keeps the frames a seek decodes only to prime the decoder
+// from being heard.
 struct TrimGate {
-  bool active = false;
+  bool active = false;  // the track is trimmed (gapless)
   int32_t frameBytes = 4;
   int32_t downSample = 0;
   // Where the audio lies among the decoded samples, at the stream's rate.
   uint64_t audioStart = 0;
-  uint64_t audioEnd = 0;
+  uint64_t audioEnd = kPlayToTheEnd;
   // From the next output sample on, at the output rate.
   uint64_t skip = 0;                  // still to drop at the start
   uint64_t keepLeft = kPlayToTheEnd;  // still to play after it
 };
 
-// The next sample decoded is the stream's sample `at`.
-void placeTrimGate(TrimGate& g, uint64_t at) {
-  if (!g.active) return;
-  g.skip = (g.audioStart > at ? g.audioStart - at : 0) >> g.downSample;
-  g.keepLeft = (g.audioEnd > std::max(at, g.audioStart) ? g.audioEnd - std::max(at, g.audioStart) : 0) >> g.downSample;
+// The next sample decoded is the stream's sample `at`; none before
+// `heardFrom` is played.
+void placeTrimGate(TrimGate& g, uint64_t at, uint64_t heardFrom) {
+  const uint64_t from = std::max(heardFrom, g.audioStart);
+  g.skip = (from > at ? from - at : 0) >> g.downSample;
+  g.keepLeft =
+      g.audioEnd == kPlayToTheEnd ? kPlayToTheEnd : (g.audioEnd > from ? g.audioEnd - from : 0) >> g.downSample;
 }
 
 // The decoder thread's own state.
@@ -160,6 +164,12 @@ struct Player {
   // The stream tags generation last posted for this track.
   uint64_t tagsPosted = 0;
   TrimGate gate;
+  // Frames still to decode after a seek before any is heard, and the
+  // visualisation clock the seek set.
+  uint32_t primeLeft = 0;
+  uint64_t visAtSeek = 0;
+  // The playing file's frames, counted on a thread of their own.
+  FrameIndexScan scan;
   // Sound decoded since the track start or the last seek, against the time
   // passed: how far the decoder runs ahead of real time.
   Clock::time_point paceStart{};
@@ -173,11 +183,14 @@ int32_t writeToOutput(void*, int32_t length, const uint8_t* data) {
   return outputSystem.write ? outputSystem.write(length, data) : -1;
 }
 
+// While a seek primes the decoder: nothing of it is heard.
+int32_t dropPrimed(void*, int32_t length, const uint8_t*) { return length; }
+
 // The same through the track's trim gate: what lies before the audio and
 // after it counts as taken but never reaches the output.
 int32_t writeTrimmed(void* context, int32_t length, const uint8_t* data) {
   TrimGate& g = *static_cast<TrimGate*>(context);
-  if (!g.active) return writeToOutput(nullptr, length, data);
+  if (g.skip == 0 && g.keepLeft == kPlayToTheEnd) return writeToOutput(nullptr, length, data);
   const auto frames = static_cast<uint64_t>(length / g.frameBytes);
   const uint64_t drop = std::min(g.skip, frames);
   g.skip -= drop;
@@ -195,21 +208,35 @@ int32_t writeTrimmed(void* context, int32_t length, const uint8_t* data) {
   return dropped + (taken == allowed ? rest : taken);
 }
 
+void adoptFrameIndex(Player& p, std::shared_ptr<const FrameIndex> index);
+
 void seek(Player& p, const platform::ThreadMessage& message) {
   InputStream& s = *engine.stream;
+  // A seek soon after the start waits for the count (tens of milliseconds
+  // for a long file), so it too lands on its frame.
+  if (!s.index) adoptFrameIndex(p, p.scan.finish());
   const bool moved = message.wParam == 1 ? seekToMilliseconds(s, p.ctx, static_cast<uint32_t>(message.lParam))
                                          : seekToFrame(s, p.ctx, static_cast<uint32_t>(message.lParam));
   if (!moved) return;
   std::memset(p.decoder.pcm.data, 0, 8192);
   p.decoder.pcm.fill = 0;
-  const uint32_t seconds = currentSeconds(s, p.ctx);
+  // The frame heard first, after those that prime the decoder.
+  const uint32_t seconds =
+      s.primeFrames > 0 ? secondsAfterFrames(p.ctx, currentFrame(s, p.ctx) + s.primeFrames) : currentSeconds(s, p.ctx);
   outputSystem.flush();
   outputSystem.setPosition(static_cast<int32_t>(seconds));
   clearVisQueue();
   setVisByteCounter(static_cast<uint64_t>(seconds) * static_cast<uint64_t>(p.ctx.outChannels) *
                     static_cast<uint64_t>(p.ctx.outRate) * static_cast<uint64_t>(p.ctx.outBits / 8));
-  p.frameCounter = currentFrame(s, p.ctx);
-  placeTrimGate(p.gate, static_cast<uint64_t>(p.frameCounter) * samplesPerFrameFor(p.ctx.layer, p.ctx.lsf));
+  // The frames that prime the decoder are decoded into nothing and not
+  // counted; the counter and the gate start at the frame heard first.
+  p.frameCounter = currentFrame(s, p.ctx) + s.primeFrames;
+  p.primeLeft = s.primeFrames;
+  p.visAtSeek = visByteCounter();
+  p.decoder.pcm.write = p.primeLeft > 0 ? dropPrimed : writeTrimmed;
+  const uint64_t heard =
+      static_cast<uint64_t>(p.frameCounter) * static_cast<uint64_t>(samplesPerFrameFor(p.ctx.layer, p.ctx.lsf));
+  placeTrimGate(p.gate, heard, heard);
   p.paceStart = Clock::now();
   p.pacedUs = 0;
 }
@@ -329,15 +356,15 @@ void startOutputStage(Player& p, const Track& t) {
   if (gapless && pcm.fill > 0) pcmMakeRoom(pcm, kPcmStagingBytes);
   TrimGate& g = p.gate;
   g = TrimGate{};
+  g.frameBytes = t.outChannels * (t.eightBit ? 1 : 2);
+  g.downSample = t.downSample;
   if (gapless) {
     const uint64_t total = static_cast<uint64_t>(s.tag.frames) * samplesPerFrameFor(ctx.layer, ctx.lsf);
     g.active = true;
-    g.frameBytes = t.outChannels * (t.eightBit ? 1 : 2);
-    g.downSample = t.downSample;
     g.audioStart = static_cast<uint64_t>(lame.encoderDelay) + kLayer3DecoderDelay;
     // A padding shorter than the decoder's delay leaves the end short.
     g.audioEnd = std::min(total, total - static_cast<uint64_t>(lame.encoderPadding) + kLayer3DecoderDelay);
-    placeTrimGate(g, 0);
+    placeTrimGate(g, 0, 0);
   }
   double scale = 1.0;
   const int32_t mode = sharedSetting(settings.ReplayGain);
@@ -349,6 +376,22 @@ void startOutputStage(Player& p, const Track& t) {
                             sharedSetting(settings.ShufflePlay) == 0);
   }
   setSynthesisGain(p.decoder.synthesis, scale);
+}
+
+// Once the scan has counted the file's frames, seeks land on the frame
+// asked for, and a count that differs from the estimate is told.
+void followFrameIndex(Player& p) { adoptFrameIndex(p, p.scan.take()); }
+
+void adoptFrameIndex(Player& p, std::shared_ptr<const FrameIndex> index) {
+  if (!index) return;
+  InputStream& s = *engine.stream;
+  const uint32_t estimated = totalFrames(s, p.ctx);
+  s.index = std::move(index);
+  const uint32_t counted = totalFrames(s, p.ctx);
+  if (counted == estimated) return;
+  // A tag whose count lies says nothing sure of the end: play it all.
+  if (p.gate.active && s.tag.frames != counted) p.gate.audioEnd = p.gate.keepLeft = kPlayToTheEnd;
+  postNotification(ENGINE_TRACK_LENGTH, static_cast<intptr_t>(counted));
 }
 
 // Tells the receiver when the stream's station or title has changed.
@@ -375,6 +418,7 @@ bool openTrackInput(Player& p) {
     return false;
   }
   followStreamTags(p);
+  if (s.regular) p.scan.start(p.name);
   outputSystem.setPosition(0);
   // A report of the last track the receiver dropped unread holds no new one.
   engine.progressPending.store(0);
@@ -507,6 +551,13 @@ Step decodeCurrentFrame(Player& p, Track& t) {
   FrameContext& ctx = p.ctx;
   p.decoder.vis.countBlock = visWanted.load(std::memory_order_relaxed) ? visCountBlock : countBlockWithoutRecord;
   const int result = ctx.decodeFrame ? ctx.decodeFrame(ctx) : kFrameSkipped;
+  const bool primed = p.primeLeft > 0;
+  if (primed && --p.primeLeft == 0) {
+    p.decoder.pcm.fill = 0;
+    p.decoder.pcm.write = writeTrimmed;
+    clearVisQueue();
+    setVisByteCounter(p.visAtSeek);
+  }
   if (result == kFrameWriteFailed) {
     // A stop during a blocked write is no failure of the output.
     if (engine.abandon.load()) return Step::kNextFrame;
@@ -521,7 +572,9 @@ Step decodeCurrentFrame(Player& p, Track& t) {
   }
   if (result < 0) return Step::kNextFrame;
   t.decodedAny = true;
+  if (primed) return Step::kGoOn;
   followStreamTags(p);
+  followFrameIndex(p);
   followVolume(p);
   const int32_t priority = sharedSetting(settings.DecoderPriority);
   if (priority != p.priority) {
@@ -556,6 +609,7 @@ bool finishTrack(Player& p, const Track& t) {
   InputStream& s = *engine.stream;
   // Read before the close forgets what kind of input it was.
   const bool emptyFile = s.regular && s.size == 0;
+  p.scan.stop();
   closeStream(s);
   engine.playing.store(0);
   if (t.end == TrackEnd::kQuit) return false;
@@ -584,6 +638,8 @@ bool runTrack(Player& p) {
   Track t = readTrackSettings();
   p.stopRequested = false;
   p.frameCounter = 0;
+  p.primeLeft = 0;
+  p.decoder.pcm.write = writeTrimmed;
   p.paceStart = Clock::now();
   p.pacedUs = 0;
   if (!prepareOutput(p, t)) return true;

@@ -30,6 +30,10 @@ constexpr uint32_t ENGINE_OPEN_FAILED = 0x8203;    // posted
 // reports that there are none) and once a decoded frame. lParam 0.
 // Receivers that show no stream titles ignore it.
 constexpr uint32_t ENGINE_STREAM_TAGS = 0x8204;
+// Posted when the frames of the playing file have been counted and their
+// number differs from the total ENGINE_TRACK_STARTED gave (a VBR file
+// without a frame count, a tag that lies). lParam = the exact total.
+constexpr uint32_t ENGINE_TRACK_LENGTH = 0x8205;
 
 // Every notification carries in wParam the ticket of the play command it
 // belongs to (what play() returned), so a receiver can tell a late report of

@@ -70,6 +70,8 @@ void closeStream(InputStream& s) {
   s.regular = false;
   s.bufferFill = 0;
   s.bufferPos = 0;
+  s.index.reset();
+  s.primeFrames = 0;
 }
 
 // ---- positions and times ---------------------------------------------------
@@ -102,13 +104,14 @@ FrameContext firstFrameMeasures(const InputStream& s, const FrameContext& ctx) {
 
 uint32_t totalFrames(const InputStream& s, const FrameContext& ctx) {
   if (!s.regular) return 0;
+  if (s.index) return clampFrames(static_cast<double>(s.index->offsets.size()));
   if (s.tag.kind != kNoTag && s.tag.frames > 0) return s.tag.frames;
   return clampFrames(static_cast<double>(s.dataEnd - s.dataStart) / bytesPerFrame(firstFrameMeasures(s, ctx)));
 }
 
 uint32_t currentFrame(const InputStream& s, const FrameContext& ctx) {
   if (!s.regular) return 0;
-  if (countsFrames(s)) return s.framesRead;
+  if (s.index || countsFrames(s)) return s.framesRead;
   return clampFrames(static_cast<double>(streamPosition(s) - s.dataStart) / bytesPerFrame(firstFrameMeasures(s, ctx)));
 }
 
@@ -189,6 +192,20 @@ int64_t tocOffset(const InputStream& s, uint32_t n) {
 
 bool seekToFrame(InputStream& s, FrameContext& ctx, uint32_t n) {
   if (!s.regular || s.handle < 0 || s.reference == 0) return false;
+  s.primeFrames = 0;
+  if (s.index) {
+    // Straight to a frame's header, a few frames early: the frames before
+    // fill the bit reservoir the asked one may reach back into.
+    const std::vector<int64_t>& at = s.index->offsets;
+    if (n >= at.size()) return false;
+    const uint32_t first = n > kSeekPrimeFrames ? n - kSeekPrimeFrames : 0;
+    if (!streamSeek(s, at[first])) return false;
+    clearFrameStore(s.store);
+    pointBitReader(s.bits, s.store, slotStart(s.store.currentSlot));
+    s.framesRead = first;
+    s.primeFrames = n - first;
+    return true;
+  }
   const int64_t resume = streamPosition(s);
   const double bpf = bytesPerFrame(firstFrameMeasures(s, ctx));
   bool found;

@@ -4,11 +4,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "decoder/bit_reader.h"
 #include "decoder/frame_context.h"
 #include "decoder/vbr_tag.h"
+#include "engine/frame_index.h"
 #include "engine/frame_reader.h"
 #include "engine/url_reader.h"
 #include "platform/paths.h"
@@ -50,6 +52,13 @@ struct InputStream {
   bool tagChecked = false;
   VbrTag tag;
   uint32_t framesRead = 0;  // audio frames delivered since the start (or the seek)
+  // Where each frame begins, once a scan of the file has found them all:
+  // the frame count and seeks are then exact. Null until then.
+  std::shared_ptr<const FrameIndex> index;
+  // A seek by the index lands this many frames before the one asked for,
+  // so the bit reservoir and the filter memories are filled again; the
+  // caller does not play their sound.
+  uint32_t primeFrames = 0;
 
   // Free format: the unpadded frame length measured for the track (header
   // included; 0 until measured).
@@ -71,7 +80,11 @@ using platform::isUrlName;
 bool openStream(InputStream& s, const std::string& name);
 void closeStream(InputStream& s);
 
+// Exact with an index or a tag's frame count; otherwise estimated from the
+// size and the first frame.
 uint32_t totalFrames(const InputStream& s, const FrameContext& ctx);
+// Frames a seek by the index primes from before the one asked for.
+constexpr uint32_t kSeekPrimeFrames = 4;
 uint32_t currentFrame(const InputStream& s, const FrameContext& ctx);
 uint32_t currentSeconds(const InputStream& s, const FrameContext& ctx);
 bool seekToMilliseconds(InputStream& s, FrameContext& ctx, uint32_t milliseconds);

@@ -360,4 +360,11 @@ std::string streamTitleOf(const PlaylistEntry& entry) {
   return entry.tag.title;
 }
 
+int32_t setCurrentEntryLength(int32_t lengthMs) {
+  Guard guard(playlist.lock);
+  if (!playlist.current) return 0;
+  playlist.current->lengthMs = lengthMs;
+  return 1;
+}
+
 }  // namespace kuv

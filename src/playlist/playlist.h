@@ -93,6 +93,9 @@ std::string entryLineText(int32_t position, const PlaylistEntry& entry);
 // entry's tag, so its line, the tray and the desktop show it; 0 without a
 // current entry or when it is no URL.
 int32_t setCurrentStreamTags(const std::string& title, const std::string& station);
+// The current entry's exact length, once its frames were counted; 0
+// without a current entry.
+int32_t setCurrentEntryLength(int32_t lengthMs);
 // A URL entry's stream title (or station) once one is known, else "".
 std::string streamTitleOf(const PlaylistEntry& entry);
 

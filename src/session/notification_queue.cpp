@@ -43,7 +43,7 @@ bool isSentNotification(uint32_t message, intptr_t lParam) {
 
 bool isEngineNotification(uint32_t message) {
   return message == ENGINE_TRACK_ENDED || message == ENGINE_TRACK_STARTED || message == ENGINE_PROGRESS ||
-         message == ENGINE_OPEN_FAILED || message == ENGINE_STREAM_TAGS;
+         message == ENGINE_OPEN_FAILED || message == ENGINE_STREAM_TAGS || message == ENGINE_TRACK_LENGTH;
 }
 
 void messageHandled(NotificationQueue& q, const platform::ThreadMessage& message) {

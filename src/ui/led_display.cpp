@@ -556,7 +556,10 @@ bool waitForRound(DisplayWait wait, Clock::time_point& nextRound, uint32_t textC
     display.retitle = false;
     hold.unlock();
     PlaylistEntry entry;
-    if (display.sources.currentEntry && display.sources.currentEntry(entry)) ledTitleOf(display.state.title, entry);
+    if (display.sources.currentEntry && display.sources.currentEntry(entry)) {
+      ledTitleOf(display.state.title, entry);
+      display.state.trackLengthMs = entry.lengthMs < 0 ? 0u : static_cast<uint32_t>(entry.lengthMs);
+    }
   }
   return true;
 }

@@ -231,8 +231,8 @@ bool displayWantsVisualisation(bool running, bool minimised, bool visPlugin, int
 // not be started or is running already.
 bool startDisplay(const DisplaySources& sources, int x, int y, int width, int height);
 void signalNewTrack();
-// The current entry's title changed (a stream's title): the title line
-// follows without the picture starting anew.
+// The current entry's title or length changed (a stream's title, a file's
+// counted frames): the overlay follows without the picture starting anew.
 void signalTitleChanged();
 // Something the picture depends on changed (playback state, settings, the
 // window shown or minimised): a waiting thread draws a round now.

@@ -652,7 +652,7 @@ void MainWindow::trayPercent(int32_t percent) {
   if (tray_ && tray_->inTray()) tray_->updateTrayIcon(percent, currentEntryPath(), currentStreamTitle());
 }
 
-void MainWindow::streamTitleChanged() {
+void MainWindow::currentEntryChanged() {
   if (editor_) editor_->refresh();
   if (displayStarted_) signalTitleChanged();
   trayPercent(player_.state.lastPercent);

@@ -65,7 +65,7 @@ class MainWindow final : public QWidget, public WindowActions, public EditorHost
   void showAbout() override;
   void trayPercent(int32_t percent) override;
   void seeked(int64_t positionMs) override;
-  void streamTitleChanged() override;
+  void currentEntryChanged() override;
   void publishCurrentFile(const std::string& path) override;
   void startVisPlugin(int32_t channels, int32_t sampleRate) override;
 

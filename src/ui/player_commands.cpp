@@ -154,6 +154,9 @@ void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, i
     case ENGINE_STREAM_TAGS:
       onStreamTags(w);
       break;
+    case ENGINE_TRACK_LENGTH:
+      onTrackLength(w, lParam);
+      break;
     default:
       break;
   }
@@ -168,7 +171,15 @@ int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam) {
 
 void onStreamTags(PlayerWindow& w) {
   const StreamTags tags = currentStreamTags();
-  if (setCurrentStreamTags(tags.title, tags.station)) w.window.streamTitleChanged();
+  if (setCurrentStreamTags(tags.title, tags.station)) w.window.currentEntryChanged();
+}
+
+void onTrackLength(PlayerWindow& w, intptr_t totalFrames) {
+  if (totalFrames <= 0 || totalFrames > INT32_MAX) return;
+  w.state.totalFrames = static_cast<int32_t>(totalFrames);
+  const double ms = static_cast<double>(totalFrames) * secondsPerFrame(w.state.info, settings.DownSample) * 1000.0;
+  if (ms > 0 && ms < INT32_MAX && setCurrentEntryLength(static_cast<int32_t>(ms))) w.window.currentEntryChanged();
+  w.window.dialProgress(w.state.framesPlayed, w.state.totalFrames);
 }
 
 void onOpenFailed(PlayerWindow& w, intptr_t lParam) {

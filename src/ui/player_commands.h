@@ -45,8 +45,8 @@ struct WindowActions {
     (void)totalFrames;
   }
   virtual void trayPercent(int32_t percent) { (void)percent; }
-  // The current entry's stream title or station changed.
-  virtual void streamTitleChanged() {}
+  // The current entry's stream title, station or length changed.
+  virtual void currentEntryChanged() {}
   // Playback was sent to positionMs (a seek asked of the window).
   virtual void seeked(int64_t positionMs) { (void)positionMs; }
 };
@@ -81,6 +81,8 @@ int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam = kTrackEndedNormally);
 void onOpenFailed(PlayerWindow& w, intptr_t lParam);
 // What the stream calls itself now becomes its entry's title.
 void onStreamTags(PlayerWindow& w);
+// The playing file's frames were counted: its length is now exact.
+void onTrackLength(PlayerWindow& w, intptr_t totalFrames);
 
 // Names dropped on the window, in drop order.
 void handleDrop(PlayerWindow& w, const std::vector<std::string>& names);

@@ -157,6 +157,11 @@ TEST_F(EngineTest, ATrackReportsStartProgressAndEnd) {
   EXPECT_NEAR(static_cast<double>(notes[1].lParam), 460.0, 3.0);
   intptr_t last = 0;
   for (size_t i = 2; i + 1 < notes.size(); ++i) {
+    // Once the frames are counted (when that is done before the end): 460.
+    if (notes[i].message == ENGINE_TRACK_LENGTH) {
+      EXPECT_EQ(notes[i].lParam, 460);
+      continue;
+    }
     ASSERT_EQ(notes[i].message, ENGINE_PROGRESS);
     EXPECT_FALSE(notes[i].sent);
     EXPECT_EQ(notes[i].lParam, last + 2);
@@ -894,6 +899,113 @@ TEST_F(EngineTest, VisualisationRecordsOnlyWhileWanted) {
     }
   }
   setVisualisationWanted(false);
+}
+
+}  // namespace
+}  // namespace kuv
+
+namespace kuv {
+namespace {
+
+// --- Exact lengths and seeks ---------------------------------------------------------
+
+// Frames of a file as kuv-decode --info counts them.
+size_t countedFrames(const std::string& path) {
+  std::string info;
+  test::runCommand("'" + std::string(KUV_DECODE_BIN) + "' --info '" + path + "'", &info);
+  const size_t at = info.find("frames: ");
+  return at == std::string::npos ? 0 : std::stoul(info.substr(at + 8));
+}
+
+// Files whose length the first frame or the tag would get wrong: once their
+// frames are counted the length is told exactly, and a seek lands on the
+// frame asked for with nothing of the seek to hear.
+TEST_F(EngineTest, CountedFramesGiveExactLengthsAndSeeks) {
+  const std::string& f = folder_;
+  ASSERT_EQ(test::runCommand("sox -n -r 44100 -c 2 -b 16 '" + f + "/tone.wav' synth 20 sine 300-900 sine 500 gain -9"),
+            0);
+  ASSERT_EQ(test::runCommand("lame --quiet -V2 -t '" + f + "/tone.wav' '" + f + "/vbr.mp3'"), 0);
+  ASSERT_EQ(test::runCommand("lame --quiet -V2 '" + f + "/tone.wav' '" + f + "/tagged.mp3'"), 0);
+  ASSERT_EQ(test::runCommand("sox '" + f + "/tone.wav' '" + f + "/head.wav' trim 0 5"), 0);
+  ASSERT_EQ(test::runCommand("lame --quiet -t -b 32 '" + f + "/head.wav' '" + f +
+                             "/low.mp3' && lame --quiet -t -b 320 '" + f + "/tone.wav' '" + f + "/high.mp3' && cat '" +
+                             f + "/low.mp3' '" + f + "/high.mp3' > '" + f + "/joined.mp3'"),
+            0);
+  // The tag says half the frames it has.
+  std::string lying = test::readFile(f + "/tagged.mp3");
+  const size_t xing = lying.find("Xing");
+  ASSERT_NE(xing, std::string::npos);
+  const uint32_t frames = static_cast<uint32_t>(countedFrames(f + "/tagged.mp3"));
+  const uint32_t half = frames / 2;
+  for (int i = 0; i < 4; ++i) lying[xing + 8 + i] = static_cast<char>(half >> (24 - 8 * i));
+  ASSERT_TRUE(test::writeFile(f + "/lying.mp3", lying));
+
+  // A closed wave file says its own size in its header.
+  auto closedTake = [&](int take) {
+    const std::string path = f + "/take" + std::to_string(take) + ".wav";
+    closeOutput();
+    std::string bytes;
+    EXPECT_TRUE(test::waitUntil(
+        [&] {
+          bytes = test::readFile(path);
+          if (bytes.size() < 46) return false;
+          uint32_t riff = 0;
+          for (int i = 3; i >= 0; --i) riff = riff << 8 | static_cast<uint8_t>(bytes[4 + static_cast<size_t>(i)]);
+          return riff + 8 == bytes.size();
+        },
+        std::chrono::seconds(20)))
+        << path << " was not closed";
+    return test::readSamples(path, 46);
+  };
+
+  int ended = 0;
+  const std::string vbr = f + "/vbr.mp3";
+  const size_t total = countedFrames(vbr);
+  play(vbr);
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, ++ended));
+  const std::vector<int16_t> whole = closedTake(1);
+  ASSERT_EQ(whole.size(), total * 1152 * 2);
+
+  // A seek by the counted frames (a seek waits for the count): what follows
+  // it is the file from that frame on, sample for sample, as the decode
+  // from the start gave it.
+  constexpr uint32_t kTarget = 500;
+  sink_.setOnNote([](const Note& n) {
+    if (n.message == ENGINE_TRACK_STARTED) seekFrame(kTarget);
+  });
+  play(vbr);
+  ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, ++ended));
+  sink_.setOnNote(nullptr);
+  const std::vector<int16_t> sought = closedTake(2);
+  const size_t tail = (total - kTarget) * 1152 * 2;
+  ASSERT_GE(sought.size(), tail);
+  const std::vector<int16_t> ours(sought.end() - static_cast<long>(tail), sought.end());
+  const std::vector<int16_t> reference(whole.end() - static_cast<long>(tail), whole.end());
+  const test::Comparison c = test::compareSamples(ours, reference);
+  EXPECT_EQ(c.maxDifference, 0) << "PSNR " << c.psnr << " dB after the seek";
+
+  // The count is told however fast the track decodes: a seek waits for it.
+  sink_.setOnNote([](const Note& n) {
+    if (n.message == ENGINE_TRACK_STARTED) seekFrame(10);
+  });
+  for (const char* name : {"vbr.mp3", "joined.mp3", "lying.mp3"}) {
+    SCOPED_TRACE(name);
+    const std::string path = f + "/" + name;
+    const size_t exact = countedFrames(name == std::string("lying.mp3") ? f + "/tagged.mp3" : path);
+    ASSERT_GT(exact, 100u);
+    const size_t before = sink_.all().size();
+    play(path);
+    ASSERT_TRUE(sink_.waitFor(ENGINE_TRACK_ENDED, ++ended));
+    intptr_t started = 0, told = 0;
+    const std::vector<Note> notes = sink_.all();
+    for (size_t i = before; i < notes.size(); ++i) {
+      if (notes[i].message == ENGINE_TRACK_STARTED) started = notes[i].lParam;
+      if (notes[i].message == ENGINE_TRACK_LENGTH) told = notes[i].lParam;
+    }
+    EXPECT_NE(static_cast<size_t>(started), exact) << "the estimate was right: nothing to show";
+    EXPECT_EQ(static_cast<size_t>(told), exact);
+  }
+  sink_.setOnNote(nullptr);
 }
 
 }  // namespace

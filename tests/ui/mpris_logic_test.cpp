@@ -244,7 +244,7 @@ namespace kuv {
 namespace {
 
 struct TitleWatcher : NoWindow {
-  void streamTitleChanged() override { ++changes; }
+  void currentEntryChanged() override { ++changes; }
   int changes = 0;
 };
 
