@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Frame-scanning speed: kuv-decode --info (header search, sync and every
+# Frame-scanning speed (the reader the player counts a file's frames with
+# for exact lengths and seeks): kuv-decode --info (header search, sync and every
 # frame body read) against ffprobe -count_frames on the same long file.
 #   bench/frame_scan.sh [BUILD_DIR]
 set -euo pipefail
@@ -32,3 +33,8 @@ echo "file: $(stat -c %s "$tmp/long.mp3") bytes, $frames frames"
 echo "kuv-decode --info: ${ours} ms"
 echo "ffprobe -count_frames: ${theirs} ms"
 awk -v a="$ours" -v b="$theirs" 'BEGIN { printf "ratio kuv/ffprobe: %.3f\n", (a > 0 ? a : 1) / (b > 0 ? b : 1) }'
+# The player counts a playing file's frames on a thread of its own with the
+# same reader (exact lengths and seeks): its cost per hour of audio.
+awk -v ms="$ours" -v frames="$frames" 'BEGIN {
+  hours = frames * 1152 / 44100 / 3600
+  if (hours > 0) printf "frame count per hour of audio: %.0f ms\n", ms / hours }'

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs the performance benchmarks (decode_speed.sh, player_cpu.sh and
-# startup.sh) on one build and prints one Markdown table of their figures,
-# each against its peer measured in the same run, with the targets the
-# figures are held to. The table is for README's performance section.
+# Runs the performance benchmarks (decode_speed.sh, player_cpu.sh,
+# startup.sh and gapless.sh) on one build and prints one Markdown table of
+# their figures, each against its peer measured in the same run, with the
+# targets the figures are held to. The table is for README's performance
+# section.
 #   bench/performance.sh [BUILD_DIR]   (BENCH_NO_BUILD=1: BUILD_DIR holds prebuilt binaries)
 # BENCH_RUNS (default 5) sets the runs and spans each median is taken of;
 # BENCH_SPAN (default 10) the seconds of a player span. Each benchmark's own
@@ -21,7 +22,7 @@ mkdir -p "$logs"
 # The figures, "key value" a line; kept with the logs.
 results="$logs/results"
 : > "$results"
-for script in decode_speed player_cpu startup; do
+for script in decode_speed player_cpu startup gapless; do
   echo "performance.sh: running $script.sh ($(date +%T))" >&2
   BENCH_NO_BUILD=1 BENCH_RESULTS="$results" "$root/bench/$script.sh" "$build" > "$logs/$script.log" 2>&1 ||
     { echo "performance.sh: $script.sh failed:" >&2; cat "$logs/$script.log" >&2; exit 1; }
@@ -112,6 +113,22 @@ ko=$(get startup.kuv_objects) ao=$(get startup.audacious_objects)
 row "shared objects mapped, playing a local file" "$(fmt "$ko" %d)" "$(fmt "$ao" %d)" "$(ratio "$ko" "$ao")" "–"
 kr=$(get startup.kuv_rss_kb) ar=$(get startup.audacious_rss_kb)
 row "player resident memory after 10 s playing (KB)" "$(fmt "$kr" %d)" "$(fmt "$ar" %d)" "$(ratio "$kr" "$ar")" "–"
+for album in cbr vbr; do
+  case $album in
+    cbr) name="lame -b 192" ;;
+    vbr) name="lame -V2" ;;
+  esac
+  ki=$(get "gapless.kuv.$album.inserted") ai=$(get "gapless.audacious.$album.inserted")
+  kj="$(get "gapless.kuv.$album.join1"), $(get "gapless.kuv.$album.join2")"
+  aj="$(get "gapless.audacious.$album.join1"), $(get "gapless.audacious.$album.join2")"
+  row "track change, three-file album ($name): samples inserted in all (at the two joins; negative: lost)" \
+    "$(fmt "$ki" %d) ($kj)" "$(fmt "$ai" %d) ($aj)" "–" "0 (0, 0)"
+  kd="$(get "gapless.kuv.$album.difference1"), $(get "gapless.kuv.$album.difference2")"
+  ad="$(get "gapless.audacious.$album.difference1"), $(get "gapless.audacious.$album.difference2")"
+  row "track change ($name): largest difference from the exact join (16-bit steps, at the player's level)" \
+    "$kd" "$ad" "–" "–"
+  if [ "$ki" != 0 ] || [ "$kj" != "0, 0" ]; then missed+=("gapless $name"); fi
+done
 echo
 if [ "${#missed[@]}" -gt 0 ]; then
   echo "targets missed: $(printf '%s; ' "${missed[@]}" | sed 's/; $//')"

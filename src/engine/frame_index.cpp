@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "decoder/frame_context.h"
+#include "decoder/frame_header.h"
+#include "decoder/frame_timing.h"
 #include "engine/frame_reader.h"
 #include "engine/input_stream.h"
 #include "engine/stream_io.h"
@@ -27,6 +29,10 @@ bool scanFrameIndex(const std::string& path, FrameIndex& index, const std::atomi
         break;
       }
       if (readFrame(s, ctx)) {
+        if (index.offsets.empty()) {
+          index.sampleRate = kSampleRates[ctx.sampleRateIndex];
+          index.samplesPerFrame = samplesPerFrame(ctx);
+        }
         index.offsets.push_back(streamPosition(s) - (static_cast<int64_t>(ctx.bodyLength) + 4));
         continue;
       }
@@ -37,6 +43,11 @@ bool scanFrameIndex(const std::string& path, FrameIndex& index, const std::atomi
   }
   closeStream(s);
   return whole && !index.offsets.empty();
+}
+
+int64_t frameIndexMs(const FrameIndex& index) {
+  if (index.sampleRate <= 0) return 0;
+  return static_cast<int64_t>(index.offsets.size()) * index.samplesPerFrame * 1000 / index.sampleRate;
 }
 
 struct FrameIndexWorker {

@@ -14,7 +14,13 @@ namespace kuv {
 
 struct FrameIndex {
   std::vector<int64_t> offsets;  // of each audio frame's header, in order
+  // Of the first frame: the stream's rate (Hz) and samples per frame.
+  int32_t sampleRate = 0;
+  int32_t samplesPerFrame = 0;
 };
+
+// The index's play time in milliseconds (0 without frames).
+int64_t frameIndexMs(const FrameIndex& index);
 
 // Reads every frame of the file (a tag frame is none); false when it cannot
 // be read, holds no frame, or abandon turned nonzero.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "decoder/frame_header.h"
 #include "decoder/frame_timing.h"
 #include "decoder/vbr_tag.h"
+#include "engine/frame_index.h"
 #include "engine/id3v2_tag.h"
 #include "engine/input_stream.h"
 #include "platform/file.h"
@@ -130,7 +132,8 @@ int32_t readId3v2(int handle, TagInfo& tag) {
   return id3v2::parseTag(bytes.data(), bytes.size(), tag) ? 1 : 0;
 }
 
-int32_t estimateLengthMs(int handle, int64_t fileSize) {
+int32_t estimateLengthMs(int handle, int64_t fileSize, bool* counted) {
+  if (counted) *counted = false;
   if (fileSize < 4) return kUnknownLength;
   const int64_t start = skipId3v2Tags(handle, fileSize);
   if (start < 0) return kUnknownLength;
@@ -172,6 +175,7 @@ int32_t estimateLengthMs(int handle, int64_t fileSize) {
       parseVbrTag(window.data() + at + 4, static_cast<int32_t>(body < bodyAtHand ? body : bodyAtHand), ctx, vbr) &&
       vbr.frames > 0) {
     const uint64_t samples = static_cast<uint64_t>(vbr.frames) * static_cast<uint64_t>(samplesPerFrame(ctx));
+    if (counted) *counted = true;
     return clampMs(samples * 1000u / static_cast<uint64_t>(kSampleRates[ctx.sampleRateIndex]));
   }
 
@@ -191,7 +195,14 @@ void readEntryInfo(PlaylistEntry& entry) {
   const int handle = platform::openForRead(entry.path);
   if (handle == platform::kInvalidHandle) return;
   const int64_t size = platform::fileSize(handle);
-  entry.lengthMs = estimateLengthMs(handle, size);
+  bool counted = false;
+  entry.lengthMs = estimateLengthMs(handle, size, &counted);
+  // Without a frame count the first frame only guesses (a VBR file, or
+  // files joined at other bit rates): the frames are counted, as playback
+  // counts them.
+  FrameIndex index;
+  if (!counted && entry.lengthMs != kUnknownLength && scanFrameIndex(entry.path, index, nullptr))
+    entry.lengthMs = static_cast<int32_t>(std::min<int64_t>(frameIndexMs(index), INT32_MAX));
   TagInfo tag{};
   if (readId3v1(handle, tag) == 0) readId3v2(handle, tag);
   entry.tag = tag;

@@ -29,7 +29,8 @@ int32_t readId3v2(int handle, TagInfo& tag);
 
 // Estimated play length in milliseconds of an open file of the given size,
 // or kUnknownLength.
-int32_t estimateLengthMs(int handle, int64_t fileSize);
+// counted (optional): set when a Xing/VBRI frame count gave the length.
+int32_t estimateLengthMs(int handle, int64_t fileSize, bool* counted = nullptr);
 
 // "Playtime: %02d:%02d:%02d" of a length in milliseconds (whole seconds).
 std::string playTimeText(int64_t milliseconds);

@@ -44,6 +44,7 @@ struct RecordingWindow final : WindowActions {
   void signalNewTrack() override { calls.push_back("newTrack"); }
   void publishCurrentFile(const std::string& path) override { calls.push_back("publish " + path); }
   void trayPercent(int32_t percent) override { calls.push_back("tray " + std::to_string(percent)); }
+  void currentEntryChanged() override { calls.push_back("entry"); }
 };
 
 class PlayerCommandsTest : public ::testing::Test {
@@ -93,6 +94,31 @@ TEST_F(PlayerCommandsTest, PlayPauseStopFollowTheState) {
   handleCommand(w_, CMD_STOP);  // the paused output runs again before the stop
   EXPECT_EQ(takeEngine(), (Calls{"pause", "resume", "flush", "stop", "close"}));
   EXPECT_EQ(w_.session.state.playbackState, Stopped);
+}
+
+// Once the playing file's frames are counted, its length is exact
+// everywhere the window shows it; a count the window cannot use changes
+// nothing.
+TEST_F(PlayerCommandsTest, ACountedLengthReplacesTheEstimate) {
+  fill({"/music/a.mp3"});
+  handleCommand(w_, CMD_PLAY_CURRENT);
+  engine_.info.sampleRate = 44100;
+  engine_.info.layer = 3;
+  onTrackStarted(w_, 400);
+  w_.state.framesPlayed = 10;
+  window_.calls.clear();
+  onTrackLength(w_, 461);
+  EXPECT_EQ(w_.state.totalFrames, 461);
+  PlaylistEntry entry;
+  ASSERT_TRUE(copyCurrentEntry(entry));
+  EXPECT_EQ(entry.lengthMs, 12042);  // 461 frames of 1152 samples at 44.1 kHz
+  EXPECT_EQ(window_.calls, (Calls{"entry"}));
+  for (const intptr_t wrong : {intptr_t{0}, intptr_t{-5}, intptr_t{1} << 40}) {
+    window_.calls.clear();
+    onTrackLength(w_, wrong);
+    EXPECT_EQ(w_.state.totalFrames, 461) << wrong;
+    EXPECT_TRUE(window_.calls.empty()) << wrong;
+  }
 }
 
 TEST_F(PlayerCommandsTest, NextAndPreviousReleaseAPause) {
