@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "config/settings.h"
 #include "decoder/bit_reader.h"
 #include "decoder/frame_context.h"
 #include "decoder/frame_header.h"
@@ -174,7 +175,11 @@ int32_t estimateLengthMs(int handle, int64_t fileSize, bool* counted) {
   if (body > 0 &&
       parseVbrTag(window.data() + at + 4, static_cast<int32_t>(body < bodyAtHand ? body : bodyAtHand), ctx, vbr) &&
       vbr.frames > 0) {
-    const uint64_t samples = static_cast<uint64_t>(vbr.frames) * static_cast<uint64_t>(samplesPerFrame(ctx));
+    uint64_t samples = static_cast<uint64_t>(vbr.frames) * static_cast<uint64_t>(samplesPerFrame(ctx));
+    // Played gaplessly, the encoder's delay and padding are not heard.
+    const LameTag& lame = vbr.lame;
+    if (ctx.layer == 3 && lame.present && lame.delayUsable && sharedSetting(settings.Gapless) != 0)
+      samples -= std::min<uint64_t>(samples, static_cast<uint64_t>(lame.encoderDelay) + lame.encoderPadding);
     if (counted) *counted = true;
     return clampMs(samples * 1000u / static_cast<uint64_t>(kSampleRates[ctx.sampleRateIndex]));
   }

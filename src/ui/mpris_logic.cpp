@@ -69,14 +69,15 @@ MprisView mprisViewOf(const PlayerWindow& w) {
     v.artist = entry.tag.artist;
     v.album = entry.tag.album;
   }
+  // The entry's length where it is known (the audio heard, without what a
+  // gapless track trims), else the playing track's frames, in whole
+  // milliseconds either way.
   const bool inTrack = v.playbackState != Stopped && w.state.totalFrames > 0;
-  if (inTrack) {
-    // In whole milliseconds, as the entry's length: the same track does not
-    // change its length when it stops.
+  if (entry.infoKnown && entry.lengthMs > 0) {
+    v.lengthUs = static_cast<int64_t>(entry.lengthMs) * 1000;
+  } else if (inTrack) {
     const double seconds = w.state.totalFrames * secondsPerFrame(w.state.info, settings.DownSample);
     v.lengthUs = static_cast<int64_t>(seconds * 1000.0) * 1000;
-  } else if (entry.infoKnown && entry.lengthMs > 0) {
-    v.lengthUs = static_cast<int64_t>(entry.lengthMs) * 1000;
   }
   return v;
 }

@@ -8,6 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "config/settings.h"
+#include "playlist/file_info.h"
+#include "playlist/playlist.h"
 #include "support/test_support.h"
 
 namespace kuv {
@@ -145,6 +148,29 @@ TEST_F(GaplessDecode, ReplayGainSetsTheLevelAndNeverClips) {
   int peak = 0;
   for (int16_t v : louder) peak = std::max(peak, std::abs(static_cast<int>(v)));
   EXPECT_LT(peak, 32767) << "clipped";
+}
+
+}  // namespace
+}  // namespace kuv
+
+namespace kuv {
+namespace {
+
+// The length a playlist shows is what is heard: ten seconds a part when the
+// trim is on, the whole frames when it is off.
+TEST_F(GaplessDecode, ThePlaylistLengthCountsTheTrimmedAudio) {
+  test::SavedSettings saved;
+  for (const char* kind : {"cbr", "vbr"}) {
+    SCOPED_TRACE(kind);
+    PlaylistEntry entry;
+    entry.path = *folder_ + "/" + kind + "1.mp3";
+    settings.Gapless = 1;
+    readEntryInfo(entry);
+    EXPECT_EQ(entry.lengthMs, 10000);
+    settings.Gapless = 0;
+    readEntryInfo(entry);
+    EXPECT_GT(entry.lengthMs, 10020);
+  }
 }
 
 }  // namespace
