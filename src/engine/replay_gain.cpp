@@ -199,12 +199,10 @@ bool readFileReplayGain(const std::string& path, ReplayGainInfo& info) {
   if (handle < 0) return false;
   uint8_t header[10];
   bool found = false;
+  id3v2::Header parsed;
   if (platform::isRegularFile(handle) && platform::readFully(handle, header, sizeof header) == sizeof header &&
-      header[0] == 'I' && header[1] == 'D' && header[2] == '3' &&
-      ((header[6] | header[7] | header[8] | header[9]) & 0x80) == 0) {
-    const size_t body = static_cast<size_t>(header[6]) << 21 | static_cast<size_t>(header[7]) << 14 |
-                        static_cast<size_t>(header[8]) << 7 | header[9];
-    const size_t length = std::min(sizeof header + body, kMaxReplayGainTagBytes);
+      id3v2::parseHeader(header, sizeof header, parsed)) {
+    const size_t length = std::min(sizeof header + parsed.size, kMaxReplayGainTagBytes);
     std::vector<uint8_t> tag(length);
     std::memcpy(tag.data(), header, sizeof header);
     const long got = platform::readFully(handle, tag.data() + sizeof header, length - sizeof header);
