@@ -7,7 +7,12 @@
 #     the busiest of 1..5 (found by one short span of each);
 #   - kuv with that busiest visualisation, minimised (xdotool windowminimize);
 #   - Audacious with its default interface, and with its Winamp Classic
-#     interface, whose spectrum analyser runs as it is first shown.
+#     interface, whose spectrum analyser runs as it is first shown;
+#   - the floors: aplay on the decoded track into the same sink, and
+#     kuv_wake_floor, a thread that only wakes 50 times a second. Each row is
+#     also shown above its floor: aplay's, plus the waker's for kuv's moving
+#     visualisations (Audacious's analyser's own rate is not known, so its
+#     rows are shown above aplay's alone).
 # Each program is left $settle s to settle after its window shows, then
 # measured over $BENCH_RUNS (default 5) consecutive spans of $BENCH_SPAN
 # (default 10) s; the median span is reported:
@@ -25,10 +30,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-"$root/build/release"}
 source "$root/bench/common.sh"
-bench_build "$root" "$build" kuv kuv_paced_drain
+bench_build "$root" "$build" kuv kuv_paced_drain kuv_wake_floor
 
 kuv="$build/kuv"
 drain="$build/kuv_paced_drain"
+wake_floor="$build/kuv_wake_floor"
 settle=5
 span=${BENCH_SPAN:-10}
 results=${BENCH_RESULTS:-/dev/null}
@@ -53,7 +59,7 @@ sox -n -r 44100 -c 2 -b 16 "$tmp/c.wav" synth 10 brownnoise sine 440 square 110 
 sox "$tmp/a.wav" "$tmp/b.wav" "$tmp/c.wav" "$tmp/cycle.wav"
 sox "$tmp/cycle.wav" "$tmp/track.wav" repeat 9
 lame --quiet -b 192 "$tmp/track.wav" "$tmp/track.mp3"
-rm "$tmp"/*.wav
+rm "$tmp"/[abc].wav "$tmp/cycle.wav"
 
 now_ns() { date +%s%N; }
 
@@ -246,6 +252,37 @@ if [ -f "$registry" ] && grep -q '/skins\.so$' "$registry"; then
   fi
 fi
 
+# The floors of this machine and sink, measured the same way: aplay playing
+# the decoded track into the same sink (what feeding it costs at all), and a
+# thread that only wakes 50 times a second (what a display's rounds cost
+# with nothing drawn). No player with a moving visualisation can cost less
+# here than the two together.
+start_headless() {
+  folder="$tmp/$1"
+  shift
+  fresh_home "$folder"
+  "$drain" "$folder/paced.fifo" > "$folder/drained" &
+  drain_pid=$!
+  pids+=("$drain_pid")
+  set_env "$folder"
+  started=$(date +%s%N)
+  "${env_cmd[@]}" "$@" > "$folder/out.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+start_headless aplay aplay -q "$tmp/track.wav"
+sleep "$settle"
+measure_spans "$bench_runs"
+finish
+record "aplay, the same sink (sink's floor)" aplay
+aplay_cpu=$cpu
+start_headless wakefloor "$wake_floor" 20
+sleep "$settle"
+measure_spans "$bench_runs"
+finish
+record "a thread waking 50 times a second" wakefloor
+wake_cpu=$cpu
+
 echo "kuv $("$kuv" --version | awk '{ print $2 }') ($build), $(audacious --version 2>/dev/null | head -n1)"
 echo "median of $bench_runs spans of $span s after $settle s of playing (load average now: $(cut -d' ' -f1-3 /proc/loadavg))"
 echo "busiest visualisation by one span each (CPU %):$scout, 3 (median): $(printf "%.3f" "$cpu_visual_3") -> LEDVisual=$busiest"
@@ -264,5 +301,16 @@ for row in "${rows[@]}"; do
     if (s != "") line = line sprintf("   Winamp Classic %6.3f; %6.3f", c / (s > 0 ? s : 1), w / (sw > 0 ? sw : 1))
     print line
   }'
+done
+echo "above the floors (CPU % over aplay's, and over the 50-round waker's where the display moves):"
+for row in "${rows[@]}"; do
+  IFS='|' read -r label c _ _ _ _ key <<< "$row"
+  case $key in
+    kuv3 | kuvbusiest) floor=$(awk -v a="$aplay_cpu" -v w="$wake_cpu" 'BEGIN { print a + w }') ;;
+    kuv* | audacious | audskins) floor=$aplay_cpu ;;
+    *) continue ;;
+  esac
+  awk -v n="$label" -v c="$c" -v f="$floor" 'BEGIN { printf "  %-40s %8.3f over a floor of %.3f\n", n, c - f, f }'
+  echo "player.$key.overfloor $(awk -v c="$c" -v f="$floor" 'BEGIN { printf "%.3f", c - f }')" >> "$results"
 done
 echo "player.busiest $busiest" >> "$results"

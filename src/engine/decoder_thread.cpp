@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "config/settings.h"
@@ -64,6 +65,12 @@ struct Engine {
   std::unique_ptr<InputStream> stream;
   // A posted ENGINE_PROGRESS the receiver has not taken yet.
   std::atomic<int> progressPending{0};
+  // The frame counter, for readers on other threads.
+  std::atomic<uint32_t> frameCounter{0};
+  // Counters whose report would show the receiver nothing new
+  // (setProgressQuiet): [quietFrom, quietTo) of the track with quietTicket.
+  std::mutex quietLock;
+  uint32_t quietTicket = 0, quietFrom = 0, quietTo = 0;
 };
 Engine engine;
 // Outlives engine starts: the display may ask before the engine runs.
@@ -85,6 +92,12 @@ void postNotification(uint32_t message, intptr_t lParam) {
 // never while the last one is unread: converting a file would otherwise
 // post thousands a second that nobody reads before the next.
 void postProgress(uint32_t frameCounter) {
+  {
+    std::lock_guard<std::mutex> hold(engine.quietLock);
+    if (engine.quietTicket == engine.ticket && engine.quietTicket != 0 && frameCounter >= engine.quietFrom &&
+        frameCounter < engine.quietTo)
+      return;
+  }
   if (engine.sink.acknowledgesProgress && engine.progressPending.exchange(1) != 0) return;
   postNotification(ENGINE_PROGRESS, static_cast<intptr_t>(frameCounter));
 }
@@ -231,6 +244,7 @@ void seek(Player& p, const platform::ThreadMessage& message) {
   // The frames that prime the decoder are decoded into nothing and not
   // counted; the counter and the gate start at the frame heard first.
   p.frameCounter = currentFrame(s, p.ctx) + s.primeFrames;
+  engine.frameCounter.store(p.frameCounter, std::memory_order_relaxed);
   p.primeLeft = s.primeFrames;
   p.visAtSeek = visByteCounter();
   p.decoder.pcm.write = p.primeLeft > 0 ? dropPrimed : writeTrimmed;
@@ -582,6 +596,7 @@ Step decodeCurrentFrame(Player& p, Track& t) {
     setThreadPriority(p.priority);
   }
   ++p.frameCounter;
+  engine.frameCounter.store(p.frameCounter, std::memory_order_relaxed);
   p.pacedUs += frameMicroseconds(ctx);
   paceOutput(p, t);
   if (p.frameCounter % 2 == 0) postProgress(p.frameCounter);
@@ -638,6 +653,7 @@ bool runTrack(Player& p) {
   Track t = readTrackSettings();
   p.stopRequested = false;
   p.frameCounter = 0;
+  engine.frameCounter.store(0, std::memory_order_relaxed);
   p.primeLeft = 0;
   p.decoder.pcm.write = writeTrimmed;
   p.paceStart = Clock::now();
@@ -873,6 +889,15 @@ int32_t seekMilliseconds(uint32_t milliseconds) {
   return postCommand(ENGINE_SEEK, 1, static_cast<intptr_t>(milliseconds));
 }
 int32_t settingsChanged() { return postCommand(ENGINE_SETTINGS_CHANGED, 0, 0); }
+
+void setProgressQuiet(uint32_t ticket, uint32_t from, uint32_t to) {
+  std::lock_guard<std::mutex> hold(engine.quietLock);
+  engine.quietTicket = ticket;
+  engine.quietFrom = from;
+  engine.quietTo = to;
+}
+
+uint32_t framesDecoded() { return engine.frameCounter.load(std::memory_order_relaxed); }
 
 void progressTaken() { engine.progressPending.store(0); }
 

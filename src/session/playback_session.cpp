@@ -34,6 +34,10 @@ struct RealEngine final : EngineControl {
   void flushOutput() override { outputFlush(); }
   int32_t outputPosition() override { return kuv::outputPosition(); }
   PlaybackInfo playbackInfo() override { return getPlaybackInfo(); }
+  int32_t framesDecoded() override { return static_cast<int32_t>(kuv::framesDecoded()); }
+  void setProgressQuiet(uint32_t ticket, uint32_t from, uint32_t to) override {
+    kuv::setProgressQuiet(ticket, from, to);
+  }
 };
 
 // A station playlist that only names playlists, deeper than any real one.

@@ -37,6 +37,10 @@ struct EngineControl {
   virtual void flushOutput() = 0;
   virtual int32_t outputPosition() = 0;
   virtual PlaybackInfo playbackInfo() = 0;
+  // The frame counter as it is now, and the counters of a track whose
+  // progress would show nothing new (decoder_thread.h).
+  virtual int32_t framesDecoded() = 0;
+  virtual void setProgressQuiet(uint32_t ticket, uint32_t from, uint32_t to) = 0;
 };
 
 // The real engine and the current output system.

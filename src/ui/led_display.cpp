@@ -210,17 +210,25 @@ void ledPlasma(LedFrame& frame, const VisFrame& vis, PlasmaState& state) {
 
   const uint32_t p0 = state.phase[0] >> 8, p1 = state.phase[1] >> 8;
   const uint32_t p2 = state.phase[2] >> 8, p3 = state.phase[3] >> 8;
+  // The four waves, each laid out so a row reads it straight along x:
+  // column[x]; diagonal[x + y] (the (x + y) * 3 wave); and the 2x - 4y wave,
+  // which repeats every 128 columns, as slant[x + 2 * (255 - y) mod 128].
+  // The intensity of each sum comes from a table made once a round, so no
+  // pixel divides.
   int16_t column[kLedWidth];
+  int16_t diagonal[kLedWidth + kLedHeight - 1];
+  int16_t slant[128 + kLedWidth];
+  uint8_t shade[2 * 508 + 1];
   for (int x = 0; x < kLedWidth; ++x) column[x] = sine[(static_cast<uint32_t>(x) * 5u + p0) & 255u];
+  for (int k = 0; k < kLedWidth + kLedHeight - 1; ++k) diagonal[k] = sine[(static_cast<uint32_t>(k) * 3u + p2) & 255u];
+  for (int j = 0; j < 128 + kLedWidth; ++j) slant[j] = sine[(static_cast<uint32_t>(j) * 2u + p3) & 255u];
+  for (int32_t sum = -508; sum <= 508; ++sum) shade[sum + 508] = static_cast<uint8_t>(centre + sum * amplitude / 508);
   for (int y = 0; y < kLedHeight; ++y) {
-    const int32_t row = sine[(static_cast<uint32_t>(y) * 7u + p1) & 255u];
+    const int32_t row = sine[(static_cast<uint32_t>(y) * 7u + p1) & 255u] + 508;
+    const int16_t* d = &diagonal[y];
+    const int16_t* t = &slant[(2 * (255 - y)) & 127];
     uint8_t* out = &frame.pixels[y * kLedStride];
-    for (int x = 0; x < kLedWidth; ++x) {
-      const uint32_t ux = static_cast<uint32_t>(x), uy = static_cast<uint32_t>(y);
-      const int32_t sum = column[x] + row + sine[((ux + uy) * 3u + p2) & 255u] +
-                          sine[(ux * 2u + (255u - uy) * 4u + p3) & 255u];  // -508..508
-      out[x] = static_cast<uint8_t>(centre + sum * amplitude / 508);
-    }
+    for (int x = 0; x < kLedWidth; ++x) out[x] = shade[column[x] + row + d[x] + t[x]];  // each term -127..127
   }
 }
 

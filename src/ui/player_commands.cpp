@@ -1,12 +1,15 @@
 #include "ui/player_commands.h"
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <thread>
 
 #include "config/settings.h"
 #include "engine/stream_tags.h"
 #include "playlist/playlist.h"
 #include "playlist/playlist_files.h"
+#include "ui/dial.h"
 
 namespace kuv {
 
@@ -15,6 +18,14 @@ namespace {
 void refresh(PlayerWindow& w) {
   w.state.refreshAllowed = true;
   w.window.refreshEditor();
+}
+
+// Reports of counters that show the same dial and percentage would change
+// nothing on screen: the engine need not wake the window for them.
+void quietenProgress(PlayerWindow& w, uintptr_t ticket) {
+  if (ticket == 0) return;
+  const ProgressSpan span = sameProgressView(w.state.framesPlayed, w.state.totalFrames);
+  w.session.engine.setProgressQuiet(static_cast<uint32_t>(ticket), span.from, span.to);
 }
 
 // Another name replaces what plays: a pause is released, the track stopped.
@@ -113,37 +124,73 @@ void handleCommand(PlayerWindow& w, int32_t command) {
   }
 }
 
-void onTrackStarted(PlayerWindow& w, intptr_t totalFrames) {
+void onTrackStarted(PlayerWindow& w, intptr_t totalFrames, uintptr_t ticket) {
   PlayerState& s = w.state;
   if (!trackStarted(w.session)) return;
   s.totalFrames = static_cast<int32_t>(totalFrames);
   s.framesPlayed = 0;
+  // The report of 0 came before the length: what is quiet changes with it.
+  quietenProgress(w, ticket);
   w.window.signalNewTrack();
   s.info = w.session.engine.playbackInfo();
   std::string path;
   if (currentPath(path)) w.window.publishCurrentFile(path);
 }
 
-void onProgress(PlayerWindow& w, intptr_t frame) {
+int32_t progressPercent(int32_t frame, int32_t totalFrames) {
+  return totalFrames < 1 ? 0 : static_cast<int32_t>(static_cast<double>(frame) / totalFrames * 100.0);
+}
+
+ProgressSpan sameProgressView(int32_t frame, int32_t totalFrames) {
+  // Both the dial's lit count and the percentage grow with the counter, so
+  // the counters that show the same are one run around `frame`.
+  auto same = [frame, totalFrames](int64_t f) {
+    const auto g = static_cast<int32_t>(f);
+    return dialPositionLitCount(g, totalFrames) == dialPositionLitCount(frame, totalFrames) &&
+           progressPercent(g, totalFrames) == progressPercent(frame, totalFrames);
+  };
+  int64_t lo = 0, hi = std::max(frame, 0);  // the first that shows the same
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (same(mid))
+      hi = mid;
+    else
+      lo = mid + 1;
+  }
+  ProgressSpan span{static_cast<uint32_t>(lo), UINT32_MAX};
+  if (same(INT32_MAX)) return span;
+  lo = std::max(frame, 0) + int64_t{1}, hi = INT32_MAX;  // the first that differs
+  while (lo < hi) {
+    const int64_t mid = lo + (hi - lo) / 2;
+    if (same(mid))
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  span.to = static_cast<uint32_t>(lo);
+  return span;
+}
+
+void onProgress(PlayerWindow& w, intptr_t frame, uintptr_t ticket) {
   PlayerState& s = w.state;
   s.framesPlayed = static_cast<int32_t>(frame);
   w.window.dialProgress(s.framesPlayed, s.totalFrames);
-  const int32_t percent =
-      s.totalFrames < 1 ? 0 : static_cast<int32_t>(static_cast<double>(frame) / s.totalFrames * 100.0);
+  const int32_t percent = progressPercent(s.framesPlayed, s.totalFrames);
   if (percent != s.lastPercent) {
     s.lastPercent = percent;
     w.window.trayPercent(percent);
   }
+  quietenProgress(w, ticket);
 }
 
 void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, intptr_t lParam) {
   if (!isAwaited(w.session.state, ticket)) return;
   switch (message) {
     case ENGINE_TRACK_STARTED:
-      onTrackStarted(w, lParam);
+      onTrackStarted(w, lParam, ticket);
       break;
     case ENGINE_PROGRESS:
-      onProgress(w, lParam);
+      onProgress(w, lParam, ticket);
       break;
     case ENGINE_TRACK_ENDED:
       onTrackEnded(w, lParam);
@@ -155,7 +202,7 @@ void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, i
       onStreamTags(w);
       break;
     case ENGINE_TRACK_LENGTH:
-      onTrackLength(w, lParam);
+      onTrackLength(w, lParam, ticket);
       break;
     default:
       break;
@@ -174,12 +221,15 @@ void onStreamTags(PlayerWindow& w) {
   if (setCurrentStreamTags(tags.title, tags.station)) w.window.currentEntryChanged();
 }
 
-void onTrackLength(PlayerWindow& w, intptr_t totalFrames) {
+void onTrackLength(PlayerWindow& w, intptr_t totalFrames, uintptr_t ticket) {
   if (totalFrames <= 0 || totalFrames > INT32_MAX) return;
   w.state.totalFrames = static_cast<int32_t>(totalFrames);
   const double ms = static_cast<double>(totalFrames) * secondsPerFrame(w.state.info, settings.DownSample) * 1000.0;
   if (ms > 0 && ms < INT32_MAX && setCurrentEntryLength(static_cast<int32_t>(ms))) w.window.currentEntryChanged();
+  // The last report may be a step old by now.
+  w.state.framesPlayed = w.session.engine.framesDecoded();
   w.window.dialProgress(w.state.framesPlayed, w.state.totalFrames);
+  quietenProgress(w, ticket);
 }
 
 void onOpenFailed(PlayerWindow& w, intptr_t lParam) {
@@ -266,7 +316,9 @@ bool answerQuery(PlayerWindow& w, uint32_t message, int32_t lParam, int32_t& res
       result = engine.outputPosition();
       return true;
     case MW_GET_FRAMES_PLAYED:
-      result = s.framesPlayed;
+      // Reports come only when the dial or percentage would move; the engine
+      // knows the counter of now.
+      result = w.session.state.playbackState == Stopped ? s.framesPlayed : w.session.engine.framesDecoded();
       return true;
     case MW_GET_TOTAL_FRAMES:
       result = s.totalFrames;

@@ -75,14 +75,25 @@ void handleCommand(PlayerWindow& w, int32_t command);
 void onEngineNotification(PlayerWindow& w, uint32_t message, uintptr_t ticket, intptr_t lParam);
 
 // Engine notifications. onTrackEnded returns the window's result (0 or 1).
-void onTrackStarted(PlayerWindow& w, intptr_t totalFrames);
-void onProgress(PlayerWindow& w, intptr_t frame);
+void onTrackStarted(PlayerWindow& w, intptr_t totalFrames, uintptr_t ticket = 0);
+// ticket: the notification's; the engine is told which counters of that
+// track would change nothing the window shows.
+void onProgress(PlayerWindow& w, intptr_t frame, uintptr_t ticket = 0);
 int32_t onTrackEnded(PlayerWindow& w, intptr_t lParam = kTrackEndedNormally);
 void onOpenFailed(PlayerWindow& w, intptr_t lParam);
 // What the stream calls itself now becomes its entry's title.
 void onStreamTags(PlayerWindow& w);
 // The playing file's frames were counted: its length is now exact.
-void onTrackLength(PlayerWindow& w, intptr_t totalFrames);
+void onTrackLength(PlayerWindow& w, intptr_t totalFrames, uintptr_t ticket = 0);
+
+// The tray's percentage of a frame counter.
+int32_t progressPercent(int32_t frame, int32_t totalFrames);
+// The frame counters around `frame` (>= 0) that show the same dial and
+// percentage: [from, to), to = UINT32_MAX when nothing later changes them.
+struct ProgressSpan {
+  uint32_t from, to;
+};
+ProgressSpan sameProgressView(int32_t frame, int32_t totalFrames);
 
 // Names dropped on the window, in drop order.
 void handleDrop(PlayerWindow& w, const std::vector<std::string>& names);

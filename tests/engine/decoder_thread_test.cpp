@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -839,6 +840,59 @@ TEST_F(EngineTest, ProgressIsNotPostedAgainWhileUnread) {
     shutdownEngine();
   }
   ASSERT_GT(startEngine(sink_.sink()), 0);  // for TearDown
+}
+
+// A receiver that says which counters would show it nothing new hears of
+// no others: the span belongs to one track, and counters outside it are
+// reported as before.
+TEST_F(EngineTest, ProgressInsideAQuietSpanIsNotPosted) {
+  struct QuietCase {
+    const char* name;
+    uint32_t from, to;
+    bool otherTrack;  // the span is set for another ticket
+  };
+  const QuietCase cases[] = {
+      {"a span mid-track", 10, 100, false},
+      {"the whole track", 0, UINT32_MAX, false},
+      {"another track's span", 0, UINT32_MAX, true},
+  };
+  const std::string file = longFile(4);
+  for (const QuietCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    // Set as the track opens (its report of 0 is sent, not posted, before
+    // the first frame), so no frame is counted before it.
+    sink_.setOnNote([&c](const Note& n) {
+      if (n.message == ENGINE_PROGRESS && n.sent)
+        setProgressQuiet(static_cast<uint32_t>(n.ticket) + (c.otherTrack ? 1u : 0u), c.from, c.to);
+    });
+    const size_t before = sink_.all().size();
+    play(file);
+    ASSERT_TRUE(test::waitUntil(
+        [&] {
+          const std::vector<Note> all = sink_.all();
+          return std::any_of(all.begin() + static_cast<std::ptrdiff_t>(before), all.end(),
+                             [](const Note& n) { return n.message == ENGINE_TRACK_ENDED; });
+        },
+        60s));
+    sink_.setOnNote(nullptr);
+    const std::vector<Note> all = sink_.all();
+    std::vector<intptr_t> posted;
+    for (size_t i = before; i < all.size(); ++i)
+      if (all[i].message == ENGINE_PROGRESS && !all[i].sent) posted.push_back(all[i].lParam);
+    const bool wholeTrack = !c.otherTrack && c.from == 0 && c.to == UINT32_MAX;
+    if (wholeTrack) {
+      EXPECT_TRUE(posted.empty()) << posted.size() << " reports";
+      continue;
+    }
+    ASSERT_GE(posted.size(), 50u);
+    // Every second frame, but for those in the span.
+    intptr_t expected = 2;
+    for (intptr_t frame : posted) {
+      while (!c.otherTrack && expected >= c.from && expected < c.to) expected += 2;
+      ASSERT_EQ(frame, expected);
+      expected += 2;
+    }
+  }
 }
 
 // Records are made only while wanted; switched on mid-track they carry the

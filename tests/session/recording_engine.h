@@ -47,6 +47,13 @@ struct RecordingEngine final : EngineControl {
   void flushOutput() override { calls.push_back("flush"); }
   int32_t outputPosition() override { return position; }
   PlaybackInfo playbackInfo() override { return info; }
+  int32_t frames = 0;
+  int32_t framesDecoded() override { return frames; }
+  struct Quiet {
+    uint32_t ticket, from, to;
+  };
+  std::vector<Quiet> quiet;
+  void setProgressQuiet(uint32_t ticket, uint32_t from, uint32_t to) override { quiet.push_back({ticket, from, to}); }
 };
 
 }  // namespace kuv::test

@@ -391,6 +391,35 @@ TEST(LedPlasma, BrightnessAndSpeedFollowTheLevel) {
   EXPECT_TRUE(st.energy > 0 && st.energy < 255);
 }
 
+// The plasma is drawn from tables laid out along the rows; each pixel is
+// still the sum of the four waves at its place, scaled by the level.
+TEST(LedPlasma, EveryPixelIsTheSumOfItsFourWaves) {
+  auto wave = [](uint32_t i) {
+    return static_cast<int32_t>(std::lround(127.0 * std::sin(2.0 * M_PI * (i & 255u) / 256.0)));
+  };
+  const int means[] = {0, 13, 127};
+  for (int mean : means) {
+    PlasmaState st;
+    initPlasma(st);
+    const VisFrame v = waveOf(mean);
+    LedFrame f;
+    for (int round = 0; round < 40; ++round) {
+      ledPlasma(f, v, st);
+      if (round % 13 != 0) continue;
+      const uint32_t p0 = st.phase[0] >> 8, p1 = st.phase[1] >> 8, p2 = st.phase[2] >> 8, p3 = st.phase[3] >> 8;
+      const int32_t centre = 40 + st.energy * 80 / 255, amplitude = 30 + st.energy * 60 / 255;
+      for (uint32_t y = 0; y < kLedHeight; ++y)
+        for (uint32_t x = 0; x < kLedWidth; ++x) {
+          const int32_t sum =
+              wave(x * 5 + p0) + wave(y * 7 + p1) + wave((x + y) * 3 + p2) + wave(x * 2 + (255 - y) * 4 + p3);
+          ASSERT_EQ(ledPixel(f, static_cast<int>(x), static_cast<int>(y)),
+                    static_cast<uint8_t>(centre + sum * amplitude / 508))
+              << "level " << mean << ", round " << round << ", pixel " << x << "," << y;
+        }
+    }
+  }
+}
+
 // A music-like spectrum: every time slot of both channels, falling by about
 // 9 dB an octave from subband 0, with the fraction of a step spread over the
 // slots as real signals have it.

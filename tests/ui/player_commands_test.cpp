@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/settings.h"
@@ -14,6 +15,7 @@
 #include "session/message_codes.h"
 #include "session/recording_engine.h"
 #include "support/test_support.h"
+#include "ui/dial.h"
 
 namespace kuv {
 namespace {
@@ -186,20 +188,67 @@ TEST_F(PlayerCommandsTest, TrackStartAndProgressUpdateTheWindow) {
   engine_.info.layer = 3;
   engine_.info.bitRate = 128;
   engine_.info.stereo = 1;
-  onTrackStarted(w_, 200);
+  onTrackStarted(w_, 200, 7);
   EXPECT_EQ(w_.session.state.playbackState, Playing);
   EXPECT_EQ(w_.state.totalFrames, 200);
-  onProgress(w_, 2);
-  onProgress(w_, 3);  // 1.5 % is still 1 %
-  onProgress(w_, 199);
+  // The report of 0 came before the length was known: the start tells the
+  // engine again, or the whole track would stay quiet.
+  ASSERT_EQ(engine_.quiet.size(), 1u);
+  EXPECT_EQ(engine_.quiet[0].to, 1u);
+  onProgress(w_, 2, 7);
+  onProgress(w_, 3, 7);  // 1.5 % is still 1 %
+  onProgress(w_, 199, 7);
   EXPECT_EQ(window_.calls, (Calls{"newTrack", "publish /m/a.mp3", "tray 1", "tray 99"}));
+  // Each report tells the engine which counters would change nothing shown.
+  ASSERT_EQ(engine_.quiet.size(), 4u);
+  EXPECT_EQ(engine_.quiet[3].ticket, 7u);
+  EXPECT_EQ(engine_.quiet[3].from, 199u);
+  EXPECT_EQ(engine_.quiet[3].to, 200u);
+  // The counter asked for is the engine's, not the last report's.
+  engine_.frames = 199 + 1;
   int32_t answer = 0;
   ASSERT_TRUE(answerQuery(w_, MW_GET_FRAMES_PLAYED, 0, answer));
-  EXPECT_EQ(answer, 199);
+  EXPECT_EQ(answer, 200);
   ASSERT_TRUE(answerQuery(w_, MW_GET_CHANNELS, 0, answer));
   EXPECT_EQ(answer, 2);
   ASSERT_TRUE(answerQuery(w_, MW_GET_BIT_RATE, 0, answer));
   EXPECT_EQ(answer, 128);
+}
+
+// The counters that show the same dial and percentage are exactly those
+// the engine may leave unreported: one more either side shows a change.
+TEST(ProgressViewTest, TheQuietSpanIsExactlyTheCountersThatShowTheSame) {
+  struct Case {
+    int32_t frame, total;
+  };
+  const Case cases[] = {{0, 0},         {5000, 0},         {0, 11486},     {1, 11486},
+                        {11485, 11486}, {11486, 11486},    {20000, 11486}, {2, 200},
+                        {57, 1},        {123456, 2000000}, {7, 3},         {INT32_MAX - 1, 11486}};
+  auto view = [](int64_t f, int32_t total) {
+    const auto g = static_cast<int32_t>(f);
+    return std::pair{dialPositionLitCount(g, total), progressPercent(g, total)};
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.frame << " of " << c.total);
+    const ProgressSpan span = sameProgressView(c.frame, c.total);
+    ASSERT_LE(span.from, static_cast<uint32_t>(c.frame));
+    ASSERT_GT(span.to, static_cast<uint32_t>(c.frame));
+    const auto shown = view(c.frame, c.total);
+    EXPECT_EQ(view(span.from, c.total), shown);
+    if (span.from > 0) {
+      EXPECT_NE(view(span.from - 1, c.total), shown);
+    }
+    if (span.to != UINT32_MAX) {
+      EXPECT_EQ(view(span.to - 1, c.total), shown);
+      EXPECT_NE(view(span.to, c.total), shown);
+    } else {
+      EXPECT_EQ(view(INT32_MAX, c.total), shown);
+    }
+    // Small spans are checked counter by counter.
+    if (span.to - span.from < 100000u) {
+      for (uint32_t f = span.from; f < span.to; ++f) ASSERT_EQ(view(f, c.total), shown) << f;
+    }
+  }
 }
 
 TEST_F(PlayerCommandsTest, QueriesBeforeAnyTrack) {
