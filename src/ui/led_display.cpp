@@ -308,11 +308,15 @@ int ledDrawText(LedFrame& frame, const char* text, int left, int firstRow, int l
   return cells;
 }
 
-void ledTimeText(char (&out)[kLedTimeTextBytes], uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode) {
+uint32_t ledTimeSeconds(uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode) {
   uint32_t t = positionMs;
   // Past an estimated length the remaining time would wrap round to 49 days.
   if (timeMode == 1) t = positionMs > trackLengthMs ? 0 : trackLengthMs - positionMs;
-  const uint32_t s = t / 1000;
+  return t / 1000;
+}
+
+void ledTimeText(char (&out)[kLedTimeTextBytes], uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode) {
+  const uint32_t s = ledTimeSeconds(positionMs, trackLengthMs, timeMode);
   std::snprintf(out, sizeof out, "%02u:%02u:%02u", s / 3600, s % 3600 / 60, s % 60);
   out[8] = 0;  // the panel has room for 8 cells; 100 hours and more lose the seconds
 }
@@ -348,15 +352,25 @@ void ledTitleOf(char (&title)[kLedTitleBytes], const PlaylistEntry& entry) {
     ledTitleFromText(title, stream);
 }
 
-void ledOverlay(LedFrame& frame, const OverlayInputs& in) {
+void ledOverlay(LedFrame& frame, const OverlayInputs& in, OverlayTexts* texts) {
   ledDrawText(frame, in.title != nullptr ? in.title : "", 1, 1, kLedWidth - 1);
   if (in.playbackState != 0) return;
-  char time[kLedTimeTextBytes];
-  ledTimeText(time, in.positionMs, in.trackLengthMs, in.timeMode);
-  ledDrawText(frame, time, 1, 10, 65);
-  char rates[kLedRatesTextBytes];
-  ledRatesText(rates, in.bitRate, in.sampleRate);
-  ledDrawText(frame, rates, 1, 44, kLedWidth - 1);
+  OverlayTexts once;
+  OverlayTexts& t = texts != nullptr ? *texts : once;
+  const uint32_t seconds = ledTimeSeconds(in.positionMs, in.trackLengthMs, in.timeMode);
+  if (!t.timeValid || seconds != t.seconds) {
+    ledTimeText(t.time, in.positionMs, in.trackLengthMs, in.timeMode);
+    t.seconds = seconds;
+    t.timeValid = true;
+  }
+  ledDrawText(frame, t.time, 1, 10, 65);
+  if (!t.ratesValid || in.bitRate != t.bitRate || in.sampleRate != t.sampleRate) {
+    ledRatesText(t.rates, in.bitRate, in.sampleRate);
+    t.bitRate = in.bitRate;
+    t.sampleRate = in.sampleRate;
+    t.ratesValid = true;
+  }
+  ledDrawText(frame, t.rates, 1, 44, kLedWidth - 1);
 }
 
 // --- Rounds -----------------------------------------------------------------------
@@ -374,6 +388,7 @@ void initDisplayState(DisplayState& state, uint32_t seed) {
   state.entry = PlaylistEntry{};
   state.x = state.y = state.width = state.height = 0;
   std::memset(state.shown.pixels, 0, sizeof state.shown.pixels);
+  state.texts = OverlayTexts{};
   state.shownValid = false;
   state.changed = false;
 }
@@ -441,7 +456,7 @@ DisplayRound renderDisplayRound(DisplayState& state, const DisplaySources& sourc
         in.sampleRate = info.sampleRate;
       }
     }
-    ledOverlay(state.frame, in);
+    ledOverlay(state.frame, in, &state.texts);
   }
   // A still picture costs no hand-over and no repaint.
   if (state.shownValid && std::memcmp(state.shown.pixels, state.frame.pixels, sizeof state.frame.pixels) == 0)

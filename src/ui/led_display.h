@@ -108,9 +108,21 @@ struct OverlayInputs {
   int32_t sampleRate;
 };
 
+constexpr int kLedTimeTextBytes = 16, kLedRatesTextBytes = 48;
+
+// The time and rates texts of the last round, made again only when what
+// they show changes (formatting them cost more than drawing them).
+struct OverlayTexts {
+  bool timeValid = false, ratesValid = false;
+  uint32_t seconds = 0;
+  int32_t bitRate = 0, sampleRate = 0;
+  char time[kLedTimeTextBytes];
+  char rates[kLedRatesTextBytes];
+};
+
 // Title on rows 1..7; when playing also the time on rows 10..16 and the
-// rates on rows 44..50.
-void ledOverlay(LedFrame& frame, const OverlayInputs& in);
+// rates on rows 44..50. texts: kept from round to round, or nullptr.
+void ledOverlay(LedFrame& frame, const OverlayInputs& in, OverlayTexts* texts = nullptr);
 
 // Draws UTF-8 text folded for the font (foldForLed) in 8-pixel cells from
 // x = left while a cell starts left of `limitX`, with lit dots at 255.
@@ -132,10 +144,10 @@ const char* foldCharForLed(uint32_t codePoint, char (&one)[2]);
 
 // "HH:MM:SS" of the position, or of the time left when timeMode is 1 (00:00:00
 // past the end); cut to 8 characters.
-constexpr int kLedTimeTextBytes = 16;
 void ledTimeText(char (&out)[kLedTimeTextBytes], uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode);
+// The whole seconds that text shows.
+uint32_t ledTimeSeconds(uint32_t positionMs, uint32_t trackLengthMs, int32_t timeMode);
 // "128kb/s    44.1Khz".
-constexpr int kLedRatesTextBytes = 48;
 void ledRatesText(char (&out)[kLedRatesTextBytes], int32_t bitRate, int32_t sampleRate);
 
 // The last path component, cut to 255 bytes at a character boundary.
@@ -176,6 +188,7 @@ struct DisplayState {
   uint32_t trackLengthMs;
   PlaylistEntry entry;  // reused for each new track
   int32_t x, y, width, height;
+  OverlayTexts texts;
   LedFrame shown;   // the frame last presented
   bool shownValid;  // false until the first present
   bool changed;     // the last round presented a new picture

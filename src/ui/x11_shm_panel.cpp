@@ -13,10 +13,12 @@
 namespace kuv {
 
 // Three segments, used in turn: while the server may still read one, the
-// next frame is written into another. A segment is busy from its put until
-// the server's completion event for it is read. The events are read only
-// when the next segment is still marked busy, so one read every third round
-// takes the completions of all three, instead of two reads every round.
+// next frame is written into another. Only the put of the last segment asks
+// for a completion event; the server takes requests in order, so that event
+// frees all three. A segment is free once a completion of its put or a later
+// one has been read. Events are read only when the next segment is not yet
+// known to be free: one read of the socket every third round, and no event
+// waiting to be read by the other two rounds' flushes.
 
 struct ShmPanel {
   xcb_connection_t* connection = nullptr;
@@ -30,9 +32,11 @@ struct ShmPanel {
     void* memory = nullptr;
     xcb_shm_seg_t seg = 0;
     bool attached = false;
-    bool busy = false;
+    uint64_t put = 0;  // the number of its last put, 0 before any
   } segments[kShmPanelSegments];
   int next = 0;
+  uint64_t puts = 0;       // puts made
+  uint64_t completed = 0;  // every put up to this one is done with
   bool broken = false;
 };
 
@@ -75,7 +79,7 @@ void takeEvents(ShmPanel* panel) {
     } else if (type == panel->completionEvent) {
       const auto* done = reinterpret_cast<const xcb_shm_completion_event_t*>(event);
       for (ShmPanel::Segment& s : panel->segments)
-        if (s.seg == done->shmseg) s.busy = false;
+        if (s.seg == done->shmseg && s.put > panel->completed) panel->completed = s.put;
     }
     std::free(event);
   }
@@ -153,16 +157,18 @@ ShmPanel* openShmPanel(const char* displayName, uint32_t window, int x, int y, i
 bool putShmPanel(ShmPanel* panel, const uint32_t* pixels) {
   if (!panel || panel->broken) return false;
   ShmPanel::Segment* s = &panel->segments[panel->next];
-  if (s->busy) {
+  if (s->put > panel->completed) {
     takeEvents(panel);
-    if (panel->broken || s->busy) return false;
+    if (panel->broken || s->put > panel->completed) return false;
   }
   std::memcpy(s->memory, pixels, static_cast<size_t>(panel->width) * static_cast<size_t>(panel->height) * 4u);
-  s->busy = true;
+  s->put = ++panel->puts;
+  const bool askCompletion = panel->next == kShmPanelSegments - 1;
   panel->next = (panel->next + 1) % kShmPanelSegments;
   const auto w = static_cast<uint16_t>(panel->width), h = static_cast<uint16_t>(panel->height);
   xcb_shm_put_image(panel->connection, panel->window, panel->gc, w, h, 0, 0, w, h, static_cast<int16_t>(panel->x),
-                    static_cast<int16_t>(panel->y), panel->depth, XCB_IMAGE_FORMAT_Z_PIXMAP, 1, s->seg, 0);
+                    static_cast<int16_t>(panel->y), panel->depth, XCB_IMAGE_FORMAT_Z_PIXMAP, askCompletion ? 1 : 0,
+                    s->seg, 0);
   xcb_flush(panel->connection);
   if (xcb_connection_has_error(panel->connection)) panel->broken = true;
   return !panel->broken;

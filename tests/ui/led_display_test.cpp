@@ -140,6 +140,35 @@ TEST(LedOverlay, PlayingShowsTimeAndRatesOtherwiseOnlyTheTitle) {
   }
 }
 
+// The texts kept from round to round are remade whenever what they show
+// changes: each round looks as one drawn afresh.
+TEST(LedOverlay, KeptTextsFollowEveryChange) {
+  struct Round {
+    uint32_t positionMs;
+    int32_t timeMode, bitRate, sampleRate, state;
+  };
+  const Round rounds[] = {
+      {3723000, 0, 128, 44100, 0}, {3723999, 0, 128, 44100, 0}, {3724000, 0, 128, 44100, 0},
+      {3724000, 1, 128, 44100, 0}, {3724500, 1, 320, 44100, 0}, {3724500, 1, 320, 22050, 0},
+      {3724500, 1, 320, 22050, 1}, {1000, 0, 320, 22050, 0},    {999, 0, 96, 8000, 0},
+  };
+  OverlayTexts kept;
+  for (const Round& r : rounds) {
+    OverlayInputs in = playing("Kept");
+    in.positionMs = r.positionMs;
+    in.trackLengthMs = 4000000;
+    in.timeMode = r.timeMode;
+    in.bitRate = r.bitRate;
+    in.sampleRate = r.sampleRate;
+    in.playbackState = r.state;
+    LedFrame withKept = background(), afresh = background();
+    ledOverlay(withKept, in, &kept);
+    ledOverlay(afresh, in);
+    EXPECT_TRUE(sameFrame(withKept, afresh))
+        << r.positionMs << " " << r.timeMode << " " << r.bitRate << " " << r.sampleRate;
+  }
+}
+
 TEST(LedOverlay, EighteenCellsInCapitalsDarkDotsLeaveThePictureAlone) {
   LedFrame f = background();
   ledOverlay(f, OverlayInputs{"abcdefghijklmnopqrstuvwxyz", 2, 0, 0, 0, 0, 0});
