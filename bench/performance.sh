@@ -106,6 +106,16 @@ row "player, LEDVisual $busiest, minimised: wake-ups a second" "$(fmt "$w" %.0f)
 check "player minimised CPU (above 0.05 %)" "$c" 0.05
 ac=$(get player.audacious.cpu)
 row "player, Audacious default interface: CPU % of one core" "–" "$(fmt "$ac" %.3f)" "–" "–"
+# What no player can go below here: feeding the sink at all, and waking for
+# 50 rounds a second.
+floorSink=$(get player.aplay.cpu) floorWake=$(get player.wakefloor.cpu)
+row "floor: aplay into the same sink, CPU % of one core (wake-ups a second)" \
+  "$(fmt "$floorSink" %.3f) ($(fmt "$(get player.aplay.wake)" %.0f))" "–" "–" "–"
+row "floor: a thread that only wakes 50 times a second, CPU %" "$(fmt "$floorWake" %.3f)" "–" "–" "–"
+for key in kuv0 kuv3 kuvbusiest kuvmin "$peerKey"; do
+  row "player, $key: CPU % above its floor (aplay; plus the waker for a moving display)" \
+    "$(fmt "$(get "player.$key.overfloor")" %.3f)" "–" "–" "–"
+done
 km=$(get startup.kuv_ms) am=$(get startup.audacious_ms)
 row "start to a visible window (ms; peer Audacious's second start)" "$(fmt "$km" %.0f)" "$(fmt "$am" %.0f)" "$(ratio "$km" "$am")" "≤ 0.7 × Audacious"
 check "start-up" "$(quot "$km" "$am")" 0.7

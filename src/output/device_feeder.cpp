@@ -355,10 +355,12 @@ int openFeeder(Feeder* feeder, const std::string& name, const PcmFormat& format,
   feeder->eightBit = format.eightBit;
   feeder->blockAlign = static_cast<int32_t>(format.channels) * (format.eightBit ? 1 : 2);
   err = configurePcm(feeder, format);
-  // One period of scratch (at most a ring buffer's worth) for the gain.
+  // Scratch for the gain, as much as ALSA may be given at once (at most a
+  // ring buffer's worth): each write goes down ALSA's plug-in chain once,
+  // so the fewer the better where a PCM takes all it has room for.
   if (err >= 0) {
     feeder->scratchFrames = static_cast<int32_t>(std::clamp<snd_pcm_uframes_t>(
-        feeder->periodFrames, 1, static_cast<snd_pcm_uframes_t>(kSoundBufferBytes / feeder->blockAlign)));
+        feeder->fillLimitFrames, 1, static_cast<snd_pcm_uframes_t>(kSoundBufferBytes / feeder->blockAlign)));
     feeder->scratch.reset(
         new (std::nothrow) unsigned char[static_cast<size_t>(feeder->scratchFrames * feeder->blockAlign)]);
     if (feeder->scratch == nullptr) err = -ENOMEM;
