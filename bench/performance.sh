@@ -111,9 +111,10 @@ row "player, Audacious default interface: CPU % of one core" "–" "$(fmt "$ac" 
 floorSink=$(get player.aplay.cpu) floorWake=$(get player.wakefloor.cpu)
 row "floor: aplay into the same sink, CPU % of one core (wake-ups a second)" \
   "$(fmt "$floorSink" %.3f) ($(fmt "$(get player.aplay.wake)" %.0f))" "–" "–" "–"
-row "floor: a thread that only wakes 50 times a second, CPU %" "$(fmt "$floorWake" %.3f)" "–" "–" "–"
+row "floor: a thread that only wakes 50 times a second, CPU % (each round also waking a reader)" \
+  "$(fmt "$floorWake" %.3f) ($(fmt "$(get player.putfloor.cpu)" %.3f))" "–" "–" "–"
 for key in kuv0 kuv3 kuvbusiest kuvmin "$peerKey"; do
-  row "player, $key: CPU % above its floor (aplay; plus the waker for a moving display)" \
+  row "player, $key: CPU % above its floor (aplay; plus the writing waker for a moving display)" \
     "$(fmt "$(get "player.$key.overfloor")" %.3f)" "–" "–" "–"
 done
 km=$(get startup.kuv_ms) am=$(get startup.audacious_ms)

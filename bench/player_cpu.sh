@@ -9,10 +9,11 @@
 #   - Audacious with its default interface, and with its Winamp Classic
 #     interface, whose spectrum analyser runs as it is first shown;
 #   - the floors: aplay on the decoded track into the same sink, and
-#     kuv_wake_floor, a thread that only wakes 50 times a second. Each row is
-#     also shown above its floor: aplay's, plus the waker's for kuv's moving
-#     visualisations (Audacious's analyser's own rate is not known, so its
-#     rows are shown above aplay's alone).
+#     kuv_wake_floor, a thread that only wakes 50 times a second, alone and
+#     writing each round to a socket another process waits on. Each row is
+#     also shown above its floor: aplay's, plus the writing waker's for kuv's
+#     moving visualisations (Audacious's analyser's own rate is not known,
+#     so its rows are shown above aplay's alone).
 # Each program is left $settle s to settle after its window shows, then
 # measured over $BENCH_RUNS (default 5) consecutive spans of $BENCH_SPAN
 # (default 10) s; the median span is reported:
@@ -253,10 +254,11 @@ if [ -f "$registry" ] && grep -q '/skins\.so$' "$registry"; then
 fi
 
 # The floors of this machine and sink, measured the same way: aplay playing
-# the decoded track into the same sink (what feeding it costs at all), and a
+# the decoded track into the same sink (what feeding it costs at all), a
 # thread that only wakes 50 times a second (what a display's rounds cost
-# with nothing drawn). No player with a moving visualisation can cost less
-# here than the two together.
+# with nothing drawn), and one that also wakes another process each round
+# (as a display wakes the X server with each new picture). No player with a
+# moving visualisation can cost less here than aplay and the last together.
 start_headless() {
   folder="$tmp/$1"
   shift
@@ -281,6 +283,11 @@ sleep "$settle"
 measure_spans "$bench_runs"
 finish
 record "a thread waking 50 times a second" wakefloor
+start_headless putfloor "$wake_floor" --put 20
+sleep "$settle"
+measure_spans "$bench_runs"
+finish
+record "the same, each round waking a reader" putfloor
 wake_cpu=$cpu
 
 echo "kuv $("$kuv" --version | awk '{ print $2 }') ($build), $(audacious --version 2>/dev/null | head -n1)"
@@ -302,7 +309,7 @@ for row in "${rows[@]}"; do
     print line
   }'
 done
-echo "above the floors (CPU % over aplay's, and over the 50-round waker's where the display moves):"
+echo "above the floors (CPU % over aplay's, and over the writing 50-round waker's where the display moves):"
 for row in "${rows[@]}"; do
   IFS='|' read -r label c _ _ _ _ key <<< "$row"
   case $key in
