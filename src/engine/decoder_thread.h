@@ -74,7 +74,8 @@ void progressTaken();
 // A receiver that shows progress only in steps (a dial, a percentage) says
 // which counters would show nothing new: while the counter of the track with
 // this ticket stays in [from, to), no ENGINE_PROGRESS is posted. A seek out
-// of it, or the next track, is reported as before. Any thread.
+// of it, or the next track, is reported as before. Ticket 0: none. Any
+// thread.
 void setProgressQuiet(uint32_t ticket, uint32_t from, uint32_t to);
 // The frame counter ENGINE_PROGRESS reports, as it is now; any thread.
 uint32_t framesDecoded();

@@ -875,6 +875,8 @@ TEST_F(EngineTest, ProgressInsideAQuietSpanIsNotPosted) {
         },
         60s));
     sink_.setOnNote(nullptr);
+    // The other track's span would quieten whatever plays next.
+    setProgressQuiet(0, 0, 0);
     const std::vector<Note> all = sink_.all();
     std::vector<intptr_t> posted;
     for (size_t i = before; i < all.size(); ++i)
