@@ -88,9 +88,26 @@ stop_pid() {
   pids=("${kept[@]}")
 }
 
-# Starts a program on $tmp/track.mp3 in its home, with a sink draining its
-# FIFO, and waits for its window. Sets pid, drain_pid, folder and `started`
-# (ns, at launch).
+# Starts a command in the home $tmp/NAME, with a sink draining its FIFO.
+# Sets pid, drain_pid, folder and `started` (ns, at launch).
+#   start_program NAME COMMAND...
+start_program() {
+  folder="$tmp/$1"
+  shift
+  "$drain" "$folder/paced.fifo" > "$folder/drained" &
+  drain_pid=$!
+  pids+=("$drain_pid")
+  # ALSA's file plug-in would make a plain file where the FIFO is not yet.
+  for _ in $(seq 100); do [ -p "$folder/paced.fifo" ] && break; sleep 0.05; done
+  set_env "$folder"
+  started=$(date +%s%N)
+  "${env_cmd[@]}" "$@" > "$folder/out.log" 2>&1 &
+  pid=$!
+  pids+=("$pid")
+}
+
+# Starts a program on $tmp/track.mp3 as start_program does, and waits for
+# its window.
 #   start_playing NAME SEARCH-ARGS -- COMMAND...
 start_playing() {
   local name=$1
@@ -98,14 +115,6 @@ start_playing() {
   local search=()
   while [ "$1" != "--" ]; do search+=("$1"); shift; done
   shift
-  folder="$tmp/$name"
-  "$drain" "$folder/paced.fifo" > "$folder/drained" &
-  drain_pid=$!
-  pids+=("$drain_pid")
-  set_env "$folder"
-  started=$(date +%s%N)
-  "${env_cmd[@]}" "$@" "$tmp/track.mp3" > "$folder/out.log" 2>&1 &
-  pid=$!
-  pids+=("$pid")
+  start_program "$name" "$@" "$tmp/track.mp3"
   wait_visible "$pid" "${search[@]}" || { cat "$folder/out.log" >&2; exit 1; }
 }

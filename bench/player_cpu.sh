@@ -260,17 +260,8 @@ fi
 # (as a display wakes the X server with each new picture). No player with a
 # moving visualisation can cost less here than aplay and the last together.
 start_headless() {
-  folder="$tmp/$1"
-  shift
-  fresh_home "$folder"
-  "$drain" "$folder/paced.fifo" > "$folder/drained" &
-  drain_pid=$!
-  pids+=("$drain_pid")
-  set_env "$folder"
-  started=$(date +%s%N)
-  "${env_cmd[@]}" "$@" > "$folder/out.log" 2>&1 &
-  pid=$!
-  pids+=("$pid")
+  fresh_home "$tmp/$1"
+  start_program "$@"
 }
 start_headless aplay aplay -q "$tmp/track.wav"
 sleep "$settle"

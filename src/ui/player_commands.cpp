@@ -144,31 +144,27 @@ int32_t progressPercent(int32_t frame, int32_t totalFrames) {
 ProgressSpan sameProgressView(int32_t frame, int32_t totalFrames) {
   // Both the dial's lit count and the percentage grow with the counter, so
   // the counters that show the same are one run around `frame`.
-  auto same = [frame, totalFrames](int64_t f) {
+  frame = std::max(frame, 0);
+  const int32_t lit = dialPositionLitCount(frame, totalFrames), percent = progressPercent(frame, totalFrames);
+  auto differs = [&](int64_t f) {
     const auto g = static_cast<int32_t>(f);
-    return dialPositionLitCount(g, totalFrames) == dialPositionLitCount(frame, totalFrames) &&
-           progressPercent(g, totalFrames) == progressPercent(frame, totalFrames);
+    return dialPositionLitCount(g, totalFrames) != lit || progressPercent(g, totalFrames) != percent;
   };
-  int64_t lo = 0, hi = std::max(frame, 0);  // the first that shows the same
-  while (lo < hi) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    if (same(mid))
-      hi = mid;
-    else
-      lo = mid + 1;
-  }
-  ProgressSpan span{static_cast<uint32_t>(lo), UINT32_MAX};
-  if (same(INT32_MAX)) return span;
-  lo = std::max(frame, 0) + int64_t{1}, hi = INT32_MAX;  // the first that differs
-  while (lo < hi) {
-    const int64_t mid = lo + (hi - lo) / 2;
-    if (same(mid))
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  span.to = static_cast<uint32_t>(lo);
-  return span;
+  // The first counter in [lo, hi) where `wanted` holds (hi if none); it holds
+  // from there on.
+  auto firstWhere = [](int64_t lo, int64_t hi, auto wanted) {
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      if (wanted(mid))
+        hi = mid;
+      else
+        lo = mid + 1;
+    }
+    return lo;
+  };
+  const int64_t from = firstWhere(0, frame, [&](int64_t f) { return !differs(f); });
+  const int64_t to = firstWhere(int64_t{frame} + 1, int64_t{INT32_MAX} + 1, differs);
+  return {static_cast<uint32_t>(from), to > INT32_MAX ? UINT32_MAX : static_cast<uint32_t>(to)};
 }
 
 void onProgress(PlayerWindow& w, intptr_t frame, uintptr_t ticket) {
